@@ -1,0 +1,47 @@
+# Entry points for a fresh Debian machine. Each target installs what it needs.
+JOBS ?= $(shell nproc)
+
+.PHONY: all bootstrap build build-asan test test-default test-asan fuzz fuzz-smoke demo bench install clean
+
+all: build
+
+bootstrap:
+	@bash scripts/bootstrap.sh
+
+build: bootstrap
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
+
+build-asan: bootstrap
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+
+test-default: build
+	ctest --preset default
+
+test-asan: build-asan
+	ctest --preset asan
+
+fuzz: bootstrap
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+# A short run of every fuzz target on its seed corpus: proves they build and
+# do not fail at once. Long runs are done by hand (see README).
+fuzz-smoke: fuzz
+	bash scripts/fuzz_smoke.sh build/fuzz
+
+test: test-default test-asan fuzz-smoke
+	@echo "all test suites passed"
+
+demo: build
+	bash scripts/demo.sh build/default
+
+bench: build
+	bash scripts/bench.sh build/default
+
+install: build
+	cmake --install build/default --prefix $(or $(PREFIX),out/install)
+
+clean:
+	rm -rf build out

@@ -1,0 +1,2 @@
+include(GNUInstallDirs)
+install(DIRECTORY ${DNT_SOURCE_ROOT}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

@@ -1,0 +1,11 @@
+if(DNT_SANITIZE)
+  set(_dnt_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_compile_options(${_dnt_san})
+  add_link_options(${_dnt_san})
+endif()
+
+if(DNT_FUZZ)
+  # Everything is instrumented for coverage; only fuzz programs link libFuzzer.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()

@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "exports/module_exports.h"
+#include "host/capturing_tracer.h"
+#include "host/counting_allocator.h"
+#include "host/service_locator.h"
+#include "orv/rtl/module_count.h"
+#include "tests/component/test_component.h"
+
+namespace {
+
+using namespace orv;
+using dnt::testing::ITestInterface;
+using dnt::testing::TestComponent;
+using dnt::testing::TestComponentCreator;
+
+class ObjectModelTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestComponent::control = {};
+    locator->Register(allocator);
+    locator->Register(tracer);
+    ASSERT_EQ(module::LiveObjects(), 0u);
+  }
+  void TearDown() override {
+    EXPECT_EQ(module::LiveObjects(), 0u);
+    EXPECT_EQ(allocator->LiveBlocks(), 0);
+    EXPECT_EQ(dnt::CanUnloadModule(), result::NoError);
+  }
+
+  ComPtr<ITestInterface> Create(result_t expected = result::NoError) {
+    ComPtr<ITestInterface> object;
+    EXPECT_EQ(TestComponentCreator::Create(locator.Get(), ITestInterface::iid, object.PutVoid()), expected);
+    return object;
+  }
+
+  ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
+  ComPtr<host::CountingAllocator> allocator = host::MakeHostObject<host::CountingAllocator>();
+  ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
+};
+
+TEST_F(ObjectModelTest, FactoryCreateQueryReleaseCycleReturnsToUnloadable) {
+  ComPtr<IObjectFactory> factory;
+  ASSERT_EQ(dnt::GetObjectFactory<TestComponentCreator>(locator.Get(), ServiceComponentClassId, factory.Put()), 0u);
+  EXPECT_EQ(dnt::CanUnloadModule(), result::False);
+
+  ComPtr<IObject> asObject;
+  ComPtr<IObjectFactory> asFactory;
+  EXPECT_EQ(factory->QueryInterface(0, asObject.PutVoid()), 0u);
+  EXPECT_EQ(factory->QueryInterface(IObjectFactory::iid, asFactory.PutVoid()), 0u);
+  EXPECT_EQ(static_cast<void*>(asObject.Get()), static_cast<void*>(asFactory.Get()));
+  ComPtr<IObject> none;
+  EXPECT_EQ(factory->QueryInterface(ITestInterface::iid, none.PutVoid()), result::InterfaceNotSupported);
+  EXPECT_FALSE(none);
+
+  ComPtr<ITestInterface> object;
+  ASSERT_EQ(factory->CreateInstance(locator.Get(), ITestInterface::iid, object.PutVoid()), 0u);
+  EXPECT_EQ(object->Value(), 42);
+  EXPECT_EQ(allocator->LiveBlocks(), 1);
+  factory.Reset();
+  asObject.Reset();
+  asFactory.Reset();
+  EXPECT_EQ(dnt::CanUnloadModule(), result::False);  // the object still counts
+
+  // Every interface part reaches the same count.
+  auto source = object.As<IWeakReferenceSource>();
+  ASSERT_TRUE(source);
+  EXPECT_EQ(source->AddRef(), 3u);
+  EXPECT_EQ(object->Release(), 2u);
+  source.Reset();
+  object.Reset();
+  EXPECT_EQ(TestComponent::control.finalReleases, 1);
+  EXPECT_EQ(TestComponent::control.destructions, 1);
+}
+
+TEST_F(ObjectModelTest, UnsupportedInterfaceOrFailedConstructionLeavesNothing) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(TestComponentCreator::Create(locator.Get(), 0x12345678, &out), result::InterfaceNotSupported);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(TestComponent::control.finalReleases, 1);
+  EXPECT_TRUE(tracer->Lines().empty());
+
+  TestComponent::control.finalConstructResult = result::InvalidState;
+  EXPECT_FALSE(Create(result::InvalidState));
+  EXPECT_EQ(TestComponent::control.finalReleases, 2);  // FinalRelease runs after a failed FinalConstruct
+  EXPECT_EQ(TestComponent::control.destructions, 2);
+  auto failures = tracer->Texts(300);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0], "Failed to construct object; result = 8000006a");
+
+  tracer->Clear();
+  TestComponent::control = {};
+  TestComponent::control.throwInConstructor = true;
+  EXPECT_FALSE(Create(result::ExceptionHasNoResultCode));
+  EXPECT_EQ(TestComponent::control.finalReleases, 0);
+  ASSERT_EQ(tracer->Texts(300).size(), 1u);
+  EXPECT_EQ(tracer->Texts(300)[0], "Exception during object construction:  constructor failed");
+}
+
+TEST_F(ObjectModelTest, MissingOrFailingHostServicesGiveTheirCodes) {
+  allocator->SetFailing(true);
+  EXPECT_FALSE(Create(result::OutOfMemory));
+  allocator->SetFailing(false);
+
+  locator->Register(ITracer::iid, nullptr);
+  EXPECT_FALSE(Create(result::NotFound));  // GetInterfaceException carries the lookup's code
+
+  locator->Register(tracer);
+  locator->FailLookup(IAllocator::iid, result::AccessDenied);
+  EXPECT_FALSE(Create(result::AccessDenied));
+
+  void* out = nullptr;
+  EXPECT_EQ(TestComponentCreator::Create(locator.Get(), ITestInterface::iid, nullptr), result::InvalidArgument);
+  EXPECT_EQ(TestComponentCreator::Create(nullptr, ITestInterface::iid, &out), result::InvalidArgument);
+}
+
+TEST_F(ObjectModelTest, WeakReferenceLocksOnlyWhileTheObjectLives) {
+  auto object = Create();
+  auto source = object.As<IWeakReferenceSource>();
+  ComPtr<IWeakReference> weak;
+  ASSERT_EQ(source->GetWeakReference(weak.Put()), 0u);
+  EXPECT_EQ(source->GetWeakReference(nullptr), result::InvalidArgument);
+  EXPECT_EQ(weak->Lock(ITestInterface::iid, nullptr), result::InvalidArgument);
+
+  // The weak reference answers IObject only, itself included.
+  ComPtr<IObject> self;
+  EXPECT_EQ(weak->QueryInterface(0, self.PutVoid()), 0u);
+  ComPtr<IWeakReference> notAgain;
+  EXPECT_EQ(weak->QueryInterface(IWeakReferenceSource::iid, notAgain.PutVoid()), result::InterfaceNotSupported);
+  self.Reset();
+  source.Reset();
+
+  ComPtr<ITestInterface> locked;
+  ASSERT_EQ(weak->Lock(ITestInterface::iid, locked.PutVoid()), 0u);
+  EXPECT_EQ(locked->AddRef(), 3u);  // ours, the lock's, and this one
+  locked->Release();
+  ComPtr<IObject> wrongInterface;
+  EXPECT_EQ(weak->Lock(0x5555, wrongInterface.PutVoid()), result::InterfaceNotSupported);
+  object.Reset();
+  EXPECT_EQ(TestComponent::control.destructions, 0);
+  locked.Reset();
+  EXPECT_EQ(TestComponent::control.destructions, 1);
+
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(weak->Lock(ITestInterface::iid, &out), result::InvalidState);
+  EXPECT_EQ(out, nullptr);
+}
+
+TEST_F(ObjectModelTest, LockRacingTheLastReleaseNeverRevives) {
+  for (int round = 0; round < 300; ++round) {
+    auto object = Create();
+    ComPtr<IWeakReference> weak;
+    object.As<IWeakReferenceSource>()->GetWeakReference(weak.Put());
+    std::atomic<bool> go{false};
+    result_t lockResult = 0;
+    std::thread locker([&] {
+      while (!go.load()) {
+      }
+      ComPtr<ITestInterface> locked;
+      lockResult = weak->Lock(ITestInterface::iid, locked.PutVoid());
+      if (lockResult == 0) EXPECT_EQ(locked->Value(), 42);
+    });
+    go.store(true);
+    object.Reset();
+    locker.join();
+    EXPECT_TRUE(lockResult == 0 || lockResult == result::InvalidState) << std::hex << lockResult;
+    EXPECT_EQ(weak->Lock(ITestInterface::iid, reinterpret_cast<void**>(object.Put())), result::InvalidState);
+    EXPECT_EQ(TestComponent::control.destructions, round + 1);
+  }
+}
+
+TEST(ModuleExports, UnknownClassIdsAreNotImplemented) {
+  for (clsid_t clsid : {0u, 1u, ServiceComponentClassId ^ 1u, ServiceComponentClassId ^ 0x80000000u}) {
+    IObjectFactory* out = reinterpret_cast<IObjectFactory*>(1);
+    EXPECT_EQ(dnt::GetObjectFactory<TestComponentCreator>(nullptr, clsid, &out), result::NotImplemented);
+    EXPECT_EQ(out, nullptr);
+  }
+  EXPECT_EQ(dnt::CanUnloadModule(), result::NoError);
+}
+
+TEST(ModuleExportsDeathTest, ReservedClassIdTerminates) {
+  EXPECT_DEATH(
+      {
+        IObjectFactory* out = nullptr;
+        dnt::GetObjectFactory<TestComponentCreator>(nullptr, dnt::TerminateClassId, &out);
+      },
+      "");
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <stdexcept>
+
+#include "orv/system/files.h"
+#include "squeeze/container_writer.h"
+#include "squeeze/unsqueezed_readable_file.h"
+#include "squeeze/whole_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orv::system::EnumerateFiles;
+using orv::system::MatchesMask;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "squeeze_test_XXXXXX").string();
+    m_path = mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(m_path); }
+  const fs::path& path() const { return m_path; }
+  void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const {
+    std::ofstream(m_path / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+
+ private:
+  fs::path m_path;
+};
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+TEST(Files, NameMasks) {
+  EXPECT_TRUE(MatchesMask("dnt0001.dat", "dnt0???.dat"));
+  EXPECT_TRUE(MatchesMask("DNT0ABC.DAT", "dnt0???.dat"));
+  EXPECT_TRUE(MatchesMask("dnt0\xC3\xA9xy.dat", "dnt0???.dat"));  // '?' is a character, not a byte
+  EXPECT_FALSE(MatchesMask("dnt01.dat", "dnt0???.dat"));
+  EXPECT_FALSE(MatchesMask("dnt00001.dat", "dnt0???.dat"));
+  EXPECT_FALSE(MatchesMask("dnt0001.dat.bak", "dnt0???.dat"));
+  EXPECT_TRUE(MatchesMask("a\\b", "a/b"));
+  EXPECT_TRUE(MatchesMask("a/b", "a\\b"));
+  EXPECT_TRUE(MatchesMask(".dat", "*.dat"));
+  EXPECT_TRUE(MatchesMask("x.dat.dat", "*.dat"));
+  EXPECT_TRUE(MatchesMask("aXbYbc", "a*b*c"));
+  EXPECT_FALSE(MatchesMask("aXbYbd", "a*b*c"));
+  EXPECT_TRUE(MatchesMask("", "*"));
+  EXPECT_FALSE(MatchesMask("", "?"));
+  EXPECT_FALSE(MatchesMask(std::string(5000, 'a'), std::string(50, '*') + "b"));
+}
+
+TEST(Files, EnumeratesMatchingFilesOnly) {
+  TempDir dir;
+  for (const char* name : {"dnt0001.dat", "DNT0ABC.DAT", "dnt01.dat", "dntbugs.dat"}) dir.WriteFile(name, {1});
+  fs::create_directory(dir.path() / "dnt0002.dat");
+  fs::create_directory(dir.path() / "target");
+  fs::create_directory_symlink(dir.path() / "target", dir.path() / "dnt0003.dat");
+  std::vector<std::string> paths;
+  ASSERT_EQ(EnumerateFiles(dir.path().string(), "dnt0???.dat", paths), 0u);
+  const std::string base = dir.path().string() + "/";
+  // A linked directory is kept, as a directory reparse point is on Windows.
+  EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()),
+            (std::set<std::string>{base + "dnt0001.dat", base + "DNT0ABC.DAT", base + "dnt0003.dat"}));
+  ASSERT_EQ(EnumerateFiles(base, "dnt01.dat", paths), 0u);
+  EXPECT_EQ(paths, std::vector<std::string>{base + "dnt01.dat"});
+  EXPECT_EQ(orv::system::JoinPath("C:\\bases\\", "x"), "C:\\bases\\x");
+
+  paths.push_back("stale");
+  EXPECT_EQ(EnumerateFiles(base + "missing", "*", paths), 3u);
+  EXPECT_TRUE(paths.empty());
+  EXPECT_EQ(EnumerateFiles(base + "dnt01.dat", "*", paths), 267u);
+}
+
+TEST(Files, OpenPackedFileReportsEachFailure) {
+  TempDir dir;
+  const std::string missing = (dir.path() / "missing.dat").string();
+  EXPECT_EQ(ErrorOf([&] { squeeze::UnsqueezedReadableFile::Open(missing); }),
+            "Failed to open file [" + missing + "]");
+  const std::string directory = dir.path().string();
+  EXPECT_EQ(ErrorOf([&] { squeeze::ReadWholeFile(directory); }), "Failed to open file [" + directory + "]");
+  // A FIFO without a writer must fail at once rather than block.
+  const std::string fifo = (dir.path() / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(ErrorOf([&] { squeeze::ReadWholeFile(fifo); }), "Failed to open file [" + fifo + "]");
+  dir.WriteFile("plain.dat", {'S', 'Q', 'Z', 'E'});
+  EXPECT_EQ(ErrorOf([&] { squeeze::UnsqueezedReadableFile::Open((dir.path() / "plain.dat").string()); }),
+            "Failed to unpack the file");
+}
+
+TEST(UnsqueezedReadableFile, ReadsUnpackedContentWithinBounds) {
+  TempDir dir;
+  const std::vector<uint8_t> content = {'r', 'e', 't', 'u', 'r', 'n', ' ', '1'};
+  dir.WriteFile("dnt0001.dat", squeeze::PackContainer(content, "dnt0001.dat"));
+  const auto file = squeeze::UnsqueezedReadableFile::Open((dir.path() / "dnt0001.dat").string());
+  ASSERT_EQ(file->Size(), content.size());
+
+  std::vector<uint8_t> buffer(20, 0xEE);
+  EXPECT_EQ(file->Read(buffer.data(), 3), 3u);
+  EXPECT_EQ(file->Read(buffer.data() + 3, 20), 5u);
+  EXPECT_TRUE(std::equal(content.begin(), content.end(), buffer.begin()));
+  EXPECT_EQ(buffer[8], 0xEE);
+  EXPECT_EQ(file->Read(buffer.data(), 20), 0u);
+
+  EXPECT_EQ(file->Seek(6), 6u);
+  EXPECT_EQ(file->Read(buffer.data(), 20), 2u);
+  EXPECT_EQ(file->Seek(uint64_t{1} << 40), uint64_t{1} << 40);
+  EXPECT_EQ(file->Read(buffer.data(), 20), 0u);
+}
+
+}  // namespace
