@@ -161,7 +161,9 @@ TEST_F(ObjectModelTest, LockRacingTheLastReleaseNeverRevives) {
       }
       ComPtr<ITestInterface> locked;
       lockResult = weak->Lock(ITestInterface::iid, locked.PutVoid());
-      if (lockResult == 0) EXPECT_EQ(locked->Value(), 42);
+      if (lockResult == 0) {
+        EXPECT_EQ(locked->Value(), 42);
+      }
     });
     go.store(true);
     object.Reset();
