@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string_view>
+
+namespace orv::network {
+
+// Schemes whose text after ':' follows its own rules. Compared without
+// regard to ASCII case.
+bool IsBlobScheme(std::string_view scheme) noexcept;
+bool IsFileScheme(std::string_view scheme) noexcept;
+bool IsMailtoScheme(std::string_view scheme) noexcept;
+
+// ASCII-only case-insensitive equality; bytes >= 0x80 compare exactly.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept;
+
+}  // namespace orv::network
