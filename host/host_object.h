@@ -29,7 +29,7 @@ class HostObject : public Interfaces... {
     if (iid == orv::IObject::iid) {
       found = static_cast<First*>(this);
     } else {
-      ((iid == Interfaces::iid ? (found = static_cast<Interfaces*>(this), true) : false) || ...);
+      (void)((iid == Interfaces::iid ? (found = static_cast<Interfaces*>(this), true) : false) || ...);
     }
     *out = found;
     if (!found) return orv::result::InterfaceNotSupported;

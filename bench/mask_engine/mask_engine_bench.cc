@@ -1,0 +1,138 @@
+// Finalize time, layout size and Match time of realistic mask sets.
+//
+// Run: mask_engine_bench [--benchmark_filter=...]
+//      mask_engine_bench --write-sets=DIR   (writes masks_<n>.txt and urls.txt
+//                                             for `dntbases mask-match --stats`)
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/mask_engine/mask_set_generator.h"
+#include "mask_engine/mask_engine.h"
+
+namespace mask_engine::bench {
+namespace {
+
+constexpr uint64_t kMaskSeed = 20240601;
+constexpr uint64_t kUrlSeed = 777;
+constexpr size_t kUrlCount = 5000;
+const int64_t kSetSizes[] = {1000, 10000, 50000, 200000};
+
+const std::vector<std::string>& Masks(size_t count) {
+  static std::map<size_t, std::vector<std::string>> cache;
+  auto it = cache.find(count);
+  if (it == cache.end()) it = cache.emplace(count, GenerateMasks(count, kMaskSeed)).first;
+  return it->second;
+}
+
+std::shared_ptr<MaskEngine> AddAll(const std::vector<std::string>& masks) {
+  auto engine = MaskEngine::Create();
+  for (const auto& m : masks) engine->AddMask(m.data(), static_cast<uint32_t>(m.size()));
+  return engine;
+}
+
+const std::shared_ptr<MaskEngine>& Compiled(size_t count) {
+  static std::map<size_t, std::shared_ptr<MaskEngine>> cache;
+  auto it = cache.find(count);
+  if (it == cache.end()) {
+    auto engine = AddAll(Masks(count));
+    engine->Finalize();
+    it = cache.emplace(count, std::move(engine)).first;
+  }
+  return it->second;
+}
+
+void BM_Finalize(benchmark::State& state) {
+  const auto& masks = Masks(static_cast<size_t>(state.range(0)));
+  MaskEngineStats stats;
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto engine = AddAll(masks);
+    state.ResumeTiming();
+    engine->Finalize();
+    state.PauseTiming();
+    stats = engine->Stats();
+    engine.reset();
+    state.ResumeTiming();
+  }
+  state.counters["bytes_per_mask"] = static_cast<double>(stats.layoutBytes) / static_cast<double>(stats.masks);
+  state.counters["keys"] = static_cast<double>(stats.keys);
+}
+
+void BM_AddMasks(benchmark::State& state) {
+  const auto& masks = Masks(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(AddAll(masks));
+}
+
+void RunMatches(benchmark::State& state, const std::vector<std::string>& urls) {
+  auto matcher = Compiled(static_cast<size_t>(state.range(0)))->CreateMatcher();
+  size_t i = 0;
+  size_t reported = 0;
+  for (auto _ : state) {
+    const std::string& url = urls[i];
+    reported += matcher->Match(url.data(), static_cast<uint32_t>(url.size())).size();
+    if (++i == urls.size()) i = 0;
+  }
+  state.counters["matches_per_url"] =
+      benchmark::Counter(static_cast<double>(reported), benchmark::Counter::kAvgIterations);
+}
+
+void BM_MatchMix(benchmark::State& state) {
+  const auto& masks = Masks(static_cast<size_t>(state.range(0)));
+  RunMatches(state, GenerateUrlMix(masks, kUrlCount, kUrlSeed));
+}
+
+void BM_MatchKind(benchmark::State& state) {
+  const auto& masks = Masks(static_cast<size_t>(state.range(0)));
+  const UrlKind kind = kAllUrlKinds[state.range(1)];
+  state.SetLabel(UrlKindName(kind));
+  RunMatches(state, GenerateUrls(masks, kind, kUrlCount / 5, kUrlSeed));
+}
+
+void SizesOnly(benchmark::internal::Benchmark* b) {
+  for (int64_t n : kSetSizes) b->Arg(n);
+}
+
+void SizesAndKinds(benchmark::internal::Benchmark* b) {
+  for (int64_t n : kSetSizes) {
+    for (int64_t k = 0; k < static_cast<int64_t>(std::size(kAllUrlKinds)); ++k) b->Args({n, k});
+  }
+}
+
+BENCHMARK(BM_Finalize)->Apply(SizesOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddMasks)->Apply(SizesOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MatchMix)->Apply(SizesOnly);
+BENCHMARK(BM_MatchKind)->Apply(SizesAndKinds);
+
+bool WriteSets(const std::string& dir) {
+  for (int64_t n : kSetSizes) {
+    std::ofstream out(dir + "/masks_" + std::to_string(n) + ".txt", std::ios::binary);
+    for (const auto& m : Masks(static_cast<size_t>(n))) out << m << '\n';
+    if (!out) return false;
+  }
+  std::ofstream urls(dir + "/urls.txt", std::ios::binary);
+  for (const auto& u : GenerateUrlMix(Masks(50000), kUrlCount, kUrlSeed)) urls << u << '\n';
+  return static_cast<bool>(urls);
+}
+
+}  // namespace
+}  // namespace mask_engine::bench
+
+int main(int argc, char** argv) {
+  constexpr const char kWriteSets[] = "--write-sets=";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], kWriteSets, sizeof kWriteSets - 1) == 0) {
+      return mask_engine::bench::WriteSets(argv[i] + sizeof kWriteSets - 1) ? 0 : 1;
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

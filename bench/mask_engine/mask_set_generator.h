@@ -1,0 +1,28 @@
+// Realistic mask sets and URL mixes for the mask engine benchmarks, generated
+// from fixed seeds so that every run measures the same data.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mask_engine::bench {
+
+/// Mostly '*.name.tld' trackers, some host/path masks with '*' and '?', some
+/// exact hosts.
+std::vector<std::string> GenerateMasks(size_t count, uint64_t seed);
+
+enum class UrlKind { kTrackerHit, kNearMiss, kLongQuery, kManyLabels, kUnrelated };
+inline constexpr UrlKind kAllUrlKinds[] = {UrlKind::kTrackerHit, UrlKind::kNearMiss, UrlKind::kLongQuery,
+                                           UrlKind::kManyLabels, UrlKind::kUnrelated};
+const char* UrlKindName(UrlKind kind);
+
+/// URLs of one kind built against `masks` (hits reuse their domains).
+std::vector<std::string> GenerateUrls(const std::vector<std::string>& masks, UrlKind kind, size_t count,
+                                      uint64_t seed);
+
+/// An even mix of every kind.
+std::vector<std::string> GenerateUrlMix(const std::vector<std::string>& masks, size_t count, uint64_t seed);
+
+}  // namespace mask_engine::bench

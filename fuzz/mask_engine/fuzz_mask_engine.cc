@@ -1,0 +1,95 @@
+// Input: lines split at '\n'; a line starting with '>' is a text to match
+// (without the '>'), any other line a mask. Every mask set is compiled and
+// every text matched; small inputs are also checked against the reference
+// glob matcher.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mask_engine/cursor_automaton.h"
+#include "mask_engine/mask_engine.h"
+#include "tests/mask_engine/reference_matcher.h"
+
+namespace {
+
+constexpr size_t kReferenceMaxMask = 24;
+constexpr size_t kReferenceMaxText = 48;
+
+struct Input {
+  std::vector<std::string> masks;
+  std::vector<std::string> texts;
+};
+
+Input Split(std::string_view data) {
+  Input input;
+  size_t start = 0;
+  while (start <= data.size()) {
+    size_t end = data.find('\n', start);
+    if (end == std::string_view::npos) end = data.size();
+    const std::string_view line = data.substr(start, end - start);
+    if (!line.empty() && line[0] == '>') {
+      input.texts.emplace_back(line.substr(1));
+    } else {
+      input.masks.emplace_back(line);
+    }
+    start = end + 1;
+  }
+  return input;
+}
+
+std::vector<uint64_t> Run(mask_engine::MaskMatcher& matcher, const std::string& text) {
+  std::vector<uint64_t> ids;
+  for (const auto& m : matcher.Match(text.data(), static_cast<uint32_t>(text.size()))) ids.push_back(m.index);
+  std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
+void MatchEverything(const Input& input) {
+  auto engine = mask_engine::MaskEngine::Create();
+  for (const auto& m : input.masks) engine->AddMask(m.data(), static_cast<uint32_t>(m.size()));
+  try {
+    engine->Finalize();
+  } catch (const std::out_of_range&) {
+    return;  // more than 255 literal children: a documented refusal
+  }
+  auto matcher = engine->CreateMatcher();
+  for (const auto& text : input.texts) {
+    const auto& result = matcher->Match(text.data(), static_cast<uint32_t>(text.size()));
+    // Each reported record is one route to one key; routes per key are capped.
+    if (result.size() > 2 * mask_engine::CursorAutomaton::kMaxCount * 6 * input.masks.size()) abort();
+  }
+}
+
+void CompareWithReference(const Input& input) {
+  mask_engine::testing::ReferenceMasks reference;
+  auto engine = mask_engine::MaskEngine::Create();
+  for (const auto& m : input.masks) {
+    if (m.size() <= kReferenceMaxMask && reference.Add(m)) {
+      engine->AddMask(m.data(), static_cast<uint32_t>(m.size()));
+    }
+  }
+  try {
+    engine->Finalize();
+  } catch (const std::out_of_range&) {
+    return;
+  }
+  auto matcher = engine->CreateMatcher();
+  for (const auto& text : input.texts) {
+    if (text.size() > kReferenceMaxText) continue;
+    if (Run(*matcher, text) != reference.Match(text, mask_engine::CursorAutomaton::kMaxCount)) abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const Input input = Split(std::string_view(reinterpret_cast<const char*>(data), size));
+  MatchEverything(input);
+  if (input.masks.size() <= 64) CompareWithReference(input);
+  return 0;
+}

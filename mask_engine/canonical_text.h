@@ -1,0 +1,41 @@
+// The canonical form of a URL or domain that masks are matched against:
+// host (lowercase, without trailing dots and one leading "www.") followed by
+// the rest up to the fragment, with percent escapes decoded and bytes outside
+// printable ASCII written as "%u00hh".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mask_engine {
+
+class CanonicalText {
+ public:
+  /// Rebuilds the text from `length` bytes of `text`; reuses its buffer.
+  void Build(const char* text, uint32_t length);
+
+  std::string_view Host() const { return std::string_view(m_buffer).substr(m_begin, m_hostEnd - m_begin); }
+  std::string_view Rest() const { return std::string_view(m_buffer).substr(m_hostEnd); }
+  std::string_view Whole() const { return std::string_view(m_buffer).substr(m_begin); }
+
+ private:
+  std::string m_buffer;
+  size_t m_begin = 0;
+  size_t m_hostEnd = 0;
+};
+
+/// Where the host and the rest lie in a raw URL.
+struct UrlParts {
+  size_t hostBegin = 0;
+  size_t hostEnd = 0;
+  size_t restBegin = 0;
+};
+
+/// Splits leniently: optional "scheme:" and slashes, optional user
+/// information up to '@', the host (bracketed or up to ':', '/', '?', '#'),
+/// an ignored port; the rest starts at the next '/', '?' or '#'.
+UrlParts SplitUrl(std::string_view text);
+
+}  // namespace mask_engine

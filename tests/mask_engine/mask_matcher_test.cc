@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "mask_engine/cursor_automaton.h"
+#include "mask_engine/mask_engine.h"
+#include "mask_engine/mask_matcher_impl.h"
+
+namespace mask_engine {
+namespace {
+
+using Ids = std::vector<uint64_t>;
+
+class Masks {
+ public:
+  explicit Masks(const std::vector<std::string>& masks) : m_engine(MaskEngine::Create()), m_texts(masks) {
+    for (const auto& m : masks) m_engine->AddMask(m.data(), static_cast<uint32_t>(m.size()));
+    m_engine->Finalize();
+    m_matcher = m_engine->CreateMatcher();
+  }
+
+  // Indexes in the order reported; each record must carry its mask's text.
+  Ids Match(const std::string& url) {
+    Ids ids;
+    for (const MaskMatch& m : m_matcher->Match(url.data(), static_cast<uint32_t>(url.size()))) {
+      EXPECT_EQ(std::string(m.mask, m.length), m_texts.at(m.index));
+      ids.push_back(m.index);
+    }
+    return ids;
+  }
+  Ids Sorted(const std::string& url) {
+    Ids ids = Match(url);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  }
+  MaskMatcherImpl& Matcher() { return static_cast<MaskMatcherImpl&>(*m_matcher); }
+
+ private:
+  std::shared_ptr<MaskEngine> m_engine;
+  std::vector<std::string> m_texts;
+  std::shared_ptr<MaskMatcher> m_matcher;
+};
+
+TEST(MaskMatcher, HostMasksMatchWhereTheHostEndsOthersAtTheEnd) {
+  Masks masks({"a.site.test", "site.test", "site.test/ad"});
+  EXPECT_EQ(masks.Sorted("http://a.site.test/any/path?q"), (Ids{0}));
+  EXPECT_EQ(masks.Sorted("a.site.test"), (Ids{0}));
+  EXPECT_EQ(masks.Sorted("site.test"), (Ids{1}));
+  EXPECT_EQ(masks.Sorted("site.test/x"), (Ids{1}));
+  EXPECT_EQ(masks.Sorted("site.test/ad"), (Ids{1, 2}));
+  EXPECT_EQ(masks.Sorted("site.test/ad/"), (Ids{1, 2}));
+  EXPECT_EQ(masks.Sorted("site.test/ad/x"), (Ids{1, 2}));
+  EXPECT_EQ(masks.Sorted("site.test/adx"), (Ids{1}));
+  EXPECT_EQ(masks.Sorted("x.a.site.test"), Ids{});
+  EXPECT_EQ(masks.Sorted("b.test.evil/a.site.test"), Ids{});
+
+  Masks wildcard({"*.site.test"});
+  EXPECT_EQ(wildcard.Sorted("site.test"), (Ids{0}));
+  EXPECT_EQ(wildcard.Sorted("x.y.site.test/p"), (Ids{0}));
+  EXPECT_EQ(wildcard.Sorted("xsite.test"), Ids{});
+  EXPECT_EQ(wildcard.Sorted("site.test.evil"), Ids{});
+}
+
+TEST(MaskMatcher, MatchesTheCanonicalText) {
+  Masks masks({"site.test/p", "www.site.test", "%u00e9.test", "h.test/a%u0020b"});
+  EXPECT_EQ(masks.Match("HTTPS://WWW.Site.Test/P"), (Ids{0}));
+  EXPECT_EQ(masks.Match("%73ite.test./p#frag"), (Ids{0}));
+  EXPECT_EQ(masks.Match("site.test//p/"), (Ids{0}));
+  EXPECT_EQ(masks.Match("www.site.test"), Ids{});
+  EXPECT_EQ(masks.Match("www.www.site.test/x"), (Ids{1}));
+  EXPECT_EQ(masks.Match("http://\xE9.test"), (Ids{2}));
+  EXPECT_EQ(masks.Match("h.test/A%20B"), (Ids{3}));
+  EXPECT_EQ(masks.Match("h.test/a b"), (Ids{3}));
+}
+
+TEST(MaskMatcher, ReportsOncePerRoute) {
+  Masks masks({"a*a*", "x.test", "x.test"});
+  EXPECT_EQ(masks.Match("aaa"), (Ids{0, 0}));  // the second 'a' at 1 or at 2
+  EXPECT_EQ(masks.Match("aa"), (Ids{0}));
+  // Equal masks compile to one key: exactly one of the two is reported.
+  const Ids twice = masks.Match("x.test");
+  ASSERT_EQ(twice.size(), 1u);
+  EXPECT_TRUE(twice[0] == 1 || twice[0] == 2);
+}
+
+TEST(MaskMatcher, StaysReadyAcrossCalls) {
+  Masks masks({"*.t.test", "a*b/c", "?b"});
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(masks.Sorted("x.t.test/zzz"), (Ids{0}));
+    EXPECT_EQ(masks.Sorted("aqqb/c"), (Ids{1}));
+    EXPECT_EQ(masks.Sorted("zb"), (Ids{2}));
+    EXPECT_EQ(masks.Sorted("nothing"), Ids{});
+  }
+}
+
+TEST(MaskMatcher, EngineWithoutLayoutMatchesNothing) {
+  auto engine = MaskEngine::Create();
+  engine->AddMask("site.test", 9);
+  auto early = engine->CreateMatcher();
+  engine->Finalize();
+  EXPECT_TRUE(early->Match("site.test", 9).empty());
+  EXPECT_EQ(engine->CreateMatcher()->Match("site.test", 9).size(), 1u);
+
+  auto empty = MaskEngine::Create();
+  empty->Finalize();
+  EXPECT_TRUE(empty->CreateMatcher()->Match("site.test", 9).empty());
+}
+
+TEST(MaskMatcher, KeepsItsEngineAlive) {
+  auto engine = MaskEngine::Create();
+  engine->AddMask("site.test", 9);
+  engine->Finalize();
+  auto matcher = engine->CreateMatcher();
+  engine.reset();
+  const auto& result = matcher->Match("site.test", 9);
+  ASSERT_EQ(result.size(), 1u);
+  EXPECT_EQ(std::string(result[0].mask, result[0].length), "site.test");
+}
+
+TEST(MaskMatcher, ReportsEveryMaskWhenMoreThan32CursorsLive) {
+  // Every byte of the long run of 'a' starts a cursor along the shared label;
+  // each stays alive for up to 60 bytes, far more than 32 at once.
+  std::vector<std::string> texts;
+  for (int k = 40; k <= 60; ++k) texts.push_back("*" + std::string(k, 'a') + "z");
+  Masks masks(texts);
+  const std::string url = std::string(100, 'a') + "z";
+  Ids all(texts.size());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+  EXPECT_EQ(masks.Sorted(url), all);
+  EXPECT_GT(masks.Matcher().PoolCapacity(), CursorAutomaton::kInitialCursors);
+  // Grown once; the pool keeps its size for later calls.
+  const size_t capacity = masks.Matcher().PoolCapacity();
+  EXPECT_EQ(masks.Sorted(url), all);
+  EXPECT_EQ(masks.Matcher().PoolCapacity(), capacity);
+}
+
+TEST(MaskMatcher, HostileRouteCountsStayBounded) {
+  Masks masks({"a*a*a*a*a*a*a*a*", "*a*a*a*a?*a*"});
+  const std::string url(2000, 'a');
+  const Ids ids = masks.Match(url);
+  // Billions of routes, reported at most the cap's number of times each.
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 0u), CursorAutomaton::kMaxCount);
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), 1u), CursorAutomaton::kMaxCount);
+  EXPECT_EQ(ids.size(), 2u * CursorAutomaton::kMaxCount);
+}
+
+TEST(MaskMatcher, LargeMasksAndTexts) {
+  const std::string longHost(100000, 'x');
+  const std::string longPath = "h.test/" + std::string(100000, 'p') + "*";
+  std::string wild;  // 20000 any-runs: a deep trie path
+  for (int i = 0; i < 20000; ++i) wild += "a*b";
+  Masks masks({longHost, longPath, wild, "*.tracker.test"});
+  EXPECT_EQ(masks.Sorted(longHost), (Ids{0}));
+  EXPECT_EQ(masks.Sorted(longHost + "x"), Ids{});
+  EXPECT_EQ(masks.Sorted("h.test/" + std::string(100000, 'p') + "/q"), (Ids{1}));
+  // A megabyte of URL: linear work, one report per route up to the cap.
+  const std::string megabyte = "http://a.tracker.test/" + std::string(1 << 20, 'q');
+  EXPECT_EQ(masks.Sorted(megabyte), (Ids{3}));
+  std::string escaped = "e.test/";
+  escaped.append(1 << 20, '\x80');
+  EXPECT_EQ(masks.Sorted(escaped), Ids{});
+  EXPECT_EQ(masks.Sorted("ab" + std::string(100, 'b')), Ids{});
+}
+
+}  // namespace
+}  // namespace mask_engine

@@ -1,0 +1,40 @@
+// A slow, obviously correct matcher to hold the automaton against: every key
+// of every mask is globbed against the canonical text on its own.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mask_engine::testing {
+
+/// Ways `key` (9-bit key symbols) matches all of `text`, counted up to `cap`:
+/// one per way of splitting the text among the key's any-runs.
+int CountRoutes(const std::vector<uint16_t>& key, std::string_view text, int cap);
+
+/// Masks whose keys are all distinct from other masks' keys, so that the
+/// mask reported for a key is never in doubt.
+class ReferenceMasks {
+ public:
+  /// Accepts a mask unless it is empty or one of its keys belongs to a mask
+  /// accepted before; accepted masks get indexes 0, 1, 2 ...
+  bool Add(const std::string& mask);
+
+  const std::vector<std::string>& Masks() const { return m_masks; }
+
+  /// Sorted mask indexes the engine should report for `url`, repeats included.
+  std::vector<uint64_t> Match(std::string_view url, int countCap) const;
+
+ private:
+  struct Mask {
+    std::vector<std::vector<uint16_t>> keys;  // distinct
+    bool domainFlag;
+  };
+  std::vector<std::string> m_masks;
+  std::vector<Mask> m_compiled;
+  std::set<std::vector<uint16_t>> m_allKeys;
+};
+
+}  // namespace mask_engine::testing
