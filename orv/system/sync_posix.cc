@@ -1,0 +1,42 @@
+// POSIX locks over the standard library's primitives. Windows critical
+// sections are recursive, so the critical section is a recursive mutex here.
+#include "orv/system/sync.h"
+
+#include <chrono>
+#include <stdexcept>
+
+namespace orv::system {
+
+Semaphore::Semaphore(uint32_t initialCount, uint32_t maximumCount)
+    : m_count(initialCount), m_maximum(maximumCount) {
+  if (maximumCount == 0 || initialCount > maximumCount)
+    throw std::invalid_argument("invalid semaphore counts");
+}
+
+uint32_t Semaphore::Wait(uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  const auto available = [this] { return m_count > 0; };
+  if (timeoutMs == WaitInfinite) {
+    m_available.wait(lock, available);
+  } else if (!m_available.wait_for(lock, std::chrono::milliseconds(timeoutMs), available)) {
+    return wait_result::Timeout;
+  }
+  --m_count;
+  return wait_result::Signaled;
+}
+
+bool Semaphore::Release(uint32_t count, uint32_t* previousCount) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (count == 0 || count > m_maximum - m_count) return false;
+    if (previousCount) *previousCount = m_count;
+    m_count += count;
+  }
+  if (count == 1)
+    m_available.notify_one();
+  else
+    m_available.notify_all();
+  return true;
+}
+
+}  // namespace orv::system

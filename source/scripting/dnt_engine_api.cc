@@ -1,0 +1,264 @@
+#include "source/scripting/dnt_engine_api.h"
+
+#include <lua.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string_view>
+#include <vector>
+
+#include "do_not_track/dnt_engine/bases_provider.h"
+#include "do_not_track/dnt_engine/bug_queries.h"
+#include "do_not_track/dnt_engine/script_host.h"
+#include "do_not_track/service_settings.h"
+#include "orv/trace/trace_stream.h"
+#include "orv/trace/version.h"
+#include "source/scripting/script_errors.h"
+
+namespace dnt {
+namespace {
+
+constexpr uint32_t VersionInternal = 2;
+
+ScriptHost& HostOf(lua_State* L) {
+  return *static_cast<ScriptHost*>(lua_touserdata(L, lua_upvalueindex(1)));
+}
+
+const IScriptEngineContext& ContextOf(lua_State* L) {
+  const IScriptEngineContext* context = HostOf(L).Context();
+  if (!context) RaiseScriptError(L, "engine calls are forbidden at the script discovery stage");
+  return *context;
+}
+
+const BugBases& BugBasesOf(lua_State* L) { return ContextOf(L).GetBases().Bugs(); }
+
+uint32_t CheckUint32(lua_State* L, int arg) { return ToUint32Argument(luaL_checknumber(L, arg)); }
+
+/// Keeps the description of a failed component call so that the Lua error
+/// is raised only after the try block is left: a Lua error is a C++
+/// exception in this build, and no handler of ours may see it.
+class ComponentFailure {
+ public:
+  /// Runs `work`; false when it threw (the description is kept).
+  template <class Work>
+  bool Run(Work&& work) {
+    try {
+      work();
+      return true;
+    } catch (const std::exception& e) {
+      Keep(e.what());
+    }
+    return false;
+  }
+
+  /// Raises `format` (one "%s") with the kept description.
+  [[noreturn]] void Raise(lua_State* L, const char* format) const {
+    luaL_error(L, format, m_text);
+    std::abort();  // luaL_error does not return
+  }
+
+ private:
+  void Keep(const char* text) noexcept {
+    std::strncpy(m_text, text ? text : "", sizeof(m_text) - 1);
+    m_text[sizeof(m_text) - 1] = '\0';
+  }
+
+  char m_text[1024] = {};
+};
+
+int Log(lua_State* L) {
+  orv::TraceStream line{HostOf(L).Tracer(), orv::trace_level::Routine};
+  if (!line) return 0;
+  line << "[SCRIPT]: ";
+  const int count = lua_gettop(L);
+  for (int i = 1; i <= count; ++i) {
+    const int type = lua_type(L, i);
+    if (type == LUA_TSTRING || type == LUA_TNUMBER) {
+      std::size_t length = 0;
+      const char* text = lua_tolstring(L, i, &length);
+      line.Write(text, length);
+    } else if (type == LUA_TBOOLEAN) {
+      line << (lua_toboolean(L, i) ? "<true>" : "<false>");
+    } else {
+      line << '<' << lua_typename(L, type) << '>';
+    }
+  }
+  return 0;
+}
+
+int Require(lua_State* L) {
+  std::size_t length = 0;
+  const char* name = luaL_checklstring(L, 1, &length);
+  ScriptHost& host = HostOf(L);
+  ComponentFailure failure;
+  if (!failure.Run([&] { host.ResolveEntry(L, std::string_view(name, length)); })) failure.Raise(L, "%s");
+  return 1;
+}
+
+void PushIndexTable(lua_State* L, const std::vector<uint32_t>& indexes, bool asSet) {
+  const int count = static_cast<int>(std::min<std::size_t>(indexes.size(), INT32_MAX));
+  if (asSet) {
+    lua_createtable(L, 0, count);
+    for (uint32_t index : indexes) {
+      lua_pushnumber(L, index);
+      lua_pushboolean(L, 1);
+      lua_rawset(L, -3);
+    }
+  } else {
+    lua_createtable(L, count, 0);
+    for (int i = 0; i < count; ++i) {
+      lua_pushnumber(L, indexes[i]);
+      lua_rawseti(L, -2, i + 1);
+    }
+  }
+}
+
+int MatchBugTable(lua_State* L, bool exceptions) {
+  std::size_t length = 0;
+  const char* text = luaL_checklstring(L, 1, &length);
+  const bool asSet = lua_toboolean(L, 2) != 0;
+  luaL_argcheck(L, length <= UINT32_MAX, 1, "string too long");
+  const BugBases& bugs = BugBasesOf(L);
+
+  std::vector<uint32_t> indexes;
+  ComponentFailure failure;
+  const bool matched = failure.Run([&] {
+    const auto size = static_cast<uint32_t>(length);
+    indexes = exceptions ? MatchBugExceptions(bugs, text, size) : MatchBugRules(bugs, text, size);
+    std::sort(indexes.begin(), indexes.end());
+    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+  });
+  if (!matched) failure.Raise(L, "underlying component error in DntMatchBugRulesImpl(): %s");
+  PushIndexTable(L, indexes, asSet);
+  if (!exceptions) return 1;
+
+  ExceptionalSiteFlags flags;
+  if (!failure.Run([&] { flags = DetectExceptionalSites(bugs, indexes); }))
+    failure.Raise(L, "underlying component error in DntDetectExceptionalSites(): %s");
+  lua_pushboolean(L, flags.partner);
+  lua_pushboolean(L, flags.incompatible);
+  return 3;
+}
+
+int MatchRules(lua_State* L) { return MatchBugTable(L, false); }
+int MatchExceptions(lua_State* L) { return MatchBugTable(L, true); }
+
+int BugServiceOf(lua_State* L) {
+  const uint32_t bugIndex = CheckUint32(L, 1);
+  const BugBases& bugs = BugBasesOf(L);
+  BugService service;
+  ComponentFailure failure;
+  if (!failure.Run([&] { service = GetBugService(bugs, bugIndex); }))
+    failure.Raise(L, "underlying component error: %s");
+  lua_pushnumber(L, service.serviceIndex);
+  lua_pushnumber(L, service.serviceId);
+  return 2;
+}
+
+int ServiceInfoOf(lua_State* L) {
+  const uint32_t serviceIndex = CheckUint32(L, 1);
+  const BugBases& bugs = BugBasesOf(L);
+  ServiceInfo info;
+  ComponentFailure failure;
+  if (!failure.Run([&] { info = GetServiceInfo(bugs, serviceIndex); }))
+    failure.Raise(L, "underlying component error: %s");
+  lua_pushnumber(L, info.id);
+  lua_pushnumber(L, info.category);
+  lua_pushlstring(L, info.name.data(), info.name.size());
+  return 3;
+}
+
+int ServiceBlockingEnabled(lua_State* L) {
+  const uint32_t serviceIndex = CheckUint32(L, 1);
+  const IScriptEngineContext& context = ContextOf(L);
+  bool enabled = false;
+  ComponentFailure failure;
+  if (!failure.Run([&] {
+        enabled = IsServiceBlockingEnabled(context.GetBases().Bugs(), serviceIndex, context.GetSettings());
+      }))
+    failure.Raise(L, "underlying component error: %s");
+  lua_pushboolean(L, enabled);
+  return 1;
+}
+
+int UnknownField(lua_State* L) {
+  const char* key = luaL_tolstring(L, 2, nullptr);
+  return luaL_error(L, "tried to access non-existent script engine method/field %s", key);
+}
+
+constexpr luaL_Reg Methods[] = {
+    {"Log", Log},
+    {"Require", Require},
+    {"MatchBugRules", MatchRules},
+    {"MatchBugExceptions", MatchExceptions},
+    {"GetBugService", BugServiceOf},
+    {"GetServiceInfo", ServiceInfoOf},
+    {"IsServiceBlockingEnabled", ServiceBlockingEnabled},
+    {nullptr, nullptr},
+};
+
+void SetNumber(lua_State* L, const char* name, lua_Number value) {
+  lua_pushnumber(L, value);
+  lua_setfield(L, -2, name);
+}
+
+void SetBoolean(lua_State* L, const char* name, bool value) {
+  lua_pushboolean(L, value);
+  lua_setfield(L, -2, name);
+}
+
+void SetConstants(lua_State* L, const ServiceSettings& settings) {
+  const orv::ProductVersion& version = orv::GetProductVersion();
+  SetNumber(L, "VERSION_MAJOR", version.major);
+  SetNumber(L, "VERSION_MINOR", version.minor);
+  SetNumber(L, "VERSION_BUILD", version.build);
+  SetNumber(L, "VERSION_REVISION", version.revision);
+  SetNumber(L, "VERSION_INTERNAL", VersionInternal);
+  SetNumber(L, "CATEGORY_SOCIAL_NETWORK", category::SocialNetwork);
+  SetNumber(L, "CATEGORY_WEB_ANALYTICS", category::WebAnalytics);
+  SetNumber(L, "CATEGORY_AD_AGENCY", category::AdAgency);
+  SetNumber(L, "CATEGORY_WEB_BUG", category::WebBug);
+  SetNumber(L, "VERDICT_NOT_DETECTED", 0);
+  SetNumber(L, "VERDICT_DETECTED", 1);
+  SetNumber(L, "VERDICT_BLOCKED", 2);
+  SetNumber(L, "VERDICT_BLOCK_FAILED", 3);
+  SetBoolean(L, "IS_VERBOSE_TRACE_ENABLED", settings.enableVerboseTrace);
+  SetBoolean(L, "SHOULD_EXCLUDE_PARTNER_SITES", settings.excludePartnerSites);
+  SetBoolean(L, "SHOULD_EXCLUDE_INCOMPATIBLE_SITES", settings.excludeIncompatibleSites);
+}
+
+}  // namespace
+
+uint32_t ToUint32Argument(double value) noexcept {
+  if (!(value > 0)) return 0;  // negative, zero and NaN
+  if (value >= 4294967296.0) return UINT32_MAX;
+  return static_cast<uint32_t>(value);
+}
+
+void OpenDntEngine(lua_State* L, ScriptHost* host, const ServiceSettings& settings) {
+  auto* self = static_cast<ScriptHost**>(lua_newuserdata(L, sizeof(ScriptHost*)));
+  *self = host;
+
+  lua_createtable(L, 0, 10);
+  lua_pushlightuserdata(L, host);
+  luaL_setfuncs(L, Methods, 1);
+  SetConstants(L, settings);
+  lua_pushvalue(L, -1);
+  lua_setfield(L, -2, "__index");
+
+  // Reading a field that is neither a method nor a constant is an error, so
+  // a misspelt name fails where it is used instead of yielding nil.
+  lua_createtable(L, 0, 1);
+  lua_pushcfunction(L, UnknownField);
+  lua_setfield(L, -2, "__index");
+  lua_setmetatable(L, -2);
+
+  lua_setmetatable(L, -2);
+  lua_setglobal(L, "DntEngine");
+}
+
+}  // namespace dnt

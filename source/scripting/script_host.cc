@@ -1,0 +1,189 @@
+#include "do_not_track/dnt_engine/script_host.h"
+
+#include <lua.hpp>
+
+#include <stdexcept>
+
+#include "do_not_track/dnt_engine/bases_provider.h"
+#include "do_not_track/service_settings.h"
+#include "source/scripting/dnt_engine_api.h"
+#include "source/scripting/pool_allocator.h"
+#include "source/scripting/script_errors.h"
+#include "source/scripting/script_extensions.h"
+
+namespace dnt {
+namespace {
+
+constexpr const char* RegistryHostKey = "DntEngine";
+// The count hook runs every this many VM instructions.
+constexpr int HookPeriod = 10000;
+
+/// The standard libraries as luaL_openlibs opens them, each set as a global.
+constexpr luaL_Reg StandardLibraries[] = {
+    {"_G", luaopen_base},           {LUA_LOADLIBNAME, luaopen_package}, {LUA_COLIBNAME, luaopen_coroutine},
+    {LUA_TABLIBNAME, luaopen_table}, {LUA_IOLIBNAME, luaopen_io},        {LUA_OSLIBNAME, luaopen_os},
+    {LUA_STRLIBNAME, luaopen_string}, {LUA_BITLIBNAME, luaopen_bit32},   {LUA_MATHLIBNAME, luaopen_math},
+    {LUA_DBLIBNAME, luaopen_debug},
+};
+
+/// Puts the stack top back on every way out of a scope.
+class StackTopGuard {
+ public:
+  explicit StackTopGuard(lua_State* L) : m_state(L), m_top(lua_gettop(L)) {}
+  ~StackTopGuard() { lua_settop(m_state, m_top); }
+  StackTopGuard(const StackTopGuard&) = delete;
+  StackTopGuard& operator=(const StackTopGuard&) = delete;
+
+ private:
+  lua_State* m_state;
+  int m_top;
+};
+
+int DumpWriter(lua_State*, const void* piece, std::size_t size, void* target) {
+  // Any exception here would cross lua_dump; report the failure instead.
+  try {
+    static_cast<std::string*>(target)->append(static_cast<const char*>(piece), size);
+    return 0;
+  } catch (...) {
+    return 1;
+  }
+}
+
+}  // namespace
+
+void ScriptHost::StateCloser::operator()(lua_State* L) const noexcept { lua_close(L); }
+
+ScriptHost::ScriptHost(orv::ComPtr<orv::ITracer> tracer, const IScriptEngineContext* context,
+                       const ServiceSettings& settings, ScriptStage stage)
+    : m_tracer(std::move(tracer)), m_context(context) {
+  lua_State* L = nullptr;
+  if (stage == ScriptStage::Discovery) {
+    m_pool = std::make_unique<PoolLuaAllocator>(DiscoveryMemoryLimit);
+    L = lua_newstate(&PoolLuaAllocator::Allocate, m_pool.get());
+  } else {
+    L = luaL_newstate();
+  }
+  if (!L) throw std::runtime_error("Failed to init script engine");
+  m_state.reset(L);
+  lua_atpanic(L, &ScriptPanicHandler);
+  // A failure below comes out of the panic handler as an exception; the
+  // members then close the state and release the pool.
+  Configure(settings, stage);
+}
+
+ScriptHost::~ScriptHost() = default;
+
+void ScriptHost::Configure(const ServiceSettings& settings, ScriptStage stage) {
+  lua_State* L = m_state.get();
+  for (const luaL_Reg& library : StandardLibraries) {
+    luaL_requiref(L, library.name, library.func, 1);
+    lua_pop(L, 1);
+  }
+  luaL_getsubtable(L, LUA_REGISTRYINDEX, "_PRELOAD");
+  lua_pop(L, 1);
+
+  lua_pushlightuserdata(L, this);
+  lua_setfield(L, LUA_REGISTRYINDEX, RegistryHostKey);
+
+  lua_createtable(L, 0, 0);
+  m_cacheRef = luaL_ref(L, LUA_REGISTRYINDEX);
+
+  OpenDntEngine(L, this, settings);
+  OpenHttpMessageTables(L);
+  OpenScriptModules(L);
+
+  // Script files are untrusted input until they have registered: bound the
+  // work one of them may do (memory is bounded by the pool allocator).
+  if (stage == ScriptStage::Discovery) lua_sethook(L, &ScriptHost::CountHook, LUA_MASKCOUNT, HookPeriod);
+}
+
+ScriptHost* ScriptHost::FromState(lua_State* L) noexcept {
+  lua_getfield(L, LUA_REGISTRYINDEX, RegistryHostKey);
+  auto* host = static_cast<ScriptHost*>(lua_touserdata(L, -1));
+  lua_pop(L, 1);
+  return host;
+}
+
+void ScriptHost::CountHook(lua_State* L, lua_Debug*) {
+  ScriptHost* host = FromState(L);
+  if (!host) return;
+  host->m_instructions += HookPeriod;
+  if (host->m_instructions > DiscoveryInstructionLimit) {
+    luaL_error(L, "the script runs too long at the script discovery stage");
+  }
+}
+
+void ScriptHost::Call(std::string_view entry, ScriptCall& call) {
+  lua_State* L = m_state.get();
+  StackTopGuard guard(L);
+  ResolveEntry(L, entry);
+  int argumentCount = 0;
+  int resultCount = 0;
+  call.PushArguments(L, argumentCount, resultCount);
+  ProtectedCall(L, argumentCount, resultCount, "failed to execute a script: ");
+  call.ReadResults(L);
+}
+
+void ScriptHost::ResolveEntry(lua_State* L, std::string_view name) {
+  lua_rawgeti(L, LUA_REGISTRYINDEX, m_cacheRef);
+  lua_pushlstring(L, name.data(), name.size());
+  lua_rawget(L, -2);
+  if (!lua_isnil(L, -1)) {
+    lua_remove(L, -2);
+    return;
+  }
+  lua_pop(L, 2);
+
+  if (!m_context) RaiseScriptError(L, "engine calls are forbidden at the script discovery stage");
+  const std::string* chunk = m_context->GetBases().Scripts().Find(name);
+  if (!chunk) RaiseScriptError(L, "couldn't find the script '", name.data(), name.size(), "'");
+
+  LoadChunk(L, chunk->data(), chunk->size(), "=script", nullptr);
+  lua_remove(L, -2);  // the registrator is for the discovery stage only
+  if (lua_isfunction(L, -1)) ProtectedCall(L, 0, 1, "failed to call script initializer: ");
+  if (lua_type(L, -1) == LUA_TSTRING) {
+    lua_rawgeti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
+    lua_insert(L, -2);
+    lua_gettable(L, -2);
+    lua_remove(L, -2);
+  }
+  const int type = lua_type(L, -1);
+  if (type != LUA_TFUNCTION && type != LUA_TTABLE) {
+    RaiseScriptError(L, "got unexpected result from the initializer of the script '", name.data(), name.size(),
+                     "'");
+  }
+  lua_rawgeti(L, LUA_REGISTRYINDEX, m_cacheRef);
+  lua_pushlstring(L, name.data(), name.size());
+  lua_pushvalue(L, -3);
+  lua_rawset(L, -3);
+  lua_pop(L, 1);
+}
+
+void ScriptHost::LoadChunk(lua_State* L, const void* bytes, std::size_t length, const char* chunkName,
+                           std::string* dump) {
+  if (!bytes || length == 0) throw std::runtime_error("attempted to load empty script unexpectedely");
+  const int status = luaL_loadbufferx(L, static_cast<const char*>(bytes), length, chunkName, nullptr);
+  if (status != LUA_OK) throw std::runtime_error(DescribeScriptFailure(L, "failed to load a script: ", status));
+  if (dump) {
+    dump->clear();
+    if (lua_dump(L, &DumpWriter, dump) != 0) throw std::runtime_error("failed to dump a script");
+  }
+  ProtectedCall(L, 0, 2, "failed to call loaded script: ");
+}
+
+void ScriptHost::ProtectedCall(lua_State* L, int argumentCount, int resultCount, const char* prefix) {
+  const int status = lua_pcall(L, argumentCount, resultCount, 0);
+  if (status == LUA_OK) return;
+  if (!lua_isstring(L, -1)) {
+    lua_pop(L, 1);
+    lua_pushstring(L, ScriptStatusName(status));
+  }
+  lua_pushstring(L, prefix);
+  lua_insert(L, -2);
+  lua_concat(L, 2);
+  // Outside any protected call this reaches the panic handler, which throws;
+  // inside one (Require from a running script) it is an ordinary Lua error.
+  lua_error(L);
+}
+
+}  // namespace dnt

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "do_not_track/util/base_files.h"
+#include "host/capturing_tracer.h"
+#include "host/environment.h"
+#include "host/service_locator.h"
+#include "orv/rtl/module_count.h"
+#include "tests/base_files/base_files_test_support.h"
+
+namespace {
+
+using namespace base_files_test;
+using orv::result_t;
+namespace result = orv::result;
+
+struct DirectoryHost {
+  explicit DirectoryHost(const std::string& directory)
+      : environment(host::MakeHostObject<host::Environment>(orv::text::FromUtf8(directory).value())) {
+    locator->Register(environment);
+  }
+  dnt::BaseFiles Collect() { return dnt::CollectBaseFiles(locator.Get(), tracer.Get(), nullptr); }
+
+  orv::ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
+  orv::ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
+  orv::ComPtr<host::Environment> environment;
+};
+
+TEST(DirectoryBaseFiles, CollectsMatchingFilesAndTheBugDatabase) {
+  TempDir dir;
+  dir.WritePacked("dnt0001.dat", "script one");
+  dir.WritePacked("DNT0ABC.DAT", "script abc");
+  dir.WritePacked("dnt01.dat", "too short a name");
+  dir.WritePacked("dnt00001.dat", "too long a name");
+  fs::create_directory(dir.path() / "dnt0002.dat");
+  dir.WritePacked("dntbugs.dat", "bug database");
+
+  const uint32_t liveBefore = orv::module::LiveObjects();
+  {
+    DirectoryHost host(dir.str());
+    dnt::BaseFiles files = host.Collect();
+
+    ASSERT_EQ(files.scriptStreams.size(), 2u);
+    ASSERT_EQ(files.scriptFiles.size(), 2u);
+    // The listing order is the platform's, so compare as a set.
+    std::set<std::string> scripts;
+    for (const auto& stream : files.scriptStreams) scripts.insert(ReadAll(stream.Get()));
+    EXPECT_EQ(scripts, (std::set<std::string>{"script one", "script abc"}));
+    EXPECT_EQ(ReadAll(files.bugStream.Get()), "bug database");
+    EXPECT_EQ(host.tracer->Texts(800), std::vector<std::string>{"Bases directory: [" + dir.str() + "]"});
+    EXPECT_EQ(orv::module::LiveObjects(), liveBefore + 3);
+
+    // A stream outlives the collection that made it.
+    orv::ComPtr<orv::IIO> bugStream = files.bugStream;
+    files = {};
+    EXPECT_EQ(ReadAll(bugStream.Get()), "bug database");
+  }
+  EXPECT_EQ(orv::module::LiveObjects(), liveBefore);
+  EXPECT_EQ(orv::module::LiveObjects(), 0u) << "nothing of the module may outlive its users";
+}
+
+TEST(DirectoryBaseFiles, ScriptFilesAreOptionalButTheBugDatabaseIsNot) {
+  TempDir dir;
+  DirectoryHost host(dir.str());
+  dir.WritePacked("dntbugs.dat", "bugs");
+  EXPECT_TRUE(host.Collect().scriptStreams.empty());
+
+  fs::remove(dir.path() / "dntbugs.dat");
+  dir.WritePacked("dnt0001.dat", "script");
+  const Failure missing = FailureOf([&] { host.Collect(); });
+  EXPECT_EQ(missing.message, "Failed to open file [" + dir.str() + "/dntbugs.dat]");
+
+  // A script file that does not unpack fails the whole collection.
+  dir.WritePacked("dntbugs.dat", "bugs");
+  dir.WriteBytes("dnt0002.dat", TempDir::Bytes("not a container"));
+  EXPECT_EQ(FailureOf([&] { host.Collect(); }).message, "Failed to unpack the file");
+}
+
+TEST(DirectoryBaseFiles, HostServiceAndListingFailuresCarryTheirCodes) {
+  TempDir dir;
+  const std::string missingDir = dir.str() + "/no such bases";
+  const Failure notFound = FailureOf([&] { DirectoryHost(missingDir).Collect(); });
+  EXPECT_EQ(notFound.file, "enum_files_orv");
+  EXPECT_EQ(notFound.code, result::PathNotFound);
+
+  DirectoryHost host(dir.str());
+  host.environment->FailExpand(result::AccessDenied);
+  const Failure expand = FailureOf([&] { host.Collect(); });
+  EXPECT_EQ(expand.file, "service_component_facade");
+  EXPECT_EQ(expand.code, result::AccessDenied);
+
+  host.locator->FailLookup(orv::IEnvironment::iid, result::NotImplemented);
+  const Failure lookup = FailureOf([&] { host.Collect(); });
+  EXPECT_EQ(lookup.file, "service_component_facade");
+  EXPECT_EQ(lookup.code, result::NotImplemented);
+
+  // No environment registered at all.
+  auto bareLocator = host::MakeHostObject<host::ServiceLocator>();
+  const Failure absent = FailureOf([&] { dnt::CollectBaseFiles(bareLocator.Get(), nullptr, nullptr); });
+  EXPECT_EQ(absent.file, "service_component_facade");
+  EXPECT_TRUE(orv::Failed(absent.code));
+}
+
+TEST(DirectoryBaseFiles, TrailingSeparatorIsNotDoubled) {
+  TempDir dir;
+  dir.WritePacked("dnt0001.dat", "s");
+  const std::string withSlash = dir.str() + "/";
+  DirectoryHost host(withSlash);
+  const Failure missing = FailureOf([&] { host.Collect(); });
+  EXPECT_EQ(missing.message, "Failed to open file [" + withSlash + "dntbugs.dat]");
+}
+
+}  // namespace

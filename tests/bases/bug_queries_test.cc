@@ -1,0 +1,160 @@
+#include "do_not_track/dnt_engine/bug_queries.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <typeinfo>
+
+#include "tests/bases/loaded_bases.h"
+
+namespace dnt {
+namespace {
+
+using ::testing::ElementsAre;
+
+// Services: 1 (web bug), 2 (partner), 3 (incompatible), 4 (web bug, bad
+// UTF-8 name in the variant that wants one). Bugs 10..19 map to index 0..9.
+bases_writer::Database QueryDatabase() {
+  bases_writer::Database db;
+  db.services = {{1, 4, "Zeta pixel"}, {2, 6, "Partner"}, {3, 7, "Incompatible"}, {4, 4, "Alpha pixel"}};
+  for (uint32_t i = 0; i < 10; ++i) db.bugs.push_back({10 + i, i == 1 ? 2u : i == 2 ? 3u : i == 3 ? 4u : 1u});
+  db.rules = {{"pixel.test/track", 10}, {"q.test/p*x=1", 13}};
+  db.exceptions = {
+      {"list.test", 14, std::vector<uint32_t>{19, 12}},            // expands to 4, 9, 2
+      {"partner-first.test", 11, std::vector<uint32_t>{12}},      // 6 before 7
+      {"incompatible-first.test", 12, std::vector<uint32_t>{11}}, // 7 before 6
+  };
+  return db;
+}
+
+struct Fixture {
+  testing::LoadedBases loaded = testing::LoadDatabase(QueryDatabase());
+  const BugBases& bases() const { return *loaded.bases; }
+};
+
+std::vector<uint32_t> Rules(const BugBases& bases, const std::string& url) {
+  return MatchBugRules(bases, url.data(), static_cast<uint32_t>(url.size()));
+}
+std::vector<uint32_t> Exceptions(const BugBases& bases, const std::string& url) {
+  return MatchBugExceptions(bases, url.data(), static_cast<uint32_t>(url.size()));
+}
+uint32_t SiteCategory(const BugBases& bases, const std::string& url) {
+  return GetSiteCategory(bases, url.data(), static_cast<uint32_t>(url.size()));
+}
+
+template <class F>
+std::string OutOfRange(F&& f) {
+  try {
+    f();
+  } catch (const std::out_of_range& e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
+
+TEST(BugQueriesTest, MatchingStopsAtTheQuery) {
+  Fixture f;
+  ASSERT_EQ(f.loaded.result, orv::result::NoError) << f.loaded.Failures();
+  EXPECT_THAT(Rules(f.bases(), "http://pixel.test/track?id=5"), ElementsAre(0u));
+  EXPECT_THAT(Rules(f.bases(), "http://q.test/px=1"), ElementsAre(3u));
+  EXPECT_TRUE(Rules(f.bases(), "http://q.test/p?x=1").empty());
+  EXPECT_TRUE(Rules(f.bases(), "?http://pixel.test/track").empty());
+  EXPECT_TRUE(Rules(f.bases(), "").empty());
+}
+
+TEST(BugQueriesTest, ExceptionListsExpandInPlace) {
+  Fixture f;
+  EXPECT_THAT(Exceptions(f.bases(), "http://list.test/x?y"), ElementsAre(4u, 9u, 2u));
+  EXPECT_EQ(SiteCategory(f.bases(), "http://partner-first.test/"), 6u);
+  EXPECT_EQ(SiteCategory(f.bases(), "http://incompatible-first.test/"), 7u);
+  EXPECT_EQ(SiteCategory(f.bases(), "http://list.test/"), 7u);
+  EXPECT_EQ(SiteCategory(f.bases(), "http://nothing.test/"), 0u);
+}
+
+TEST(BugQueriesTest, ExceptionalSitesAndIndexErrors) {
+  Fixture f;
+  const BugBases& bases = f.bases();
+  const ExceptionalSiteFlags none = DetectExceptionalSites(bases, {});
+  EXPECT_FALSE(none.partner || none.incompatible);
+  const std::vector<uint32_t> both = {0, 2, 1};
+  const ExceptionalSiteFlags flags = DetectExceptionalSites(bases, both);
+  EXPECT_TRUE(flags.partner && flags.incompatible);
+  const std::vector<uint32_t> pastEnd = {0, 10};
+  EXPECT_EQ(OutOfRange([&] { DetectExceptionalSites(bases, pastEnd); }), "the bug index is out of range");
+
+  EXPECT_EQ(GetServiceInfo(bases, 3).name, "Alpha pixel");
+  EXPECT_EQ(OutOfRange([&] { GetServiceInfo(bases, 4); }), "FlatObjectListBlock: the index is out of range");
+  const BugService service = GetBugService(bases, 1);
+  EXPECT_EQ(service.serviceIndex, 1u);
+  EXPECT_EQ(service.serviceId, 2u);
+  EXPECT_EQ(OutOfRange([&] { GetBugService(bases, 10); }), "the bug index is out of range");
+  EXPECT_EQ(OutOfRange([&] { GetBugService(bases, UINT32_MAX); }), "the bug index is out of range");
+}
+
+TEST(BugQueriesTest, ServiceBlocking) {
+  Fixture f;
+  ServiceSettings settings;
+  settings.blockTrackingServiceCategories = {4, 6};
+  settings.trackingServicesSettings = {{1, 0}, {3, 1}};
+  EXPECT_FALSE(IsServiceBlockingEnabled(f.bases(), 0, settings));  // per-service 0 beats the category
+  EXPECT_TRUE(IsServiceBlockingEnabled(f.bases(), 1, settings));   // category 6 blocked
+  EXPECT_TRUE(IsServiceBlockingEnabled(f.bases(), 2, settings));   // per-service 1, category not blocked
+  EXPECT_TRUE(IsServiceBlockingEnabled(f.bases(), 3, settings));
+  settings.trackingServicesSettings = {{4, 2}};
+  EXPECT_FALSE(IsServiceBlockingEnabled(f.bases(), 3, settings));  // only 1 means enabled
+  EXPECT_FALSE(IsServiceBlockingEnabled(f.bases(), 2, ServiceSettings{}));
+  EXPECT_THROW(IsServiceBlockingEnabled(f.bases(), 4, settings), std::out_of_range);
+}
+
+TEST(BugQueriesTest, SupportedTrackingServices) {
+  Fixture f;
+  std::vector<SupportedTrackingService> services{{u"old", 0, 0}};
+  GetSupportedTrackingServices(f.bases(), 5, services);
+  EXPECT_TRUE(services.empty());
+  GetSupportedTrackingServices(f.bases(), 4, services);
+  ASSERT_EQ(services.size(), 2u);
+  EXPECT_EQ(services[0].name, u"Zeta pixel");
+  EXPECT_EQ(services[0].id, 1u);
+  EXPECT_EQ(services[1].name, u"Alpha pixel");
+  EXPECT_EQ(services[1].category, 4u);
+
+  bases_writer::Database db = QueryDatabase();
+  db.services[3].name = "bad \xC3";
+  const testing::LoadedBases bad = testing::LoadDatabase(db);
+  ASSERT_EQ(bad.result, orv::result::NoError);
+  EXPECT_THROW(GetSupportedTrackingServices(*bad.bases, 4, services), std::bad_cast);
+  EXPECT_EQ(services.size(), 2u);
+}
+
+TEST(BugQueriesTest, ConcurrentQueriesAgree) {
+  Fixture f;
+  const std::vector<std::string> urls = {"http://pixel.test/track", "http://list.test/a", "http://q.test/px=1",
+                                         "http://partner-first.test/", "http://none.test/"};
+  std::vector<std::vector<uint32_t>> expected;
+  for (const std::string& url : urls) {
+    std::vector<uint32_t> all = Rules(f.bases(), url);
+    const std::vector<uint32_t> exceptions = Exceptions(f.bases(), url);
+    all.insert(all.end(), exceptions.begin(), exceptions.end());
+    expected.push_back(all);
+  }
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < 200; ++round) {
+        for (size_t i = 0; i < urls.size(); ++i) {
+          std::vector<uint32_t> all = Rules(f.bases(), urls[i]);
+          const std::vector<uint32_t> exceptions = Exceptions(f.bases(), urls[i]);
+          all.insert(all.end(), exceptions.begin(), exceptions.end());
+          if (all != expected[i]) ++mismatches;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches.load(), 0);
+}
+
+}  // namespace
+}  // namespace dnt

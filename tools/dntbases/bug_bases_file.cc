@@ -1,0 +1,65 @@
+#include "tools/dntbases/bug_bases_file.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <vector>
+
+#include "do_not_track/dnt_engine/bug_bases_loader.h"
+#include "host/capturing_tracer.h"
+#include "host/memory_io.h"
+#include "orv/rtl/error_handling/result_text.h"
+#include "orv/rtl/error_handling/translate.h"
+
+namespace dntbases {
+
+namespace {
+
+std::string FailureLines(orv::ITracer* tracer) {
+  std::string text;
+  if (auto* keeper = dynamic_cast<host::CapturingTracer*>(tracer)) {
+    for (const std::string& line : keeper->Texts(orv::trace_level::Failure)) {
+      if (!text.empty()) text += '\n';
+      text += line;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+orv::ComPtr<orv::ITracer> MakeToolTracer(bool trace) {
+  if (trace) return host::MakeHostObject<host::StreamTracer>(stderr);
+  return host::MakeHostObject<host::CapturingTracer>(orv::trace_level::Failure);
+}
+
+std::unique_ptr<dnt::BugBases> LoadBugBasesFile(const std::string& path, const orv::ComPtr<orv::ITracer>& tracer) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open file [" + path + "]");
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw std::runtime_error("cannot read file [" + path + "]");
+
+  auto bases = std::make_unique<dnt::BugBases>(tracer);
+  const auto stream = host::MakeHostObject<host::MemoryIO>(std::move(bytes));
+  const orv::result_t result = dnt::BugBasesLoader::Load(*bases, stream.Get());
+  if (orv::Failed(result)) {
+    std::string text = FailureLines(tracer.Get());
+    if (text.empty()) {
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%08x", result);
+      text = "Failed to load bug bases: " + std::string(code) + " (" + std::string(orv::ResultCodeToText(result)) + ")";
+    }
+    throw std::runtime_error(text);
+  }
+  return bases;
+}
+
+std::string CurrentErrorText() {
+  const auto keeper = host::MakeHostObject<host::CapturingTracer>(orv::trace_level::Failure);
+  orv::TranslateCurrentException(keeper.Get(), nullptr);
+  const std::vector<std::string> lines = keeper->Texts(orv::trace_level::Failure);
+  return lines.empty() ? std::string() : lines.front();
+}
+
+}  // namespace dntbases

@@ -1,0 +1,22 @@
+#include <iostream>
+
+#include "tools/dntbases/commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"dntbases: build, inspect and try Do-Not-Track bases"};
+  app.require_subcommand(1);
+  int exitCode = 0;
+  dntbases::AddBuildCommand(app, exitCode);
+  dntbases::AddCheckCommand(app, exitCode);
+  dntbases::AddDumpCommand(app, exitCode);
+  dntbases::AddMaskMatchCommand(app, exitCode);
+  dntbases::AddMatchCommand(app, exitCode);
+  dntbases::AddPackCommands(app, exitCode);
+  dntbases::AddRunCommand(app, exitCode);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+  return exitCode;
+}

@@ -1,0 +1,162 @@
+// dntbases run: call one script entry of a bases directory in a session host
+// and print its results, for script authors trying their scripts.
+#include <lua.hpp>
+
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "do_not_track/dnt_engine/bases_provider.h"
+#include "do_not_track/dnt_engine/script_host.h"
+#include "do_not_track/dnt_engine/service_settings_validation.h"
+#include "tools/dntbases/bases_directory.h"
+#include "tools/dntbases/bug_bases_file.h"
+#include "tools/dntbases/commands.h"
+
+namespace dntbases {
+namespace {
+
+struct RunOptions {
+  std::string directory;
+  std::string entry;
+  std::vector<std::string> settings;
+  bool trace = false;
+};
+
+bool ParseFlag(const std::string& name, const std::string& value) {
+  if (value == "1" || value == "true") return true;
+  if (value == "0" || value == "false") return false;
+  throw std::invalid_argument("setting " + name + " takes 0, 1, true or false, not [" + value + "]");
+}
+
+uint32_t ParseNumber(const std::string& name, const std::string& text) {
+  std::size_t used = 0;
+  unsigned long value = 0;
+  try {
+    value = std::stoul(text, &used, 0);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != text.size() || text.empty() || value > UINT32_MAX || text[0] == '-')
+    throw std::invalid_argument("setting " + name + ": [" + text + "] is not an unsigned 32-bit number");
+  return static_cast<uint32_t>(value);
+}
+
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  while (start <= text.size() && !text.empty()) {
+    const std::size_t comma = text.find(',', start);
+    items.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return items;
+}
+
+void ApplySetting(dnt::ServiceSettings& settings, const std::string& assignment) {
+  const std::size_t equals = assignment.find('=');
+  if (equals == std::string::npos) throw std::invalid_argument("a setting is name=value, not [" + assignment + "]");
+  const std::string name = assignment.substr(0, equals);
+  const std::string value = assignment.substr(equals + 1);
+  if (name == "excludePartnerSites") {
+    settings.excludePartnerSites = ParseFlag(name, value);
+  } else if (name == "excludeIncompatibleSites") {
+    settings.excludeIncompatibleSites = ParseFlag(name, value);
+  } else if (name == "addTrackingNoise") {
+    settings.addTrackingNoise = ParseFlag(name, value);
+  } else if (name == "addDntHttpHeader") {
+    settings.addDntHttpHeader = ParseFlag(name, value);
+  } else if (name == "enableVerboseTrace") {
+    settings.enableVerboseTrace = ParseFlag(name, value);
+  } else if (name == "blockTrackingServiceCategories") {
+    settings.blockTrackingServiceCategories.clear();
+    for (const std::string& item : SplitList(value)) settings.blockTrackingServiceCategories.push_back(ParseNumber(name, item));
+  } else if (name == "trackingServicesSettings") {
+    settings.trackingServicesSettings.clear();
+    for (const std::string& item : SplitList(value)) {
+      const std::size_t colon = item.find(':');
+      if (colon == std::string::npos) throw std::invalid_argument("setting " + name + " takes id:value pairs");
+      settings.trackingServicesSettings.push_back(
+          {ParseNumber(name, item.substr(0, colon)), ParseNumber(name, item.substr(colon + 1))});
+    }
+  } else {
+    throw std::invalid_argument("unknown setting [" + name + "]");
+  }
+}
+
+/// The settings a host gives unless told otherwise.
+dnt::ServiceSettings MakeSettings(const std::vector<std::string>& assignments) {
+  dnt::ServiceSettings settings;
+  settings.excludePartnerSites = true;
+  settings.excludeIncompatibleSites = true;
+  for (const std::string& assignment : assignments) ApplySetting(settings, assignment);
+  return dnt::CopyValidatedServiceSettings(settings);
+}
+
+/// No arguments; every result, as tostring gives it.
+class PrintResults final : public dnt::ScriptCall {
+ public:
+  void PushArguments(lua_State* L, int& argumentCount, int& resultCount) override {
+    m_base = lua_gettop(L) - 1;
+    argumentCount = 0;
+    resultCount = LUA_MULTRET;
+  }
+  void ReadResults(lua_State* L) override {
+    const int top = lua_gettop(L);
+    for (int i = m_base + 1; i <= top; ++i) {
+      std::size_t length = 0;
+      const char* text = luaL_tolstring(L, i, &length);
+      lines.emplace_back(text, length);
+      lua_pop(L, 1);
+    }
+  }
+
+  std::vector<std::string> lines;
+
+ private:
+  int m_base = 0;
+};
+
+int RunEntry(const RunOptions& options) {
+  const orv::ComPtr<orv::ITracer> tracer = MakeToolTracer(options.trace);
+  std::unique_ptr<dnt::BasesEngineContext> context;
+  try {
+    const dnt::ServiceSettings settings = MakeSettings(options.settings);
+    context = std::make_unique<dnt::BasesEngineContext>(LoadBasesDirectory(options.directory, tracer), settings);
+  } catch (...) {
+    std::cerr << LoadFailureText(tracer.Get()) << '\n';
+    return 1;
+  }
+  PrintResults call;
+  try {
+    dnt::ScriptHost host(tracer, context.get(), context->GetSettings(), dnt::ScriptStage::Session);
+    host.Call(options.entry, call);
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << '\n';
+    return 1;
+  }
+  for (const std::string& line : call.lines) std::cout << line << '\n';
+  return 0;
+}
+
+}  // namespace
+
+void AddRunCommand(CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<RunOptions>();
+  CLI::App* command = app.add_subcommand(
+      "run", "Load the bases of a directory, call one script entry with no arguments in a session host and print "
+             "each result on its own line");
+  command->add_option("DIR", options->directory, "the bases directory")->required();
+  command->add_option("ENTRY", options->entry, "the script entry to call (a registered script name)")->required();
+  command->add_option("--setting", options->settings,
+                      "a service setting as name=value: excludePartnerSites, excludeIncompatibleSites, "
+                      "addTrackingNoise, addDntHttpHeader, enableVerboseTrace (0/1), "
+                      "blockTrackingServiceCategories (1,4), trackingServicesSettings (id:value,...)");
+  command->add_flag("--trace", options->trace, "write every trace line to standard error");
+  command->callback([options, &exitCode] { exitCode = RunEntry(*options); });
+}
+
+}  // namespace dntbases
