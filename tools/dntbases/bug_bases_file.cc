@@ -1,8 +1,7 @@
 #include "tools/dntbases/bug_bases_file.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
@@ -11,6 +10,9 @@
 #include "host/memory_io.h"
 #include "orv/rtl/error_handling/result_text.h"
 #include "orv/rtl/error_handling/translate.h"
+#include "orv/system/files.h"
+#include "squeeze/container_reader.h"
+#include "squeeze/whole_file.h"
 
 namespace dntbases {
 
@@ -27,7 +29,21 @@ std::string FailureLines(orv::ITracer* tracer) {
   return text;
 }
 
+bool IsPackedContainer(const std::vector<uint8_t>& bytes) {
+  return bytes.size() >= 4 && bytes[0] == 'S' && bytes[1] == 'Q' && bytes[2] == 'Z' && bytes[3] == 'E';
+}
+
 }  // namespace
+
+std::vector<uint8_t> ReadBugBasesBytes(const std::string& path) {
+  std::error_code ignored;
+  // A bases directory stands for the bug database inside it.
+  const std::string file =
+      std::filesystem::is_directory(path, ignored) ? orv::system::JoinPath(path, "dntbugs.dat") : path;
+  std::vector<uint8_t> bytes = squeeze::ReadWholeFile(file);
+  if (IsPackedContainer(bytes)) bytes = squeeze::UnpackContainer(bytes);
+  return bytes;
+}
 
 orv::ComPtr<orv::ITracer> MakeToolTracer(bool trace) {
   if (trace) return host::MakeHostObject<host::StreamTracer>(stderr);
@@ -35,10 +51,7 @@ orv::ComPtr<orv::ITracer> MakeToolTracer(bool trace) {
 }
 
 std::unique_ptr<dnt::BugBases> LoadBugBasesFile(const std::string& path, const orv::ComPtr<orv::ITracer>& tracer) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot open file [" + path + "]");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw std::runtime_error("cannot read file [" + path + "]");
+  std::vector<uint8_t> bytes = ReadBugBasesBytes(path);
 
   auto bases = std::make_unique<dnt::BugBases>(tracer);
   const auto stream = host::MakeHostObject<host::MemoryIO>(std::move(bytes));

@@ -1,8 +1,10 @@
-// Loading a raw dntbugs.dat for the bases toolchain's subcommands.
+// Loading a dntbugs.dat (packed or raw) for the bases toolchain's subcommands.
 #pragma once
 
 #include <memory>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "do_not_track/dnt_engine/bug_bases.h"
 #include "orv/com_ptr.h"
@@ -15,8 +17,13 @@ namespace dntbases {
 /// that they can be reported.
 orv::ComPtr<orv::ITracer> MakeToolTracer(bool trace);
 
-/// Loads the unpacked bug database at `path`. Throws std::runtime_error with
-/// the component's error text when the file cannot be read or loaded.
+/// The bug database bytes at `path`: a dntbugs.dat, packed or raw, or a bases
+/// directory holding one. Packed files are unpacked.
+std::vector<uint8_t> ReadBugBasesBytes(const std::string& path);
+
+/// Loads the bug database at `path` (as ReadBugBasesBytes finds it). Throws
+/// std::runtime_error with the component's error text when the file cannot
+/// be read or loaded.
 std::unique_ptr<dnt::BugBases> LoadBugBasesFile(const std::string& path, const orv::ComPtr<orv::ITracer>& tracer);
 
 /// Call inside a catch handler: the component's text for the exception in
