@@ -12,20 +12,13 @@ if [ ! -x "$tool" ]; then
   exit 1
 fi
 
-# The subcommands are listed in the tool's help, one per line.
-has_command() { "$tool" --help | grep -qE "^ +$1( |$)"; }
-
 echo "== dntbases build $source_json"
 "$tool" build "$source_json" "$out"
 ls -l "$out"
 
 echo
 echo "== dntbases dump"
-if has_command dump; then
-  "$tool" dump "$out"
-else
-  echo "demo: this dntbases has no 'dump' subcommand yet; skipped"
-fi
+"$tool" dump "$out/dntbugs.dat"
 
 echo
 echo "== dntbases match"
@@ -38,10 +31,18 @@ urls=(
   "https://www.shop.example/cart"
   "http://www.example.test/index.html"
 )
-if has_command match; then
-  for url in "${urls[@]}"; do
-    "$tool" match "$out" "$url"
-  done
-else
-  echo "demo: this dntbases has no 'match' subcommand yet; skipped"
-fi
+"$tool" match "$out/dntbugs.dat" "${urls[@]}"
+
+echo
+echo "== dntbases check (scripts and bug database loaded as the component loads them)"
+"$tool" check "$out"
+
+echo
+echo "== dntbases run GetVerdict (a session host on the sample bases)"
+"$tool" run "$out" GetVerdict
+
+echo
+echo "== dntbases mask-match"
+printf '*.tracker.test\nads.example/banner/*\nsite.test\n' >"$out/masks.txt"
+printf 'http://www.x.tracker.test/p\nhttps://ads.example/banner/1.gif\nhttp://site.test\nhttp://other.test/\n' |
+  "$tool" mask-match "$out/masks.txt"

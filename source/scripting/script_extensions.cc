@@ -2,6 +2,8 @@
 
 #include <lua.hpp>
 
+#include "source/scripting/dnt_parsed_url.h"
+
 namespace dnt {
 
 void OpenHttpMessageTables(lua_State*) {
@@ -11,10 +13,9 @@ void OpenHttpMessageTables(lua_State*) {
   // lua_setfield(L, LUA_REGISTRYINDEX, name).
 }
 
-void OpenScriptModules(lua_State*) {
-  // The DntParsedUrl object adds itself here:
-  //   luaL_requiref(L, "DntParsedUrl", OpenDntParsedUrl, 0);
-  //   lua_pop(L, 1);
+void OpenScriptModules(lua_State* L) {
+  luaL_requiref(L, "DntParsedUrl", OpenDntParsedUrl, 0);
+  lua_pop(L, 1);
 }
 
 }  // namespace dnt

@@ -82,7 +82,7 @@ int RunDump(const DumpOptions& options) {
 
 void AddDumpCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<DumpOptions>();
-  CLI::App* command = app.add_subcommand("dump", "Load an unpacked bug database (dntbugs.dat) and print it as JSON");
+  CLI::App* command = app.add_subcommand("dump", "Load a bug database (dntbugs.dat, packed or raw, or a bases directory) and print it as JSON");
   command->add_option("FILE", options->file, "the bug database")->required();
   command->add_flag("--trace", options->trace, "write every trace line to standard error");
   command->callback([options, &exitCode] {

@@ -103,7 +103,7 @@ int RunMatch(const MatchOptions& options) {
 void AddMatchCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<MatchOptions>();
   CLI::App* command = app.add_subcommand(
-      "match", "Load an unpacked bug database (dntbugs.dat) and print, per URL, the matched rules and exceptions");
+      "match", "Load a bug database (dntbugs.dat, packed or raw, or a bases directory) and print, per URL, the matched rules and exceptions");
   command->add_option("FILE", options->file, "the bug database")->required();
   command->add_option("URL", options->urls, "URLs to match");
   command->add_option("--urls-from", options->urlsFrom, "file of URLs, one per line");

@@ -1,0 +1,102 @@
+#include "source/scripting/dnt_engine_api.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "tests/scripts/script_fixture.h"
+
+namespace dnt {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using testing::RunEntry;
+
+// One script per query; each entry returns what the query gives, flattened.
+std::vector<std::vector<uint8_t>> QueryScripts() {
+  return {testing::ScriptFile({
+      R"(local function list(t) local s = {} for i, v in ipairs(t) do s[#s + 1] = v end return table.concat(s, ",") end
+         return "Rules", function() return function()
+           return list(DntEngine.MatchBugRules("http://pixel.test/track?x")),
+                  #DntEngine.MatchBugRules("http://nothing.test/")
+         end end)",
+      R"(return "RuleSet", function() return function()
+           local t = DntEngine.MatchBugRules("http://set.test/a", true)
+           local keys = 0
+           for k, v in pairs(t) do keys = keys + 1 end
+           return t[0], t[5], keys, #t
+         end end)",
+      R"(return "Exceptions", function() return function()
+           local t, partner, incompatible = DntEngine.MatchBugExceptions("http://mixed.test/")
+           local u, p2, i2 = DntEngine.MatchBugExceptions("http://partner.test/", true)
+           local n, p3, i3 = DntEngine.MatchBugExceptions("http://none.test/")
+           return t[1], t[2], partner, incompatible, u[2], p2, i2, #n, next(n), p3, i3
+         end end)",
+      R"(return "BugService", function() return function(...)
+           return DntEngine.GetBugService(-1)
+         end end)",
+      R"(return "ServiceInfo", function() return function()
+           return DntEngine.GetServiceInfo(3.9)
+         end end)",
+      R"(return "Blocking", function() return function()
+           return DntEngine.IsServiceBlockingEnabled(0), DntEngine.IsServiceBlockingEnabled(3),
+                  DntEngine.IsServiceBlockingEnabled(1)
+         end end)",
+      R"(return "NaNBug", function() return function() return DntEngine.GetBugService(0/0) end end)",
+      R"(return "HugeBug", function() return function() return DntEngine.GetBugService(2^32) end end)",
+      R"(return "LastBug", function() return function() return DntEngine.GetBugService(6) end end)",
+      R"(return "BadService", function() return function() return DntEngine.GetServiceInfo(4) end end)",
+      R"(return "BadBlocking", function() return function() return DntEngine.IsServiceBlockingEnabled(2^40) end end)",
+      R"(return "BadText", function() return function() return DntEngine.MatchBugRules({}) end end)",
+  })};
+}
+
+TEST(DntEngineApiTest, QueriesAsScriptsSeeThem) {
+  ServiceSettings settings = testing::DefaultSettings();
+  settings.blockTrackingServiceCategories = {4, 1};
+  settings.trackingServicesSettings = {{10, 0}};  // service 10 (category 4) listed off
+  testing::Session session(QueryScripts(), testing::EngineDatabase(), settings);
+  ScriptHost& host = *session.host;
+  // Two masks give bug 0 and it appears once.
+  EXPECT_THAT(RunEntry(host, "Rules"), ElementsAre("0", "0"));
+  EXPECT_THAT(RunEntry(host, "RuleSet"), ElementsAre("true", "true", "2", "0"));
+  EXPECT_THAT(RunEntry(host, "Exceptions"),
+              ElementsAre("2", "3", "true", "true", "true", "true", "false", "0", "nil", "false", "false"));
+  EXPECT_THAT(RunEntry(host, "BugService"), ElementsAre("0", "10"));
+  EXPECT_THAT(RunEntry(host, "ServiceInfo"), ElementsAre("40", "1", "Friends"));
+  EXPECT_THAT(RunEntry(host, "Blocking"), ElementsAre("false", "true", "false"));
+}
+
+TEST(DntEngineApiTest, ComponentErrorsBecomeScriptErrors) {
+  testing::Session session(QueryScripts());
+  ScriptHost& host = *session.host;
+  EXPECT_THAT(RunEntry(host, "NaNBug"), ElementsAre("0", "10"));
+  EXPECT_THAT(RunEntry(host, "HugeBug")[0], EndsWith("underlying component error: the bug index is out of range"));
+  EXPECT_THAT(RunEntry(host, "LastBug")[0], EndsWith("underlying component error: the bug index is out of range"));
+  EXPECT_THAT(RunEntry(host, "BadService")[0],
+              EndsWith("underlying component error: FlatObjectListBlock: the index is out of range"));
+  EXPECT_THAT(RunEntry(host, "BadBlocking")[0],
+              EndsWith("underlying component error: FlatObjectListBlock: the index is out of range"));
+  EXPECT_THAT(RunEntry(host, "BadText")[0], ::testing::HasSubstr("bad argument #1 to 'MatchBugRules' (string expected"));
+  // Many errors thrown through Lua frames while C++ objects are alive: the
+  // sanitizer build checks that nothing leaks.
+  for (int i = 0; i < 200; ++i) RunEntry(host, "LastBug");
+  EXPECT_EQ(lua_gettop(host.State()), 0);
+}
+
+TEST(DntEngineApiTest, NumericArgumentConversion) {
+  EXPECT_EQ(ToUint32Argument(-1), 0u);
+  EXPECT_EQ(ToUint32Argument(-0.5), 0u);
+  EXPECT_EQ(ToUint32Argument(std::nan("")), 0u);
+  EXPECT_EQ(ToUint32Argument(-std::numeric_limits<double>::infinity()), 0u);
+  EXPECT_EQ(ToUint32Argument(3.99), 3u);
+  EXPECT_EQ(ToUint32Argument(4294967295.5), 4294967295u);
+  EXPECT_EQ(ToUint32Argument(4294967296.0), 4294967295u);
+  EXPECT_EQ(ToUint32Argument(std::numeric_limits<double>::infinity()), 4294967295u);
+}
+
+}  // namespace
+}  // namespace dnt

@@ -1,0 +1,141 @@
+#include "do_not_track/dnt_engine/script_bases.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/scripts/script_fixture.h"
+
+namespace dnt {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+using testing::ScriptFile;
+using testing::Stream;
+
+struct Loader {
+  orv::ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
+  ScriptBases bases{orv::ComPtr<orv::ITracer>(tracer.Get())};
+
+  orv::result_t Load(std::vector<std::vector<uint8_t>> files) {
+    std::vector<orv::ComPtr<orv::IIO>> streams;
+    for (auto& file : files) streams.push_back(Stream(std::move(file)));
+    return bases.Load(streams);
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& [name, chunk] : bases.Scripts()) names.push_back(name);
+    return names;
+  }
+  std::string Failure() const {
+    const auto lines = tracer->Texts(orv::trace_level::Failure);
+    return lines.empty() ? "" : lines.back();
+  }
+};
+
+TEST(ScriptBasesTest, RegistrationOutcomes) {
+  Loader loader;
+  ASSERT_EQ(loader.Load({ScriptFile({
+                R"(return function() return "X" end, nil)",
+                R"(return "X", nil)",  // second registration of X
+                R"(return function() return nil end, nil)",
+                R"(return false, nil)",
+                R"(return function() return {} end, nil)",
+                R"(return true, nil)",
+                R"(return "Direct", function() end)",
+                R"(return 7, nil)",
+                R"(DntEngine.Log("discovering ", DntEngine.VERDICT_DETECTED) return "Logged")",
+            }),
+                         {}}),
+            orv::result::NoError)
+      << loader.Failure();
+  EXPECT_THAT(loader.Names(), ElementsAre("7", "Direct", "Logged", "X"));
+  EXPECT_THAT(loader.tracer->Texts(orv::trace_level::Irregularity),
+              ElementsAre("Script double registration skipped", "Unexpected script registration value; skipped",
+                          "Unexpected script registration value; skipped"));
+  EXPECT_THAT(loader.tracer->Texts(orv::trace_level::Routine),
+              ElementsAre("[SCRIPT]: discovering 1", "[SCRIPT]: discovering 1"));
+  EXPECT_THAT(loader.tracer->Texts(orv::trace_level::Milestone), ElementsAre("Successfully loaded 2 script file(s)"));
+  // The first registration of X stays: its chunk is the registrator-function one.
+  const std::string* x = loader.bases.Find("X");
+  ASSERT_NE(x, nullptr);
+  EXPECT_EQ((*x)[0], '\x1b');
+  EXPECT_EQ(loader.bases.Find("Missing"), nullptr);
+}
+
+TEST(ScriptBasesTest, BrokenFilesFailTheWholeLoad) {
+  struct Case {
+    std::vector<uint8_t> file;
+    std::string expected;
+  };
+  std::vector<uint8_t> truncated;
+  testing::AppendRecord(truncated, "return 'A'");
+  truncated.pop_back();
+  std::vector<uint8_t> huge = {0xff, 0xff, 0xff, 0xff, 1, 0, 0, 0, 'x'};
+  std::vector<uint8_t> discontinuous;
+  testing::AppendRecord(discontinuous, "return 'A'", 0);
+  std::vector<uint8_t> empty;
+  testing::AppendRecord(empty, "");
+  const std::vector<Case> cases = {
+      {{1, 0, 0, 0, 1}, "db is broken"},
+      {truncated, "db is broken"},
+      {huge, "db is broken"},
+      {discontinuous, "discontinuous db format is not supported"},
+      {empty, "attempted to load empty script unexpectedely"},
+      {ScriptFile({"return ("}), "failed to load a script: syntax error: script:1:"},
+      {ScriptFile({"error('chunk', 0)"}), "fatal script error: runtime error: failed to call loaded script: chunk"},
+      {ScriptFile({"return function() error('reg', 0) end"}),
+       "fatal script error: runtime error: failed to call script registrator: reg"},
+      {ScriptFile({"return function() return DntEngine.GetServiceInfo(0) end"}),
+       "engine calls are forbidden at the script discovery stage"},
+      {ScriptFile({"return 'Q', DntEngine.IsServiceBlockingEnabled(1)"}),
+       "engine calls are forbidden at the script discovery stage"},
+  };
+  for (const Case& c : cases) {
+    Loader loader;
+    EXPECT_TRUE(orv::Failed(loader.Load({c.file}))) << c.expected;
+    EXPECT_THAT(loader.Failure(), StartsWith("Failed to read script file 1/1:  ")) << c.expected;
+    EXPECT_THAT(loader.Failure(), HasSubstr(c.expected));
+    EXPECT_THAT(loader.Names(), IsEmpty());
+  }
+}
+
+TEST(ScriptBasesTest, EmptyFileRegistersNothing) {
+  Loader loader;
+  EXPECT_EQ(loader.Load({{}}), orv::result::NoError);
+  EXPECT_THAT(loader.Names(), IsEmpty());
+}
+
+TEST(ScriptBasesTest, FailedLoadKeepsThePreviousMap) {
+  Loader loader;
+  ASSERT_EQ(loader.Load({ScriptFile({"return 'Old'"})}), orv::result::NoError);
+  const orv::result_t failed =
+      loader.Load({ScriptFile({"return 'A'"}), ScriptFile({"return 'B'", "error('second', 0)"}), ScriptFile({"return 'C'"})});
+  EXPECT_TRUE(orv::Failed(failed));
+  EXPECT_THAT(loader.Failure(), StartsWith("Failed to read script file 2/3: "));
+  EXPECT_THAT(loader.Names(), ElementsAre("Old"));
+
+  ASSERT_EQ(loader.Load({ScriptFile({"return 'A'"}), ScriptFile({"return 'B'"}), ScriptFile({"return 'C'"})}),
+            orv::result::NoError);
+  EXPECT_THAT(loader.Names(), ElementsAre("A", "B", "C"));
+  EXPECT_EQ(loader.tracer->Texts(orv::trace_level::Milestone).back(), "Successfully loaded 3 script file(s)");
+}
+
+TEST(ScriptBasesTest, StreamFailuresCarryTheirCode) {
+  Loader loader;
+  auto failing = host::MakeHostObject<host::MemoryIO>(ScriptFile({"return 'A'"}));
+  failing->FailReadsFrom(0, orv::result::MediaError);
+  auto shortReads = host::MakeHostObject<host::MemoryIO>(ScriptFile({"return 'S'", "return 'T'"}));
+  shortReads->LimitReadSize(3);
+  const std::vector<orv::ComPtr<orv::IIO>> good = {orv::ComPtr<orv::IIO>(shortReads.Get())};
+  EXPECT_EQ(loader.bases.Load(good), orv::result::NoError);
+  EXPECT_THAT(loader.Names(), ElementsAre("S", "T"));
+  const std::vector<orv::ComPtr<orv::IIO>> bad = {orv::ComPtr<orv::IIO>(failing.Get())};
+  EXPECT_EQ(loader.bases.Load(bad), orv::result::MediaError);
+  EXPECT_THAT(loader.Names(), ElementsAre("S", "T"));
+}
+
+}  // namespace
+}  // namespace dnt

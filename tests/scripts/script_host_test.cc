@@ -1,0 +1,179 @@
+#include "do_not_track/dnt_engine/script_host.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "source/scripting/script_errors.h"
+#include "tests/scripts/script_fixture.h"
+
+namespace dnt {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using testing::RunEntry;
+
+// Every script counts how often its chunk and its initializer run.
+const std::string CountingScript = R"(
+  chunkRuns = (chunkRuns or 0) + 1
+  return "Counter", function()
+    initRuns = (initRuns or 0) + 1
+    return function() return chunkRuns, initRuns end
+  end)";
+
+std::vector<std::vector<uint8_t>> EntryScripts() {
+  return {testing::ScriptFile({
+      CountingScript,
+      R"(return "Number", function() return 42 end)",
+      R"(function GlobalEntry() return "from global" end
+         return "ByName", "GlobalEntry")",
+      R"(return "Table", {answer = 1})",
+      R"(return "Quiet", function() return function() error("x", 0) end end)",
+      R"(return "Loud", function() return function()
+           error("with position")
+         end end)",
+      R"(return "BadInit", function() error("init broke", 0) end)",
+      R"(return "UsesOther", function()
+           local counter = DntEngine.Require("Counter")
+           return function() return counter == DntEngine.Require("Counter") end
+         end)",
+      R"(return "InCoroutine", function() return function()
+           local co = coroutine.wrap(function() return DntEngine.Require("Table").answer end)
+           return co()
+         end end)",
+      R"(return "RequireMissing", function() return function() return DntEngine.Require("Nope") end end)",
+  })};
+}
+
+TEST(ScriptHostTest, EntriesResolveOnceAndComeFromTheCache) {
+  testing::Session session(EntryScripts());
+  ScriptHost& host = *session.host;
+  EXPECT_THAT(RunEntry(host, "Counter"), ElementsAre("1", "1"));
+  EXPECT_THAT(RunEntry(host, "Counter"), ElementsAre("1", "1"));
+  EXPECT_THAT(RunEntry(host, "ByName"), ElementsAre("from global"));
+  EXPECT_THAT(RunEntry(host, "UsesOther"), ElementsAre("true"));
+  EXPECT_THAT(RunEntry(host, "InCoroutine"), ElementsAre("1"));
+  // A second host over the same bases starts with its own state and cache.
+  ScriptHost other(orv::ComPtr<orv::ITracer>(session.tracer.Get()), session.context.get(),
+                   session.context->GetSettings(), ScriptStage::Session);
+  EXPECT_THAT(RunEntry(other, "Counter"), ElementsAre("1", "1"));
+}
+
+TEST(ScriptHostTest, FailuresCarryTheirWholePrefixChain) {
+  testing::Session session(EntryScripts());
+  ScriptHost& host = *session.host;
+  const char* fatal = "error: fatal script error: runtime error: ";
+  EXPECT_THAT(RunEntry(host, "Missing"), ElementsAre(std::string(fatal) + "couldn't find the script 'Missing'"));
+  EXPECT_THAT(RunEntry(host, "Number"),
+              ElementsAre(std::string(fatal) + "got unexpected result from the initializer of the script 'Number'"));
+  EXPECT_THAT(RunEntry(host, "Quiet"), ElementsAre(std::string(fatal) + "failed to execute a script: x"));
+  // Compiled under its registration name, so the position names the script.
+  EXPECT_THAT(RunEntry(host, "Loud"), ElementsAre(std::string(fatal) + "failed to execute a script: Loud:2: with position"));
+  EXPECT_THAT(RunEntry(host, "BadInit"), ElementsAre(std::string(fatal) + "failed to call script initializer: init broke"));
+  EXPECT_THAT(RunEntry(host, "RequireMissing"),
+              ElementsAre(std::string(fatal) + "failed to execute a script: couldn't find the script 'Nope'"));
+  // Calling a table entry is an ordinary runtime error of the call.
+  EXPECT_THAT(RunEntry(host, "Table")[0], HasSubstr("failed to execute a script: attempt to call a table value"));
+  // The host stays usable after every failure, with a clean stack.
+  EXPECT_EQ(lua_gettop(host.State()), 0);
+  EXPECT_THAT(RunEntry(host, "Counter"), ElementsAre("1", "1"));
+}
+
+TEST(ScriptHostTest, ChunkLoadingFailures) {
+  testing::Session session({});
+  ScriptHost& host = *session.host;
+  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk("x", 0, "=script", nullptr); }),
+            "attempted to load empty script unexpectedely");
+  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(nullptr, 5, "=script", nullptr); }),
+            "attempted to load empty script unexpectedely");
+  const std::string broken = "return (";
+  EXPECT_THAT(testing::ErrorText([&] { host.LoadChunk(broken.data(), broken.size(), "=script", nullptr); }),
+              ::testing::StartsWith("failed to load a script: syntax error: script:1:"));
+  const std::string failing = "error('boom', 0)";
+  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(failing.data(), failing.size(), "=script", nullptr); }),
+            "fatal script error: runtime error: failed to call loaded script: boom");
+  // A dump target receives a binary chunk that loads again.
+  std::string dump = "stale";
+  const std::string good = "return 1, 2";
+  host.LoadChunk(good.data(), good.size(), "=good", &dump);
+  lua_settop(host.State(), 0);
+  ASSERT_FALSE(dump.empty());
+  EXPECT_EQ(dump[0], '\x1b');
+  host.LoadChunk(dump.data(), dump.size(), "=again", nullptr);
+  EXPECT_EQ(lua_tonumber(host.State(), -1), 2);
+  lua_settop(host.State(), 0);
+}
+
+TEST(ScriptHostTest, PanicAndFailureTexts) {
+  lua_State* L = luaL_newstate();
+  ASSERT_NE(L, nullptr);
+  lua_pushstring(L, "detail");
+  EXPECT_EQ(testing::ErrorText([&] { ScriptPanicHandler(L); }), "fatal script error: enigmatic mystery: detail");
+  EXPECT_EQ(DescribeScriptFailure(L, "failed to load a script: ", LUA_ERRMEM),
+            "failed to load a script: memory allocation error");
+  EXPECT_EQ(DescribeScriptFailure(L, "p: ", LUA_ERRGCMM), "p: runtime error: detail");
+  lua_newtable(L);
+  EXPECT_EQ(DescribeScriptFailure(L, "p: ", LUA_ERRRUN), "p: runtime error");
+  lua_close(L);
+}
+
+TEST(ScriptHostTest, UnknownEngineFieldsAndConstants) {
+  ServiceSettings settings = testing::DefaultSettings();
+  settings.enableVerboseTrace = true;
+  settings.excludeIncompatibleSites = false;
+  testing::Session session({testing::ScriptFile({R"(return "Fields", function() return function()
+        return DntEngine.VERDICT_BLOCKED, DntEngine.VERSION_INTERNAL, DntEngine.CATEGORY_WEB_BUG,
+               DntEngine.IS_VERBOSE_TRACE_ENABLED, DntEngine.SHOULD_EXCLUDE_PARTNER_SITES,
+               DntEngine.SHOULD_EXCLUDE_INCOMPATIBLE_SITES
+      end end)",
+                                                R"(return "Foo", function() return function() return DntEngine.Foo end end)",
+                                                R"(return "Colon", function() return function()
+        return DntEngine:GetServiceInfo(0) end end)"})},
+                           testing::EngineDatabase(), settings);
+  EXPECT_THAT(RunEntry(*session.host, "Fields"), ElementsAre("2", "2", "4", "true", "true", "false"));
+  EXPECT_THAT(RunEntry(*session.host, "Foo")[0], EndsWith("tried to access non-existent script engine method/field Foo"));
+  EXPECT_THAT(RunEntry(*session.host, "Colon")[0], HasSubstr("calling 'GetServiceInfo' on bad self (number expected, got userdata)"));
+}
+
+TEST(ScriptHostTest, DiscoveryHostForbidsEngineCallsButLogs) {
+  auto tracer = host::MakeHostObject<host::CapturingTracer>();
+  ScriptHost host(orv::ComPtr<orv::ITracer>(tracer.Get()), nullptr, testing::DefaultSettings(),
+                  ScriptStage::Discovery);
+  EXPECT_EQ(testing::ErrorText([&] {
+              testing::ToStringCall call;
+              host.Call("Anything", call);
+            }),
+            "fatal script error: runtime error: engine calls are forbidden at the script discovery stage");
+  const std::string script = R"(DntEngine.Log("a", 1, true, nil, {}, false, 2.5)
+                                return DntEngine.MatchBugRules("x"))";
+  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(script.data(), script.size(), "=script", nullptr); }),
+            "fatal script error: runtime error: failed to call loaded script: "
+            "engine calls are forbidden at the script discovery stage");
+  EXPECT_THAT(tracer->Texts(orv::trace_level::Routine),
+              ElementsAre("[SCRIPT]: a1<true><nil><table><false>2.5"));
+  tracer->SetThreshold(700);
+  const std::string quiet = "DntEngine.Log('x') return 1, 2";
+  host.LoadChunk(quiet.data(), quiet.size(), "=script", nullptr);
+  EXPECT_EQ(tracer->Texts(orv::trace_level::Routine).size(), 1u);
+}
+
+TEST(ScriptHostTest, DiscoveryHostBoundsTimeAndMemory) {
+  ScriptHost host(orv::ComPtr<orv::ITracer>(), nullptr, testing::DefaultSettings(), ScriptStage::Discovery);
+  const std::string endless = "while true do end";
+  EXPECT_THAT(testing::ErrorText([&] { host.LoadChunk(endless.data(), endless.size(), "=script", nullptr); }),
+              HasSubstr("failed to call loaded script: the script runs too long at the script discovery stage"));
+  host.RestartInstructionBudget();
+  const std::string hungry = "local t = {} for i = 1, 1e9 do t[i] = string.rep('x', 64) .. i end";
+  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(hungry.data(), hungry.size(), "=script", nullptr); }),
+            "fatal script error: runtime error: failed to call loaded script: not enough memory");
+  // Still usable afterwards, with the budget restarted.
+  host.RestartInstructionBudget();
+  lua_settop(host.State(), 0);
+  const std::string fine = "return 'ok', 1";
+  host.LoadChunk(fine.data(), fine.size(), "=script", nullptr);
+  EXPECT_STREQ(lua_tostring(host.State(), -2), "ok");
+}
+
+}  // namespace
+}  // namespace dnt
