@@ -1,0 +1,119 @@
+// The inspection subcommands of dntbases against bases built from the sample
+// source: what a bases author sees, including the failure texts.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+class DntbasesCommands : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir = fs::temp_directory_path() / ("dntbases_commands_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    ToolRun built = Tool("build '" + std::string(DNT_SOURCE_ROOT) + "/bases/sample/source.json' '" + Bases() + "'");
+    ASSERT_EQ(built.exitCode, 0) << built.err;
+  }
+  static void TearDownTestSuite() { fs::remove_all(dir); }
+
+  static std::string Bases() { return (dir / "bases").string(); }
+
+  static ToolRun Tool(const std::string& arguments, const std::string& input = "") {
+    const fs::path in = dir / "stdin.txt", err = dir / "stderr.txt";
+    std::ofstream(in) << input;
+    const std::string command =
+        "'" DNTBASES_PATH "' " + arguments + " <'" + in.string() + "' 2>'" + err.string() + "'";
+    ToolRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream errIn(err);
+    run.err.assign(std::istreambuf_iterator<char>(errIn), std::istreambuf_iterator<char>());
+    return run;
+  }
+
+  static inline fs::path dir;
+};
+
+TEST_F(DntbasesCommands, DumpShowsThePackedDatabase) {
+  ToolRun dump = Tool("dump '" + Bases() + "/dntbugs.dat'");
+  ASSERT_EQ(dump.exitCode, 0) << dump.err;
+  const auto json = nlohmann::json::parse(dump.out);
+  EXPECT_EQ(json["version"], "1.0");
+  EXPECT_EQ(json["built_on"], "2024-03-01T13:05:09Z");
+  EXPECT_EQ(json["services"][0]["name"], "FriendFace");
+  EXPECT_EQ(json["bugs"].size(), 11u);
+  EXPECT_EQ(json["exception_lists"], nlohmann::json::parse("[[5, 6, 7]]"));
+  EXPECT_EQ(json["https_domains"]["loaded"], 3);
+  EXPECT_EQ(json["partner_sites"], nlohmann::json::parse(R"(["*.shop.example", "news.example"])"));
+
+  // A damaged database is reported with the loader's text and status 1.
+  const fs::path broken = dir / "broken.dat";
+  std::ofstream(broken, std::ios::binary) << std::string(40, 'x');
+  ToolRun failed = Tool("dump '" + broken.string() + "'");
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_NE(failed.err.find("invalid bugs database"), std::string::npos) << failed.err;
+}
+
+TEST_F(DntbasesCommands, MatchReportsRulesExceptionsAndCategories) {
+  ToolRun match = Tool("match '" + Bases() + "' http://connect.friendface.test/en_US/sdk.js https://www.shop.example/cart");
+  ASSERT_EQ(match.exitCode, 0) << match.err;
+  std::istringstream lines(match.out);
+  std::string first, second;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  const auto hit = nlohmann::json::parse(first);
+  EXPECT_EQ(hit["rules"], nlohmann::json::parse("[0]"));
+  EXPECT_EQ(hit["services"], nlohmann::json::parse("[1]"));
+  const auto partner = nlohmann::json::parse(second);
+  EXPECT_EQ(partner["category"], 6);
+  EXPECT_TRUE(partner["rules"].empty());
+}
+
+TEST_F(DntbasesCommands, CheckAndRunLoadTheScriptsAsTheComponentDoes) {
+  ToolRun check = Tool("check '" + Bases() + "'");
+  ASSERT_EQ(check.exitCode, 0) << check.err;
+  EXPECT_EQ(nlohmann::json::parse(check.out)["scripts"],
+            nlohmann::json::parse(R"(["GetVerdict", "RequestProcessor", "ResponseProcessor"])"));
+
+  ToolRun verdict = Tool("run '" + Bases() + "' GetVerdict");
+  ASSERT_EQ(verdict.exitCode, 0) << verdict.err;
+  EXPECT_EQ(verdict.out.substr(0, 7), "table: ");
+  EXPECT_NE(verdict.out.find("\n0\n"), std::string::npos) << verdict.out;
+
+  ToolRun missing = Tool("run '" + Bases() + "' Nope");
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_NE(missing.err.find("fatal script error: runtime error: couldn't find the script 'Nope'"), std::string::npos)
+      << missing.err;
+
+  ToolRun noBases = Tool("check '" + (dir / "nowhere").string() + "'");
+  EXPECT_EQ(noBases.exitCode, 1);
+}
+
+TEST_F(DntbasesCommands, MaskMatchPrintsIndexesPerLine) {
+  const fs::path masks = dir / "masks.txt";
+  std::ofstream(masks) << "*.tracker.test\n\nsite.test/ad\n";
+  ToolRun run = Tool("mask-match '" + masks.string() + "'", "http://x.tracker.test/p\nhttp://site.test/ad/1\nhttp://site.test/adx\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "0\n1\n\n");
+}
+
+}  // namespace
