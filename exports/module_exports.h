@@ -5,11 +5,9 @@
 #include <exception>
 
 #include "exports/object_factory.h"
-#include "orv/com_ptr.h"
-#include "orv/rtl/error_handling/translate.h"
 #include "orv/rtl/module_count.h"
 #include "orv/service_locator.h"
-#include "orv/tracer.h"
+#include "source/rtl/component_object.h"
 
 namespace dnt {
 
@@ -33,9 +31,7 @@ orv::result_t GetObjectFactory(orv::IServiceLocator* locator, orv::clsid_t clsid
     factory->Release();
     return r;
   } catch (...) {
-    ComPtr<ITracer> tracer;
-    if (locator && Failed(locator->GetInterface(ITracer::iid, 0, tracer.PutVoid()))) tracer.Reset();
-    return TranslateCurrentException(tracer.Get(), tracer ? "Exception during object construction: " : nullptr);
+    return rtl::TranslateConstructionFailure(locator);
   }
 }
 

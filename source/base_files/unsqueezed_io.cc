@@ -1,5 +1,4 @@
 // The IIO a bases loader reads an unpacked disk file through.
-#include <atomic>
 #include <exception>
 #include <limits>
 #include <memory>
@@ -7,34 +6,14 @@
 
 #include "do_not_track/util/base_files.h"
 #include "orv/rtl/module_count.h"
+#include "orv/rtl/ref_counted.h"
 
 namespace dnt {
 namespace {
 
-class UnsqueezedIO final : public orv::IIO {
+class UnsqueezedIO final : public orv::RefCounted<orv::IIO> {
  public:
   explicit UnsqueezedIO(std::shared_ptr<squeeze::UnsqueezedReadableFile> file) : m_file(std::move(file)) {}
-  UnsqueezedIO(const UnsqueezedIO&) = delete;
-  UnsqueezedIO& operator=(const UnsqueezedIO&) = delete;
-
-  uint32_t AddRef() override { return m_refs.fetch_add(1) + 1; }
-
-  uint32_t Release() override {
-    const uint32_t n = m_refs.fetch_sub(1) - 1;
-    if (n == 0) delete this;
-    return n;
-  }
-
-  orv::result_t QueryInterface(orv::iid_t iid, void** out) override {
-    if (!out) return orv::result::InvalidArgument;
-    if (iid != orv::IObject::iid && iid != orv::IIO::iid) {
-      *out = nullptr;
-      return orv::result::InterfaceNotSupported;
-    }
-    AddRef();
-    *out = static_cast<orv::IIO*>(this);
-    return orv::result::NoError;
-  }
 
   orv::result_t Read(void* destination, uint32_t size, uint32_t* read) override {
     if (read) *read = 0;
@@ -69,10 +48,7 @@ class UnsqueezedIO final : public orv::IIO {
   orv::result_t Flush() override { return orv::result::NotImplemented; }
 
  private:
-  ~UnsqueezedIO() = default;
-
-  orv::module::ObjectCounter m_objectCounter;
-  std::atomic<uint32_t> m_refs{1};
+  orv::module::ObjectCounter m_counter;
   std::shared_ptr<squeeze::UnsqueezedReadableFile> m_file;
 };
 

@@ -92,13 +92,13 @@ class ComponentObject : public Interfaces..., public orv::IWeakReferenceSource {
   WeakReferenceImpl* m_weak = nullptr;
 };
 
-namespace detail {
+/// Call inside a catch-all handler while an object is being built: traces the
+/// failure through the locator's tracer, when it has one, and returns its code.
 inline orv::result_t TranslateConstructionFailure(orv::IServiceLocator* locator) noexcept {
   orv::ComPtr<orv::ITracer> tracer;
   if (locator && orv::Failed(locator->GetInterface(orv::ITracer::iid, 0, tracer.PutVoid()))) tracer.Reset();
   return orv::TranslateCurrentException(tracer.Get(), tracer ? "Exception during object construction: " : nullptr);
 }
-}  // namespace detail
 
 /// Builds a T (a ComponentObject) with `locator`, runs FinalConstruct and
 /// returns its interface `iid` through `out`. Nothing survives a failure.
@@ -112,7 +112,7 @@ orv::result_t CreateComponentInstance(orv::IServiceLocator* locator, orv::iid_t 
   try {
     weak = new WeakReferenceImpl();
   } catch (...) {
-    return detail::TranslateConstructionFailure(locator);
+    return TranslateConstructionFailure(locator);
   }
 
   T* object = nullptr;
@@ -135,15 +135,14 @@ orv::result_t CreateComponentInstance(orv::IServiceLocator* locator, orv::iid_t 
     }
   } catch (...) {
     weak->Release();
-    return detail::TranslateConstructionFailure(locator);
+    return TranslateConstructionFailure(locator);
   }
 
   object->LinkWeakReference(weak);
   result_t r = object->FinalConstruct();
   if (Failed(r)) {
-    ComPtr<ITracer> tracer;
-    if (Failed(locator->GetInterface(ITracer::iid, 0, tracer.PutVoid()))) tracer.Reset();
-    if (TraceStream line{tracer.Get(), trace_level::Failure})
+    // The object took the locator's tracer at construction.
+    if (TraceStream line{object->Tracer(), trace_level::Failure})
       line << "Failed to construct object; result = " << hex << r;
     object->Release();
     weak->Release();
