@@ -10,8 +10,10 @@ namespace {
 
 int32_t SaturatingAdd(int32_t a, int32_t b) { return std::min(CursorAutomaton::kMaxCount, a + b); }
 
-bool StateBefore(const Cursor* a, const uint8_t* node, const uint8_t* labelPos) {
-  return a->node < node || (a->node == node && a->labelPos < labelPos);
+// The order of the persistent list; the step's new states are sorted by it
+// too, so that one forward pass merges them.
+bool StateBefore(const uint8_t* aNode, const uint8_t* aLabelPos, const uint8_t* bNode, const uint8_t* bLabelPos) {
+  return aNode < bNode || (aNode == bNode && aLabelPos < bLabelPos);
 }
 
 }  // namespace
@@ -78,11 +80,11 @@ void CursorAutomaton::Close(const Cursor* c) {
 void CursorAutomaton::MergeClosures() {
   if (m_closures.empty()) return;
   std::sort(m_closures.begin(), m_closures.end(), [](const AnyRunEntry& a, const AnyRunEntry& b) {
-    return a.node < b.node || (a.node == b.node && a.labelPos < b.labelPos);
+    return StateBefore(a.node, a.labelPos, b.node, b.labelPos);
   });
   Cursor* at = m_persistent.Head();
   for (const AnyRunEntry& entry : m_closures) {
-    while (at && StateBefore(at, entry.node, entry.labelPos)) at = at->next;
+    while (at && StateBefore(at->node, at->labelPos, entry.node, entry.labelPos)) at = at->next;
     if (at && at->node == entry.node && at->labelPos == entry.labelPos) {
       at->count = SaturatingAdd(at->count, entry.count);
       continue;

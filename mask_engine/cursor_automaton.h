@@ -33,10 +33,10 @@ class CursorAutomaton {
   /// True when no cursor is left, so no further byte can lead to a match.
   bool Dead() const { return m_transient.Empty() && m_persistent.Empty(); }
 
-  /// Appends the tag of every cursor on a key end, once per unit of its
-  /// count, when `accept(tag)` holds; transient cursors first.
-  template <class Accept>
-  void Report(Accept&& accept, std::vector<uint32_t>& ids) const;
+  /// Calls `emit(tag, count)` for every cursor on a key end; transient
+  /// cursors first.
+  template <class Emit>
+  void Report(Emit&& emit) const;
 
   size_t PoolCapacity() const { return m_pool.Capacity(); }
 
@@ -65,13 +65,11 @@ class CursorAutomaton {
   std::vector<AnyRunEntry> m_closures;
 };
 
-template <class Accept>
-void CursorAutomaton::Report(Accept&& accept, std::vector<uint32_t>& ids) const {
+template <class Emit>
+void CursorAutomaton::Report(Emit&& emit) const {
   for (const CursorList* list : {&m_transient, &m_persistent}) {
     for (const Cursor* c = list->Head(); c; c = c->next) {
-      if (!TaggedEnd(c)) continue;
-      const uint32_t tag = TagOf(c);
-      if (accept(tag)) ids.insert(ids.end(), static_cast<size_t>(c->count), tag);
+      if (TaggedEnd(c)) emit(TagOf(c), c->count);
     }
   }
 }

@@ -19,8 +19,6 @@ class KeyArena {
   /// `size` bytes that stay valid until the arena is destroyed.
   uint8_t* Allocate(size_t size);
 
-  size_t BlockCount() const { return m_blocks.size(); }
-
  private:
   struct Block {
     std::unique_ptr<uint8_t[]> bytes;

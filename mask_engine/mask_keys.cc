@@ -18,12 +18,11 @@ uint8_t NormalizePath(std::span<const uint32_t> path, KeyScratch& scratch) {
   std::vector<uint32_t>& out = scratch.path;
   const size_t n = path.size();
   if (n == 0 || (n == 1 && (path[0] == kAnyRunSymbol || path[0] == kSlash))) {
-    out = scratch.defaultPath;
+    out.assign(1, kAnyRunSymbol);
     return 0;
   }
   out.assign(path.begin(), path.end());
   const uint32_t last = path[n - 1];
-  uint8_t tail = 2;
   if (n == 1) {
     // A single literal or '?' gets the tail below.
   } else if (last == kSlash) {
@@ -39,12 +38,12 @@ uint8_t NormalizePath(std::span<const uint32_t> path, KeyScratch& scratch) {
   }
   out.push_back(kSlash);
   out.push_back(kAnyRunSymbol);
-  return tail;
+  return 2;
 }
 
 }  // namespace
 
-KeyScratch::KeyScratch() : defaultPath{kAnyRunSymbol} {
+KeyScratch::KeyScratch() {
   path.reserve(256);
   key.reserve(512);
 }

@@ -18,7 +18,6 @@ struct KeyScratch {
   KeyScratch();
   std::vector<uint32_t> path;
   std::vector<uint32_t> key;
-  const std::vector<uint32_t> defaultPath;
 };
 
 struct GeneratedKey {

@@ -16,36 +16,27 @@ void MaskMatcherImpl::FeedAll(std::string_view bytes) {
 
 void MaskMatcherImpl::ReportWhere(bool domainFlag) {
   const std::vector<bool>& flags = *m_view.domainFlags;
-  m_automaton.Report(
-      [&](uint32_t tag) { return tag < flags.size() && flags[tag] == domainFlag; }, m_ids);
+  m_automaton.Report([&](uint32_t tag, int32_t count) {
+    if (tag >= flags.size() || flags[tag] != domainFlag) return;
+    const uint64_t begin = m_view.offsets[tag];
+    const auto length = static_cast<uint32_t>(m_view.offsets[tag + 1] - begin);
+    m_result.insert(m_result.end(), static_cast<size_t>(count), MaskMatch{m_view.texts + begin, length, tag});
+  });
 }
 
 const std::vector<MaskMatch>& MaskMatcherImpl::Match(const char* text, uint32_t length) {
   m_result.clear();
-  m_ids.clear();
   if (m_view.root == nullptr) return m_result;
-
-  try {
-    m_text.Build(text, length);
-    // Plain host masks match where the host ends, whatever follows; every
-    // other mask must reach the end of the whole text.
-    FeedAll(m_text.Host());
-    ReportWhere(true);
-    FeedAll(m_text.Rest());
-    ReportWhere(false);
-  } catch (...) {
-    // Out of memory mid-step: leave the matcher usable for the next call.
-    m_automaton.Reset();
-    throw;
-  }
+  // Starting from a fresh automaton also recovers from a call that threw
+  // (out of memory) mid-step.
   m_automaton.Reset();
-
-  m_result.reserve(m_ids.size());
-  for (uint32_t id : m_ids) {
-    const uint64_t begin = m_view.offsets[id];
-    const uint64_t end = m_view.offsets[id + 1];
-    m_result.push_back(MaskMatch{m_view.texts + begin, static_cast<uint32_t>(end - begin), id});
-  }
+  m_text.Build(text, length);
+  // Plain host masks match where the host ends, whatever follows; every
+  // other mask must reach the end of the whole text.
+  FeedAll(m_text.Host());
+  ReportWhere(true);
+  FeedAll(m_text.Rest());
+  ReportWhere(false);
   return m_result;
 }
 

@@ -34,7 +34,6 @@ class MaskMatcherImpl final : public MaskMatcher {
   std::shared_ptr<const MaskEngine> m_engine;  // keeps the view alive
   EngineView m_view;
   CursorAutomaton m_automaton;
-  std::vector<uint32_t> m_ids;
   CanonicalText m_text;
   std::vector<MaskMatch> m_result;
 };
