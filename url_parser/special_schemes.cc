@@ -25,6 +25,10 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
   return true;
 }
 
+bool StartsWithUrlPrefix(std::string_view text) noexcept {
+  return text.size() >= 4 && EqualsIgnoringAsciiCase(text.substr(0, 4), "url:");
+}
+
 bool IsBlobScheme(std::string_view scheme) noexcept {
   return EqualsIgnoringAsciiCase(scheme, kBlob);
 }

@@ -41,10 +41,6 @@ bool AllDigits(std::string_view text) noexcept {
   return true;
 }
 
-bool StartsWithUrlPrefix(std::string_view text) noexcept {
-  return text.size() >= 4 && EqualsIgnoringAsciiCase(text.substr(0, 3), "url") && text[3] == ':';
-}
-
 }  // namespace
 
 // Fills a ParsedUrl from its own m_text. Positions are offsets into that
@@ -56,7 +52,6 @@ class UrlParser {
   void Run() {
     std::size_t start = 0;
     if (m_text.empty()) return;
-    // Some hosts hand over request targets as "URL:<url>".
     if (StartsWithUrlPrefix(m_text)) {
       start = 4;
       if (start == m_text.size()) return;
@@ -147,23 +142,19 @@ class UrlParser {
     const std::size_t at = FindLast('@', begin, end);
     if (at == end) return begin;
     const std::size_t colon = Find(':', begin, at);
+    const bool emptyUser = colon == begin;
+    const bool hasPassword = colon + 1 < at;
+    if (emptyUser && hasPassword) throw UrlSyntaxError(url_messages::kPasswordWithoutUser);
+    if (emptyUser) Raise(UrlFlag::EmptyLogin);
+    if (colon + 1 == at) Raise(UrlFlag::EmptyPassword);
     Set(UrlPart::User, begin, colon);
-    if (colon < at) {
+    // An absent or empty password sits at the ':' (or '@'), so that
+    // UserInformation's user..password span ends with the user name.
+    if (hasPassword) {
       Set(UrlPart::Password, colon + 1, at);
     } else {
-      Set(UrlPart::Password, at, at);
+      Set(UrlPart::Password, colon, colon);
     }
-    const bool emptyUser = colon == begin;
-    const bool emptyPassword = colon + 1 == at;
-    if (emptyUser) Raise(UrlFlag::EmptyLogin);
-    if (colon < at && emptyPassword) Raise(UrlFlag::EmptyPassword);
-    if (emptyUser && colon < at && !emptyPassword) {
-      throw UrlSyntaxError(url_messages::kPasswordWithoutUser);
-    }
-    // Keep the two ranges ordered so that user..password spans the whole
-    // user information.
-    if (emptyUser) Set(UrlPart::User, colon < at ? colon + 1 : at, colon < at ? colon + 1 : at);
-    if (colon < at && emptyPassword) Set(UrlPart::Password, colon, colon);
     return at + 1;
   }
 

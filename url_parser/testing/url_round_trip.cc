@@ -7,10 +7,6 @@
 namespace orv::network::testing {
 namespace {
 
-bool StartsWithUrlPrefix(std::string_view text) {
-  return text.size() >= 4 && EqualsIgnoringAsciiCase(text.substr(0, 4), "url:");
-}
-
 bool HasEmptySchemeBeforeAuthority(std::string_view input) {
   if (StartsWithUrlPrefix(input)) input.remove_prefix(4);
   return input.starts_with("://");
