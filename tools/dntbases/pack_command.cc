@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "squeeze/container_reader.h"
 #include "squeeze/container_writer.h"
-#include "squeeze/unsqueezed_readable_file.h"
 #include "squeeze/whole_file.h"
 #include "tools/dntbases/commands.h"
 
@@ -34,10 +34,7 @@ void Pack(const PackPaths& paths) {
 }
 
 void Unpack(const PackPaths& paths) {
-  const auto file = squeeze::UnsqueezedReadableFile::Open(paths.input);
-  std::vector<uint8_t> content(static_cast<std::size_t>(file->Size()));
-  file->Read(content.data(), content.size());
-  WriteWholeFile(paths.output, content);
+  WriteWholeFile(paths.output, squeeze::UnpackContainer(squeeze::ReadWholeFile(paths.input)));
 }
 
 void AddCommand(CLI::App& app, int& exitCode, const std::string& name, const std::string& description,
