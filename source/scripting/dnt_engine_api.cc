@@ -5,9 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <exception>
 #include <string_view>
 #include <vector>
 
@@ -23,6 +20,7 @@ namespace dnt {
 namespace {
 
 constexpr uint32_t VersionInternal = 2;
+constexpr const char* ComponentErrorFormat = "underlying component error: %s";
 
 ScriptHost& HostOf(lua_State* L) {
   return *static_cast<ScriptHost*>(lua_touserdata(L, lua_upvalueindex(1)));
@@ -37,38 +35,6 @@ const IScriptEngineContext& ContextOf(lua_State* L) {
 const BugBases& BugBasesOf(lua_State* L) { return ContextOf(L).GetBases().Bugs(); }
 
 uint32_t CheckUint32(lua_State* L, int arg) { return ToUint32Argument(luaL_checknumber(L, arg)); }
-
-/// Keeps the description of a failed component call so that the Lua error
-/// is raised only after the try block is left: a Lua error is a C++
-/// exception in this build, and no handler of ours may see it.
-class ComponentFailure {
- public:
-  /// Runs `work`; false when it threw (the description is kept).
-  template <class Work>
-  bool Run(Work&& work) {
-    try {
-      work();
-      return true;
-    } catch (const std::exception& e) {
-      Keep(e.what());
-    }
-    return false;
-  }
-
-  /// Raises `format` (one "%s") with the kept description.
-  [[noreturn]] void Raise(lua_State* L, const char* format) const {
-    luaL_error(L, format, m_text);
-    std::abort();  // luaL_error does not return
-  }
-
- private:
-  void Keep(const char* text) noexcept {
-    std::strncpy(m_text, text ? text : "", sizeof(m_text) - 1);
-    m_text[sizeof(m_text) - 1] = '\0';
-  }
-
-  char m_text[1024] = {};
-};
 
 int Log(lua_State* L) {
   orv::TraceStream line{HostOf(L).Tracer(), orv::trace_level::Routine};
@@ -94,8 +60,7 @@ int Require(lua_State* L) {
   std::size_t length = 0;
   const char* name = luaL_checklstring(L, 1, &length);
   ScriptHost& host = HostOf(L);
-  ComponentFailure failure;
-  if (!failure.Run([&] { host.ResolveEntry(L, std::string_view(name, length)); })) failure.Raise(L, "%s");
+  RunComponent(L, [&] { host.ResolveEntry(L, std::string_view(name, length)); }, "%s");
   return 1;
 }
 
@@ -125,20 +90,21 @@ int MatchBugTable(lua_State* L, bool exceptions) {
   const BugBases& bugs = BugBasesOf(L);
 
   std::vector<uint32_t> indexes;
-  ComponentFailure failure;
-  const bool matched = failure.Run([&] {
-    const auto size = static_cast<uint32_t>(length);
-    indexes = exceptions ? MatchBugExceptions(bugs, text, size) : MatchBugRules(bugs, text, size);
-    std::sort(indexes.begin(), indexes.end());
-    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
-  });
-  if (!matched) failure.Raise(L, "underlying component error in DntMatchBugRulesImpl(): %s");
+  RunComponent(
+      L,
+      [&] {
+        const auto size = static_cast<uint32_t>(length);
+        indexes = exceptions ? MatchBugExceptions(bugs, text, size) : MatchBugRules(bugs, text, size);
+        std::sort(indexes.begin(), indexes.end());
+        indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+      },
+      "underlying component error in DntMatchBugRulesImpl(): %s");
   PushIndexTable(L, indexes, asSet);
   if (!exceptions) return 1;
 
   ExceptionalSiteFlags flags;
-  if (!failure.Run([&] { flags = DetectExceptionalSites(bugs, indexes); }))
-    failure.Raise(L, "underlying component error in DntDetectExceptionalSites(): %s");
+  RunComponent(L, [&] { flags = DetectExceptionalSites(bugs, indexes); },
+               "underlying component error in DntDetectExceptionalSites(): %s");
   lua_pushboolean(L, flags.partner);
   lua_pushboolean(L, flags.incompatible);
   return 3;
@@ -151,9 +117,7 @@ int BugServiceOf(lua_State* L) {
   const uint32_t bugIndex = CheckUint32(L, 1);
   const BugBases& bugs = BugBasesOf(L);
   BugService service;
-  ComponentFailure failure;
-  if (!failure.Run([&] { service = GetBugService(bugs, bugIndex); }))
-    failure.Raise(L, "underlying component error: %s");
+  RunComponent(L, [&] { service = GetBugService(bugs, bugIndex); }, ComponentErrorFormat);
   lua_pushnumber(L, service.serviceIndex);
   lua_pushnumber(L, service.serviceId);
   return 2;
@@ -163,9 +127,7 @@ int ServiceInfoOf(lua_State* L) {
   const uint32_t serviceIndex = CheckUint32(L, 1);
   const BugBases& bugs = BugBasesOf(L);
   ServiceInfo info;
-  ComponentFailure failure;
-  if (!failure.Run([&] { info = GetServiceInfo(bugs, serviceIndex); }))
-    failure.Raise(L, "underlying component error: %s");
+  RunComponent(L, [&] { info = GetServiceInfo(bugs, serviceIndex); }, ComponentErrorFormat);
   lua_pushnumber(L, info.id);
   lua_pushnumber(L, info.category);
   lua_pushlstring(L, info.name.data(), info.name.size());
@@ -176,11 +138,9 @@ int ServiceBlockingEnabled(lua_State* L) {
   const uint32_t serviceIndex = CheckUint32(L, 1);
   const IScriptEngineContext& context = ContextOf(L);
   bool enabled = false;
-  ComponentFailure failure;
-  if (!failure.Run([&] {
-        enabled = IsServiceBlockingEnabled(context.GetBases().Bugs(), serviceIndex, context.GetSettings());
-      }))
-    failure.Raise(L, "underlying component error: %s");
+  RunComponent(
+      L, [&] { enabled = IsServiceBlockingEnabled(context.GetBases().Bugs(), serviceIndex, context.GetSettings()); },
+      ComponentErrorFormat);
   lua_pushboolean(L, enabled);
   return 1;
 }

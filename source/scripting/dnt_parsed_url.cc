@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <iterator>
 #include <new>
 #include <string>
@@ -18,6 +16,7 @@
 
 #include "do_not_track/dnt_engine/script_host.h"
 #include "orv/trace/trace_stream.h"
+#include "source/scripting/script_errors.h"
 
 namespace dnt {
 namespace {
@@ -39,30 +38,6 @@ constexpr std::uint64_t DeadMark = 0;
 static_assert(alignof(UrlBox) <= alignof(double) && alignof(UrlBox) <= alignof(void*));
 static_assert(std::is_nothrow_move_constructible_v<ParsedUrl>);
 
-[[noreturn]] void Raise(lua_State* L, const char* text) {
-  lua_pushstring(L, text);
-  lua_error(L);
-  std::abort();  // lua_error does not return
-}
-
-// Runs component code and raises its failure as a Lua error once the try has
-// been left: lua_error throws as well and must never meet these handlers.
-// Lua's own errors are no std::exception and pass straight through.
-template <class Work>
-void Guard(lua_State* L, Work&& work) {
-  std::exception_ptr held;  // keeps `text` alive until it is pushed
-  const char* text = nullptr;
-  try {
-    work();
-  } catch (const std::bad_alloc&) {
-    text = "std::bad_alloc";
-  } catch (const std::exception& e) {
-    held = std::current_exception();
-    text = e.what();
-  }
-  if (text) Raise(L, text);
-}
-
 // Argument 1 as a live model. Converting a string argument allocates, and an
 // allocation may run a script's finaliser that reaches this object's "__gc":
 // methods call this again after reading their other arguments.
@@ -74,7 +49,7 @@ UrlBox& CheckSelf(lua_State* L) {
     luaL_argerror(L, 1, lua_pushfstring(L, "%s expected, got %s", DntParsedUrlTypeName, luaL_typename(L, 1)));
   }
   auto* box = static_cast<UrlBox*>(block);
-  if (box->mark != LiveMark) Raise(L, "DntParsedUrl object used after it was finalised");
+  if (box->mark != LiveMark) RaiseScriptError(L, "DntParsedUrl object used after it was finalised");
   return *box;
 }
 
@@ -182,11 +157,8 @@ void PartValue(const ParsedUrl& url, const PartSpecificator& spec, bool normalis
 
 void TraceUnsupportedSpecificator(lua_State* L, char c) {
   luaL_where(L, 1);
-  lua_getfield(L, LUA_REGISTRYINDEX, "DntEngine");
-  // Only the host stores a light userdata there; scripts cannot forge one.
-  if (!lua_islightuserdata(L, -1)) Raise(L, "unexpected fatal error: script engine not found");
-  auto* host = static_cast<const ScriptHost*>(lua_touserdata(L, -1));
-  lua_pop(L, 1);
+  const ScriptHost* host = ScriptHost::FromState(L);
+  if (!host) RaiseScriptError(L, "unexpected fatal error: script engine not found");
   if (orv::TraceStream line{host->Tracer(), 500}) {
     const char* where = lua_tostring(L, -1);
     line << (where ? where : "(null)") << "Unsupported URL part specificator '" << c << "'";
@@ -198,11 +170,11 @@ int PushParts(lua_State* L, bool byName, bool normalise) {
   CheckSelf(L);
   const char* specificators = lua_isnoneornil(L, 2) ? DefaultSpecificators : luaL_checkstring(L, 2);
   const std::size_t count = std::strlen(specificators);
-  if (count > INT_MAX) Raise(L, "too many URL part specificators");
+  if (count > INT_MAX) RaiseScriptError(L, "too many URL part specificators");
   // Work on a copy: pushing strings can run finalisers that change the model.
   ParsedUrl url;
   UrlBox& self = CheckSelf(L);
-  Guard(L, [&] { url = self.url; });
+  RunComponent(L, [&] { url = self.url; });
   // By name at most one field per specificator row, however long the text.
   lua_createtable(L, byName ? 0 : static_cast<int>(count),
                   byName ? static_cast<int>(std::min(count, std::size(Specificators))) : 0);
@@ -216,7 +188,7 @@ int PushParts(lua_State* L, bool byName, bool normalise) {
       lua_rawseti(L, -2, static_cast<int>(i + 1));
       continue;
     }
-    Guard(L, [&] { PartValue(url, *spec, normalise, text); });
+    RunComponent(L, [&] { PartValue(url, *spec, normalise, text); });
     lua_pushlstring(L, text.data(), text.size());
     if (byName) {
       lua_setfield(L, -2, spec->name);
@@ -240,7 +212,7 @@ std::string_view SeparatorArgument(lua_State* L, int index, const char* fallback
   if (!lua_isstring(L, index)) return fallback;
   std::size_t length = 0;
   const char* text = lua_tolstring(L, index, &length);
-  if (length == 0) Raise(L, emptyMessage);
+  if (length == 0) RaiseScriptError(L, emptyMessage);
   return {text, length};
 }
 
@@ -273,7 +245,7 @@ int GetQuery(lua_State* L) {
   const std::string_view keySeparator = SeparatorArgument(L, 3, "=", "empty key separator");
   UrlBox& self = CheckSelf(L);
   std::string query;
-  Guard(L, [&] { query = self.url.Part(UrlPart::Query); });
+  RunComponent(L, [&] { query = self.url.Part(UrlPart::Query); });
   if (query.empty()) {
     lua_newtable(L);
     return 1;
@@ -281,7 +253,7 @@ int GetQuery(lua_State* L) {
   std::size_t pairs = 0;
   std::string_view pair;
   for (std::size_t position = 0; NextPair(query, pairSeparator, position, pair);) ++pairs;
-  if (pairs > INT_MAX) Raise(L, "too many query pairs");
+  if (pairs > INT_MAX) RaiseScriptError(L, "too many query pairs");
   lua_pushboolean(L, 0);  // the value of a key without value
   lua_createtable(L, 0, static_cast<int>(pairs));
   lua_createtable(L, static_cast<int>(pairs), 0);  // the keys in order, repeats included
@@ -290,7 +262,7 @@ int GetQuery(lua_State* L) {
   int n = 0;
   for (std::size_t position = 0; NextPair(query, pairSeparator, position, pair);) {
     const std::size_t split = pair.find(keySeparator);
-    Guard(L, [&] {
+    RunComponent(L, [&] {
       DecodeQueryText(pair.substr(0, split), key);
       if (split != std::string_view::npos) DecodeQueryText(pair.substr(split + keySeparator.size()), value);
     });
@@ -339,7 +311,7 @@ void AppendPair(lua_State* L, int keyIndex, int valueIndex, const QuerySeparator
   lua_pushvalue(L, valueIndex);
   std::size_t valueLength = 0;
   const char* value = lua_isstring(L, -1) ? lua_tolstring(L, -1, &valueLength) : nullptr;
-  Guard(L, [&] {
+  RunComponent(L, [&] {
     if (!query.empty()) query += separators.pair;
     AppendEncoded({key, keyLength}, query);
     if (!value) return;
@@ -397,27 +369,19 @@ int SetQuery(lua_State* L) {
   AppendListedPairs(L, separators, query);
   AppendRemainingPairs(L, separators, query);
   UrlBox& self = CheckSelf(L);
-  Guard(L, [&] { self.url.SetQuery(query); });
+  RunComponent(L, [&] { self.url.SetQuery(query); });
   return 0;
 }
 
 // ---- Other methods ---------------------------------------------------------
 
-int SetPath(lua_State* L) {
+template <void (ParsedUrl::*Set)(std::string_view)>
+int SetPart(lua_State* L) {
   CheckSelf(L);
   std::size_t length = 0;
-  const char* path = luaL_checklstring(L, 2, &length);
+  const char* text = luaL_checklstring(L, 2, &length);
   UrlBox& self = CheckSelf(L);
-  Guard(L, [&] { self.url.SetPath({path, length}); });
-  return 0;
-}
-
-int SetFragment(lua_State* L) {
-  CheckSelf(L);
-  std::size_t length = 0;
-  const char* fragment = luaL_checklstring(L, 2, &length);
-  UrlBox& self = CheckSelf(L);
-  Guard(L, [&] { self.url.SetFragment({fragment, length}); });
+  RunComponent(L, [&] { (self.url.*Set)({text, length}); });
   return 0;
 }
 
@@ -429,7 +393,7 @@ int EraseHost(lua_State* L) {
 int ToString(lua_State* L) {
   UrlBox& self = CheckSelf(L);
   std::string text;
-  Guard(L, [&] { text = self.url.Serialise(); });
+  RunComponent(L, [&] { text = self.url.Serialise(); });
   lua_pushlstring(L, text.data(), text.size());
   return 1;
 }
@@ -451,7 +415,7 @@ int New(lua_State* L) {
   std::size_t length = 0;
   const char* text = luaL_checklstring(L, 1, &length);
   ParsedUrl url;
-  Guard(L, [&] { url = ParsedUrl::Parse({text, length}); });
+  RunComponent(L, [&] { url = ParsedUrl::Parse({text, length}); });
   PushDntParsedUrl(L, std::move(url));
   return 1;
 }
@@ -463,8 +427,8 @@ constexpr luaL_Reg Methods[] = {
     {"GetNamedPartsRaw", GetNamedPartsRaw},
     {"GetQuery", GetQuery},
     {"SetQuery", SetQuery},
-    {"SetPath", SetPath},
-    {"SetFragment", SetFragment},
+    {"SetPath", SetPart<&ParsedUrl::SetPath>},
+    {"SetFragment", SetPart<&ParsedUrl::SetFragment>},
     {"EraseHost", EraseHost},
     {"ToString", ToString},
     {"__tostring", ToString},
@@ -499,7 +463,7 @@ void PushDntParsedUrl(lua_State* L, ParsedUrl&& url) {
   // The metatable is fetched first: an object without it would never be
   // finalised and its strings would leak.
   luaL_getmetatable(L, DntParsedUrlTypeName);
-  if (!lua_istable(L, -1)) Raise(L, "DntParsedUrl module is not open");
+  if (!lua_istable(L, -1)) RaiseScriptError(L, "DntParsedUrl module is not open");
   void* block = lua_newuserdata(L, sizeof(UrlBox));
   new (block) UrlBox{LiveMark, std::move(url)};
   lua_insert(L, -2);

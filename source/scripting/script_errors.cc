@@ -59,4 +59,10 @@ void RaiseScriptError(lua_State* L, const char* head, const char* middle, std::s
   std::abort();  // lua_error does not return
 }
 
+void RaiseComponentError(lua_State* L, const char* text, const char* format) {
+  if (!format) RaiseScriptError(L, text);
+  luaL_error(L, format, text);
+  std::abort();  // luaL_error does not return
+}
+
 }  // namespace dnt
