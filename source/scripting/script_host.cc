@@ -51,6 +51,22 @@ int DumpWriter(lua_State*, const void* piece, std::size_t size, void* target) {
 
 }  // namespace
 
+void ToStringCall::PushArguments(lua_State* L, int& argumentCount, int& resultCount) {
+  m_base = lua_gettop(L) - 1;  // below the entry's function
+  argumentCount = 0;
+  resultCount = LUA_MULTRET;
+}
+
+void ToStringCall::ReadResults(lua_State* L) {
+  const int top = lua_gettop(L);
+  for (int i = m_base + 1; i <= top; ++i) {
+    std::size_t length = 0;
+    const char* text = luaL_tolstring(L, i, &length);
+    results.emplace_back(text, length);
+    lua_pop(L, 1);
+  }
+}
+
 void ScriptHost::StateCloser::operator()(lua_State* L) const noexcept { lua_close(L); }
 
 ScriptHost::ScriptHost(orv::ComPtr<orv::ITracer> tracer, const IScriptEngineContext* context,
@@ -99,7 +115,9 @@ void ScriptHost::Configure(const ServiceSettings& settings, ScriptStage stage) {
 
 ScriptHost* ScriptHost::FromState(lua_State* L) noexcept {
   lua_getfield(L, LUA_REGISTRYINDEX, RegistryHostKey);
-  auto* host = static_cast<ScriptHost*>(lua_touserdata(L, -1));
+  // Only the host stores a light userdata there; a script that reaches the
+  // registry through the debug library cannot forge one.
+  auto* host = lua_islightuserdata(L, -1) ? static_cast<ScriptHost*>(lua_touserdata(L, -1)) : nullptr;
   lua_pop(L, 1);
   return host;
 }

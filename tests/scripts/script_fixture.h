@@ -78,34 +78,6 @@ struct Session {
   }
 };
 
-/// Calls an entry with no arguments and keeps its results as tostring gives
-/// them.
-class ToStringCall final : public ScriptCall {
- public:
-  explicit ToStringCall(int resultCount = LUA_MULTRET) : m_resultCount(resultCount) {}
-
-  void PushArguments(lua_State* L, int& argumentCount, int& resultCount) override {
-    m_base = lua_gettop(L) - 1;
-    argumentCount = 0;
-    resultCount = m_resultCount;
-  }
-  void ReadResults(lua_State* L) override {
-    const int top = lua_gettop(L);
-    for (int i = m_base + 1; i <= top; ++i) {
-      std::size_t length = 0;
-      const char* text = luaL_tolstring(L, i, &length);
-      results.emplace_back(text, length);
-      lua_pop(L, 1);
-    }
-  }
-
-  std::vector<std::string> results;
-
- private:
-  int m_resultCount;
-  int m_base = 0;
-};
-
 /// The text of the std::runtime_error that `work` throws, or "(no error)".
 template <class Work>
 std::string ErrorText(Work&& work) {

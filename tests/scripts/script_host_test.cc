@@ -141,7 +141,7 @@ TEST(ScriptHostTest, DiscoveryHostForbidsEngineCallsButLogs) {
   ScriptHost host(orv::ComPtr<orv::ITracer>(tracer.Get()), nullptr, testing::DefaultSettings(),
                   ScriptStage::Discovery);
   EXPECT_EQ(testing::ErrorText([&] {
-              testing::ToStringCall call;
+              ToStringCall call;
               host.Call("Anything", call);
             }),
             "fatal script error: runtime error: engine calls are forbidden at the script discovery stage");

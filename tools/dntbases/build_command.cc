@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "do_not_track/util/base_files.h"
 #include "squeeze/container_writer.h"
 #include "tools/bases_writer/bases_writer.h"
 #include "tools/dntbases/build_source.h"
@@ -53,7 +54,7 @@ void Build(const BuildOptions& options) {
   std::error_code error;
   fs::create_directories(directory, error);
   if (error) throw std::runtime_error("cannot create \"" + directory.string() + "\": " + error.message());
-  WriteBaseFile(directory / "dntbugs.dat", bugDatabase, options.raw);
+  WriteBaseFile(directory / dnt::BugFileName, bugDatabase, options.raw);
   if (!source.scripts.empty()) WriteBaseFile(directory / "dnt0001.dat", ScriptBaseFile(source.scripts), options.raw);
 }
 

@@ -1,7 +1,5 @@
 // dntbases run: call one script entry of a bases directory in a session host
 // and print its results, for script authors trying their scripts.
-#include <lua.hpp>
-
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -96,30 +94,6 @@ dnt::ServiceSettings MakeSettings(const std::vector<std::string>& assignments) {
   return dnt::CopyValidatedServiceSettings(settings);
 }
 
-/// No arguments; every result, as tostring gives it.
-class PrintResults final : public dnt::ScriptCall {
- public:
-  void PushArguments(lua_State* L, int& argumentCount, int& resultCount) override {
-    m_base = lua_gettop(L) - 1;
-    argumentCount = 0;
-    resultCount = LUA_MULTRET;
-  }
-  void ReadResults(lua_State* L) override {
-    const int top = lua_gettop(L);
-    for (int i = m_base + 1; i <= top; ++i) {
-      std::size_t length = 0;
-      const char* text = luaL_tolstring(L, i, &length);
-      lines.emplace_back(text, length);
-      lua_pop(L, 1);
-    }
-  }
-
-  std::vector<std::string> lines;
-
- private:
-  int m_base = 0;
-};
-
 int RunEntry(const RunOptions& options) {
   const orv::ComPtr<orv::ITracer> tracer = MakeToolTracer(options.trace);
   std::unique_ptr<dnt::BasesEngineContext> context;
@@ -130,7 +104,7 @@ int RunEntry(const RunOptions& options) {
     std::cerr << LoadFailureText(tracer.Get()) << '\n';
     return 1;
   }
-  PrintResults call;
+  dnt::ToStringCall call;
   try {
     dnt::ScriptHost host(tracer, context.get(), context->GetSettings(), dnt::ScriptStage::Session);
     host.Call(options.entry, call);
@@ -138,7 +112,7 @@ int RunEntry(const RunOptions& options) {
     std::cerr << e.what() << '\n';
     return 1;
   }
-  for (const std::string& line : call.lines) std::cout << line << '\n';
+  for (const std::string& line : call.results) std::cout << line << '\n';
   return 0;
 }
 

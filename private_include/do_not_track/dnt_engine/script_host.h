@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "orv/com_ptr.h"
 #include "orv/tracer.h"
@@ -44,6 +45,19 @@ class ScriptCall {
 
  protected:
   ~ScriptCall() = default;
+};
+
+/// No arguments; keeps every result as tostring gives it, for the tools and
+/// tests that show what an entry returns.
+class ToStringCall final : public ScriptCall {
+ public:
+  void PushArguments(lua_State* L, int& argumentCount, int& resultCount) override;
+  void ReadResults(lua_State* L) override;
+
+  std::vector<std::string> results;
+
+ private:
+  int m_base = 0;
 };
 
 enum class ScriptStage {
@@ -107,7 +121,7 @@ class ScriptHost {
   /// Null at the discovery stage.
   const IScriptEngineContext* Context() const noexcept { return m_context; }
 
-  /// The host a state belongs to (registry "DntEngine").
+  /// The host a state belongs to (registry "DntEngine"), or null.
   static ScriptHost* FromState(lua_State* L) noexcept;
 
  private:
