@@ -144,7 +144,7 @@ uint64_t ByteSpanReader::ReadFixed64() {
   return value;
 }
 
-uint32_t Varint32Size(uint32_t value) noexcept {
+uint32_t VarintSize(uint64_t value) noexcept {
   uint32_t size = 1;
   while (value >= 0x80) {
     value >>= 7;
@@ -153,8 +153,8 @@ uint32_t Varint32Size(uint32_t value) noexcept {
   return size;
 }
 
-uint8_t* WriteVarint32(uint8_t* destination, uint32_t value) noexcept {
-  const uint32_t size = Varint32Size(value);
+uint8_t* WriteVarint(uint8_t* destination, uint64_t value) noexcept {
+  const uint32_t size = VarintSize(value);
   uint8_t* p = destination + size;
   *--p = static_cast<uint8_t>(value & 0x7F);
   while (p != destination) {

@@ -51,12 +51,12 @@ void FlatObjectListBlock::Reserve(size_t records, size_t bytesPerRecord) {
 
 void FlatObjectListBlock::Add(uint32_t id, uint32_t category, std::string_view name) {
   const size_t start = m_data.size();
-  const size_t size = size_t{Varint32Size(id)} + Varint32Size(category) + name.size();
+  const size_t size = size_t{VarintSize(id)} + VarintSize(category) + name.size();
   if (size > UINT32_MAX - start) throw std::length_error("FlatObjectListBlock: too much data");
   m_data.resize(start + size);
   uint8_t* p = m_data.data() + start;
-  p = WriteVarint32(p, id);
-  p = WriteVarint32(p, category);
+  p = WriteVarint(p, id);
+  p = WriteVarint(p, category);
   if (!name.empty()) std::memcpy(p, name.data(), name.size());
   m_offsets.push_back(static_cast<uint32_t>(m_data.size()));
 }

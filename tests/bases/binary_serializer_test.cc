@@ -144,17 +144,17 @@ TEST(ByteSpanReaderTest, EndOfSectionNamesTheSection) {
 
 TEST(VarintWriterTest, MinimalFormsRoundTrip) {
   uint8_t out[5];
-  EXPECT_EQ(WriteVarint32(out, 127) - out, 1);
+  EXPECT_EQ(WriteVarint(out, 127) - out, 1);
   EXPECT_EQ(out[0], 0x7F);
-  EXPECT_EQ(WriteVarint32(out, 128) - out, 2);
+  EXPECT_EQ(WriteVarint(out, 128) - out, 2);
   EXPECT_EQ(out[0], 0x81);
   EXPECT_EQ(out[1], 0x00);
-  EXPECT_EQ(WriteVarint32(out, 300) - out, 2);
+  EXPECT_EQ(WriteVarint(out, 300) - out, 2);
   EXPECT_EQ(out[0], 0x82);
   EXPECT_EQ(out[1], 0x2C);
   for (const uint32_t value : {0u, 1u, 0x3FFFu, 0x4000u, 0x1FFFFFu, 0x200000u, 0xFFFFFFFu, 0x10000000u, 0xFFFFFFFFu}) {
-    const uint8_t* end = WriteVarint32(out, value);
-    EXPECT_EQ(static_cast<uint32_t>(end - out), Varint32Size(value));
+    const uint8_t* end = WriteVarint(out, value);
+    EXPECT_EQ(static_cast<uint32_t>(end - out), VarintSize(value));
     ByteSpanReader reader(out, end);
     EXPECT_EQ(reader.ReadVarint32(), value);
     EXPECT_TRUE(reader.AtEnd());

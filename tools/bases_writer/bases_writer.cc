@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "do_not_track/util/binary_serializer.h"
+
 namespace dnt::bases_writer {
 
 namespace {
@@ -27,17 +29,23 @@ Stream NewStream(uint32_t tag, size_t count) {
   return stream;
 }
 
+// Rules and exceptions share the record: the mask, then the bug id.
+template <class Record>
+Stream EncodeMaskRecords(uint32_t tag, const std::vector<Record>& records) {
+  Stream stream = NewStream(tag, records.size());
+  for (const Record& record : records) {
+    AppendBlob(stream.bytes, record.mask);
+    AppendVarint(stream.bytes, record.bugId);
+  }
+  return stream;
+}
+
 }  // namespace
 
 void AppendVarint(std::vector<uint8_t>& out, uint64_t value) {
-  uint8_t groups[10];
-  int n = 0;
-  do {
-    groups[n++] = static_cast<uint8_t>(value & 0x7F);
-    value >>= 7;
-  } while (value != 0);
-  while (n > 1) out.push_back(static_cast<uint8_t>(0x80 | groups[--n]));
-  out.push_back(groups[0]);
+  const size_t start = out.size();
+  out.resize(start + VarintSize(value));
+  WriteVarint(out.data() + start, value);
 }
 
 void AppendFixed32(std::vector<uint8_t>& out, uint32_t value) {
@@ -72,22 +80,10 @@ Stream EncodeBugs(const std::vector<Bug>& bugs) {
   return stream;
 }
 
-Stream EncodeRules(const std::vector<Rule>& rules) {
-  Stream stream = NewStream(tag::Rules, rules.size());
-  for (const Rule& rule : rules) {
-    AppendBlob(stream.bytes, rule.mask);
-    AppendVarint(stream.bytes, rule.bugId);
-  }
-  return stream;
-}
+Stream EncodeRules(const std::vector<Rule>& rules) { return EncodeMaskRecords(tag::Rules, rules); }
 
 Stream EncodeExceptions(const std::vector<Exception>& exceptions) {
-  Stream stream = NewStream(tag::Exceptions, exceptions.size());
-  for (const Exception& exception : exceptions) {
-    AppendBlob(stream.bytes, exception.mask);
-    AppendVarint(stream.bytes, exception.bugId);
-  }
-  return stream;
+  return EncodeMaskRecords(tag::Exceptions, exceptions);
 }
 
 Stream EncodeExceptionsFix(const std::vector<Exception>& exceptions) {
@@ -102,9 +98,7 @@ Stream EncodeExceptionsFix(const std::vector<Exception>& exceptions) {
 }
 
 Stream EncodeHttpsDomains(const std::vector<std::string>& domains) {
-  Stream stream = NewStream(tag::HttpsDomains, domains.size());
-  for (const std::string& domain : domains) AppendBlob(stream.bytes, domain);
-  return stream;
+  return EncodeSiteList(tag::HttpsDomains, domains);
 }
 
 Stream EncodeSiteList(uint32_t tag, const std::vector<std::string>& sites) {

@@ -9,22 +9,17 @@
 #include <string_view>
 #include <vector>
 
+#include "do_not_track/dnt_engine/bug_bases_loader.h"
+
 namespace dnt::bases_writer {
 
-namespace tag {
-inline constexpr uint32_t Services = 0x53525653;           // "SVRS"
-inline constexpr uint32_t Bugs = 0x42554753;               // "SGUB"
-inline constexpr uint32_t Rules = 0x52554C53;              // "SLUR"
-inline constexpr uint32_t Exceptions = 0x45584350;         // "PCXE"
-inline constexpr uint32_t ExceptionsFix = 0x45584658;      // "XFXE"
-inline constexpr uint32_t HttpsDomains = 0x53534C44;       // "DLSS"
-inline constexpr uint32_t PartnerSites = 0x574C5354;       // "TSLW"
-inline constexpr uint32_t IncompatibleSites = 0x494E434D;  // "MCNI"
-inline constexpr uint32_t Timestamp = 0x4454544D;          // "MTTD"
-}  // namespace tag
+// The file's constants are the loader's, so writer and reader cannot drift
+// apart.
+namespace tag = dnt::stream_tag;
 
-inline constexpr uint32_t Magic = 0x444E5442;
-inline constexpr uint32_t Version1_0 = 0x00010000;
+inline constexpr uint32_t Magic = BugBasesMagic;
+inline constexpr uint32_t Version1_0 = StreamVersion;
+static_assert(BugBasesMinVersion == Version1_0);
 
 struct Service {
   uint32_t id = 0;
@@ -122,7 +117,8 @@ Stream EncodeExceptions(const std::vector<Exception>& exceptions);
 /// The fix stream of the exceptions that have a group.
 Stream EncodeExceptionsFix(const std::vector<Exception>& exceptions);
 Stream EncodeHttpsDomains(const std::vector<std::string>& domains);
-/// Partner or incompatible sites under `tag`.
+/// Names under `tag`: partner or incompatible sites (the HTTPS domain list
+/// has the same form).
 Stream EncodeSiteList(uint32_t tag, const std::vector<std::string>& sites);
 Stream EncodeTimestamp(int64_t timestamp);
 

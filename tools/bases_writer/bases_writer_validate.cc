@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "orv/system/datetime.h"
 #include "tools/bases_writer/bases_writer.h"
 
 namespace dnt::bases_writer {
@@ -93,7 +94,7 @@ void Validate(const Database& database) {
   CheckExceptions(database);
   CheckSites(database.partnerSites, "partnerSites");
   CheckSites(database.incompatibleSites, "incompatibleSites");
-  if (database.timestamp && *database.timestamp < 5748192000000000) {
+  if (database.timestamp && *database.timestamp < orv::datetime::GregorianToFileTimeOffset) {
     Fail("timestamp: " + std::to_string(*database.timestamp) + " is before 1601-01-01");
   }
 }

@@ -75,10 +75,11 @@ class ByteSpanReader {
   std::u16string m_sectionName;
 };
 
-/// Bytes of the minimal varint form of `value` (1 to 5).
-uint32_t Varint32Size(uint32_t value) noexcept;
+/// Bytes of the minimal varint form of `value` (1 to 5 for 32-bit values,
+/// up to 10). The one writer of the form: the bases writer uses it too.
+uint32_t VarintSize(uint64_t value) noexcept;
 /// Writes the minimal varint of `value` at `destination` and returns the
-/// position after it; the caller reserved Varint32Size(value) bytes.
-uint8_t* WriteVarint32(uint8_t* destination, uint32_t value) noexcept;
+/// position after it; the caller reserved VarintSize(value) bytes.
+uint8_t* WriteVarint(uint8_t* destination, uint64_t value) noexcept;
 
 }  // namespace dnt
