@@ -19,29 +19,6 @@ uint32_t LengthBeforeQuery(const char* text, uint32_t length) {
   return question ? static_cast<uint32_t>(static_cast<const char*>(question) - text) : length;
 }
 
-// Expands list values in place, front to back. A list entry that does not fit
-// in the table (which the loader never writes) is dropped rather than read
-// out of bounds.
-void ExpandLists(std::vector<uint32_t>& values, const std::vector<uint32_t>& listTable) {
-  for (size_t i = 0; i < values.size();) {
-    if ((values[i] & BugListFlag) == 0) {
-      ++i;
-      continue;
-    }
-    const size_t position = values[i] & ~BugListFlag;
-    const size_t count = position < listTable.size() ? listTable[position] : 0;
-    if (count == 0 || count > listTable.size() - position - 1) {
-      values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
-      continue;
-    }
-    const auto first = listTable.begin() + static_cast<std::ptrdiff_t>(position + 1);
-    values[i] = *first;
-    values.insert(values.begin() + static_cast<std::ptrdiff_t>(i + 1), first + 1,
-                  first + static_cast<std::ptrdiff_t>(count));
-    i += count;
-  }
-}
-
 uint32_t CategoryOfBug(const BugBases& bases, uint32_t bugIndex) {
   return bases.Service(bases.ServiceIndexOfBug(bugIndex)).category;
 }
@@ -53,10 +30,7 @@ std::vector<uint32_t> MatchBugRules(const BugBases& bases, const char* text, uin
 }
 
 std::vector<uint32_t> MatchBugExceptions(const BugBases& bases, const char* text, uint32_t length) {
-  const BugRules& exceptions = bases.Exceptions();
-  std::vector<uint32_t> values = exceptions.Match(text, LengthBeforeQuery(text, length));
-  ExpandLists(values, exceptions.ListTable());
-  return values;
+  return bases.Exceptions().Match(text, LengthBeforeQuery(text, length));
 }
 
 ExceptionalSiteFlags DetectExceptionalSites(const BugBases& bases, std::span<const uint32_t> bugIndexes) {
@@ -69,12 +43,16 @@ ExceptionalSiteFlags DetectExceptionalSites(const BugBases& bases, std::span<con
   return flags;
 }
 
-uint32_t GetSiteCategory(const BugBases& bases, const char* text, uint32_t length) {
-  for (const uint32_t bugIndex : MatchBugExceptions(bases, text, length)) {
+uint32_t GetSiteCategory(const BugBases& bases, std::span<const uint32_t> exceptionBugIndexes) {
+  for (const uint32_t bugIndex : exceptionBugIndexes) {
     const uint32_t category = CategoryOfBug(bases, bugIndex);
     if (category == category::PartnerSite || category == category::IncompatibleSite) return category;
   }
   return 0;
+}
+
+uint32_t GetSiteCategory(const BugBases& bases, const char* text, uint32_t length) {
+  return GetSiteCategory(bases, MatchBugExceptions(bases, text, length));
 }
 
 ServiceInfo GetServiceInfo(const BugBases& bases, uint32_t serviceIndex) { return bases.Service(serviceIndex); }

@@ -59,12 +59,21 @@ void BugRules::Finalize() {
 std::vector<uint32_t> BugRules::Match(const char* text, uint32_t length) const {
   const std::shared_ptr<mask_engine::MaskMatcher> matcher = m_masks->CreateMatcher();
   const std::vector<mask_engine::MaskMatch>& matches = matcher->Match(text, length);
-  std::vector<uint32_t> values;
-  values.reserve(matches.size());
+  std::vector<uint32_t> bugIndexes;
+  bugIndexes.reserve(matches.size());
   for (const mask_engine::MaskMatch& match : matches) {
-    if (match.index < m_values.size()) values.push_back(m_values[static_cast<size_t>(match.index)]);
+    if (match.index >= m_values.size()) continue;
+    const uint32_t value = m_values[static_cast<size_t>(match.index)];
+    if ((value & BugListFlag) == 0) {
+      bugIndexes.push_back(value);
+      continue;
+    }
+    // AddMaskList wrote the count and its indexes together, so the list is
+    // whole.
+    const auto list = m_listTable.begin() + static_cast<std::ptrdiff_t>(value & ~BugListFlag);
+    bugIndexes.insert(bugIndexes.end(), list + 1, list + 1 + static_cast<std::ptrdiff_t>(*list));
   }
-  return values;
+  return bugIndexes;
 }
 
 size_t BugRules::MemoryBytes() const noexcept {

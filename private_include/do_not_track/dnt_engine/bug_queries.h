@@ -44,6 +44,10 @@ ExceptionalSiteFlags DetectExceptionalSites(const BugBases& bases, std::span<con
 /// 6 or 7 for the first exception match whose service has that category,
 /// else 0.
 uint32_t GetSiteCategory(const BugBases& bases, const char* text, uint32_t length);
+/// The same for exceptions already matched (MatchBugExceptions' result), so a
+/// caller that has them does not match again. Throws std::out_of_range "the
+/// bug index is out of range".
+uint32_t GetSiteCategory(const BugBases& bases, std::span<const uint32_t> exceptionBugIndexes);
 
 /// Throws std::out_of_range "FlatObjectListBlock: the index is out of range".
 ServiceInfo GetServiceInfo(const BugBases& bases, uint32_t serviceIndex);

@@ -40,8 +40,9 @@ class BugRules {
   const std::vector<uint32_t>& ListTable() const noexcept { return m_listTable; }
   const mask_engine::MaskEngine& Masks() const noexcept { return *m_masks; }
 
-  /// The stored value of every match of `text` in matcher order, lists not
-  /// expanded. Each call uses a matcher of its own, so calls may run at once.
+  /// The bug indexes of every match of `text` in matcher order, a list
+  /// value replaced in place by the indexes of its list. Each call uses a
+  /// matcher of its own, so calls may run at once.
   std::vector<uint32_t> Match(const char* text, uint32_t length) const;
 
   size_t MemoryBytes() const noexcept;
