@@ -11,17 +11,11 @@ namespace {
 
 constexpr size_t MaxBuiltOnLength = 27;
 
-std::string FormatUtc(const orv::datetime::SystemTime& t) {
+// `separator` goes between date and time, `suffix` after the time.
+std::string Format(const orv::datetime::SystemTime& t, char separator, const char* suffix) {
   char text[64];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", unsigned{t.year}, unsigned{t.month},
-                unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
-  return text;
-}
-
-std::string FormatLocal(const orv::datetime::SystemTime& t) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", unsigned{t.year}, unsigned{t.month},
-                unsigned{t.day}, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second});
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u%c%02u:%02u:%02u%s", unsigned{t.year}, unsigned{t.month},
+                unsigned{t.day}, separator, unsigned{t.hour}, unsigned{t.minute}, unsigned{t.second}, suffix);
   return text;
 }
 
@@ -34,8 +28,8 @@ std::string BugBasesLoader::LoadTimestamp() {
   ByteSpanReader reader(bytes.data(), bytes.data() + bytes.size(), u"timestamp");
   const auto timestamp = static_cast<int64_t>(reader.ReadFixed64());
   const uint64_t fileTime = orv::datetime::UtcTimestampToFileTime(timestamp);
-  m_bases.m_builtOn = FormatUtc(orv::datetime::FileTimeToSystemTime(fileTime)).substr(0, MaxBuiltOnLength);
-  return FormatLocal(orv::datetime::FileTimeToLocalTime(fileTime));
+  m_bases.m_builtOn = Format(orv::datetime::FileTimeToSystemTime(fileTime), 'T', "Z").substr(0, MaxBuiltOnLength);
+  return Format(orv::datetime::FileTimeToLocalTime(fileTime), ' ', "");
 }
 
 }  // namespace dnt
