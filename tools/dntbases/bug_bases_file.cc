@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <stdexcept>
 #include <vector>
 
@@ -73,6 +74,19 @@ std::string CurrentErrorText() {
   orv::TranslateCurrentException(keeper.Get(), nullptr);
   const std::vector<std::string> lines = keeper->Texts(orv::trace_level::Failure);
   return lines.empty() ? std::string() : lines.front();
+}
+
+int ExitStatusOf(const std::function<int()>& body) {
+  try {
+    return body();
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << '\n';
+    return 1;
+  }
+}
+
+void PrintJson(const nlohmann::json& value, int indent) {
+  std::cout << value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace dntbases

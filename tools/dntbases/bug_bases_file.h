@@ -1,8 +1,10 @@
 // Loading a dntbugs.dat (packed or raw) for the bases toolchain's subcommands.
 #pragma once
 
-#include <memory>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -29,5 +31,13 @@ std::unique_ptr<dnt::BugBases> LoadBugBasesFile(const std::string& path, const o
 /// Call inside a catch handler: the component's text for the exception in
 /// flight, as its trace line would show it.
 std::string CurrentErrorText();
+
+/// The exit status `body` returns, or 1 after its exception's text went to
+/// standard error.
+int ExitStatusOf(const std::function<int()>& body);
+
+/// Writes `value` and a newline to standard output. Names are the file's
+/// bytes: text that is not UTF-8 is shown with U+FFFD.
+void PrintJson(const nlohmann::json& value, int indent = -1);
 
 }  // namespace dntbases

@@ -1,5 +1,4 @@
 // dntbases dump: load a raw dntbugs.dat and print its model as JSON.
-#include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -73,8 +72,7 @@ nlohmann::json Dump(const dnt::BugBases& bases) {
 int RunDump(const DumpOptions& options) {
   const orv::ComPtr<orv::ITracer> tracer = MakeToolTracer(options.trace);
   const std::unique_ptr<dnt::BugBases> bases = LoadBugBasesFile(options.file, tracer);
-  // Names are the file's bytes: text that is not UTF-8 is shown with U+FFFD.
-  std::cout << Dump(*bases).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  PrintJson(Dump(*bases), 2);
   return 0;
 }
 
@@ -85,14 +83,7 @@ void AddDumpCommand(CLI::App& app, int& exitCode) {
   CLI::App* command = app.add_subcommand("dump", "Load a bug database (dntbugs.dat, packed or raw, or a bases directory) and print it as JSON");
   command->add_option("FILE", options->file, "the bug database")->required();
   command->add_flag("--trace", options->trace, "write every trace line to standard error");
-  command->callback([options, &exitCode] {
-    try {
-      exitCode = RunDump(*options);
-    } catch (const std::exception& e) {
-      std::cerr << e.what() << '\n';
-      exitCode = 1;
-    }
-  });
+  command->callback([options, &exitCode] { exitCode = ExitStatusOf([&] { return RunDump(*options); }); });
 }
 
 }  // namespace dntbases

@@ -15,12 +15,11 @@
 
 #include "mask_engine/mask_engine.h"
 #include "tools/dntbases/commands.h"
+#include "tools/dntbases/timing_stats.h"
 
 namespace dntbases {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct MaskMatchOptions {
   std::string masksFile;
@@ -50,12 +49,6 @@ bool ReadFile(const std::string& path, std::string& out) {
 
 uint32_t Length(const std::string& s) { return static_cast<uint32_t>(std::min<size_t>(s.size(), UINT32_MAX)); }
 
-int64_t Percentile(std::vector<int64_t> sorted, double fraction) {
-  if (sorted.empty()) return 0;
-  const auto rank = static_cast<size_t>(fraction * static_cast<double>(sorted.size() - 1) + 0.5);
-  return sorted[std::min(rank, sorted.size() - 1)];
-}
-
 std::shared_ptr<mask_engine::MaskEngine> CompileMasks(const std::vector<std::string>& masks) {
   auto engine = mask_engine::MaskEngine::Create();
   for (const std::string& mask : masks) {
@@ -80,25 +73,12 @@ void PrintMatches(mask_engine::MaskMatcher& matcher, const std::vector<std::stri
 
 void PrintStats(const mask_engine::MaskEngine& engine, mask_engine::MaskMatcher& matcher,
                 const std::vector<std::string>& urls, int64_t compileNs) {
-  std::vector<int64_t> times;
-  times.reserve(urls.size());
-  for (const std::string& url : urls) {
-    const auto start = Clock::now();
-    matcher.Match(url.data(), Length(url));
-    times.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
-  }
-  std::sort(times.begin(), times.end());
+  nlohmann::json out = MatchTimings(urls, [&](const std::string& url) { matcher.Match(url.data(), Length(url)); });
   const mask_engine::MaskEngineStats stats = engine.Stats();
-  nlohmann::json out = {
-      {"masks", stats.masks},
-      {"keys", stats.keys},
-      {"layout_bytes", stats.layoutBytes},
-      {"compile_ns", compileNs},
-      {"urls", urls.size()},
-      {"match_median_ns", Percentile(times, 0.5)},
-      {"match_p90_ns", Percentile(times, 0.9)},
-      {"match_p99_ns", Percentile(times, 0.99)},
-  };
+  out["masks"] = stats.masks;
+  out["keys"] = stats.keys;
+  out["layout_bytes"] = stats.layoutBytes;
+  out["compile_ns"] = compileNs;
   std::cout << out.dump() << '\n';
 }
 
@@ -114,7 +94,7 @@ int RunMaskMatch(const MaskMatchOptions& options) {
 
   const auto start = Clock::now();
   const auto engine = CompileMasks(SplitLines(masksData));
-  const int64_t compileNs = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+  const int64_t compileNs = NanosecondsSince(start);
 
   const auto matcher = engine->CreateMatcher();
   if (options.stats) {

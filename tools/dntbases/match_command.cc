@@ -1,7 +1,6 @@
 // dntbases match: load a raw dntbugs.dat and match URLs against its rules and
 // exceptions, as the engine's queries do.
 #include <algorithm>
-#include <chrono>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -12,12 +11,11 @@
 #include "do_not_track/dnt_engine/bug_queries.h"
 #include "tools/dntbases/bug_bases_file.h"
 #include "tools/dntbases/commands.h"
+#include "tools/dntbases/timing_stats.h"
 
 namespace dntbases {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct MatchOptions {
   std::string file;
@@ -28,10 +26,6 @@ struct MatchOptions {
 };
 
 uint32_t Length(const std::string& s) { return static_cast<uint32_t>(std::min<size_t>(s.size(), UINT32_MAX)); }
-
-int64_t NanosecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
-}
 
 std::vector<std::string> CollectUrls(const MatchOptions& options) {
   std::vector<std::string> urls = options.urls;
@@ -55,31 +49,17 @@ nlohmann::json MatchOne(const dnt::BugBases& bases, const std::string& url) {
   return {{"url", url},
           {"rules", rules},
           {"exceptions", exceptions},
-          {"category", dnt::GetSiteCategory(bases, url.data(), Length(url))},
+          {"category", dnt::GetSiteCategory(bases, exceptions)},
           {"services", services}};
 }
 
-int64_t Percentile(const std::vector<int64_t>& sorted, double fraction) {
-  if (sorted.empty()) return 0;
-  const auto rank = static_cast<size_t>(fraction * static_cast<double>(sorted.size() - 1) + 0.5);
-  return sorted[std::min(rank, sorted.size() - 1)];
-}
-
 nlohmann::json Stats(const dnt::BugBases& bases, const std::vector<std::string>& urls, int64_t loadNs) {
-  std::vector<int64_t> times;
-  times.reserve(urls.size());
-  for (const std::string& url : urls) {
-    const auto start = Clock::now();
+  nlohmann::json out = MatchTimings(urls, [&](const std::string& url) {
     dnt::MatchBugRules(bases, url.data(), Length(url));
     dnt::MatchBugExceptions(bases, url.data(), Length(url));
-    times.push_back(NanosecondsSince(start));
-  }
-  std::sort(times.begin(), times.end());
-  return {{"load_ns", loadNs},
-          {"urls", urls.size()},
-          {"match_median_ns", Percentile(times, 0.5)},
-          {"match_p90_ns", Percentile(times, 0.9)},
-          {"match_p99_ns", Percentile(times, 0.99)}};
+  });
+  out["load_ns"] = loadNs;
+  return out;
 }
 
 int RunMatch(const MatchOptions& options) {
@@ -88,11 +68,10 @@ int RunMatch(const MatchOptions& options) {
   const auto start = Clock::now();
   const std::unique_ptr<dnt::BugBases> bases = LoadBugBasesFile(options.file, tracer);
   const int64_t loadNs = NanosecondsSince(start);
-  const auto replace = nlohmann::json::error_handler_t::replace;
   if (options.stats) {
-    std::cout << Stats(*bases, urls, loadNs).dump(-1, ' ', false, replace) << '\n';
+    PrintJson(Stats(*bases, urls, loadNs));
   } else {
-    for (const std::string& url : urls) std::cout << MatchOne(*bases, url).dump(-1, ' ', false, replace) << '\n';
+    for (const std::string& url : urls) PrintJson(MatchOne(*bases, url));
   }
   std::cout.flush();
   return 0;
@@ -110,14 +89,7 @@ void AddMatchCommand(CLI::App& app, int& exitCode) {
   command->add_flag("--stats", options->stats,
                     "print one JSON object with the load time and per-URL match timings instead of the matches");
   command->add_flag("--trace", options->trace, "write every trace line to standard error");
-  command->callback([options, &exitCode] {
-    try {
-      exitCode = RunMatch(*options);
-    } catch (const std::exception& e) {
-      std::cerr << e.what() << '\n';
-      exitCode = 1;
-    }
-  });
+  command->callback([options, &exitCode] { exitCode = ExitStatusOf([&] { return RunMatch(*options); }); });
 }
 
 }  // namespace dntbases
