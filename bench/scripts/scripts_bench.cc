@@ -18,16 +18,7 @@ namespace {
 
 constexpr int CallsPerRun = 1000;
 
-std::vector<uint8_t> ScriptFile(const std::vector<std::string>& scripts) {
-  std::vector<uint8_t> file;
-  for (const std::string& script : scripts) {
-    const auto length = static_cast<uint32_t>(script.size());
-    for (int shift = 0; shift < 32; shift += 8) file.push_back(static_cast<uint8_t>(length >> shift));
-    file.insert(file.end(), {1, 0, 0, 0});
-    file.insert(file.end(), script.begin(), script.end());
-  }
-  return file;
-}
+std::vector<uint8_t> ScriptFile(const std::vector<std::string>& scripts) { return dnt::bases_writer::WriteScriptFile(scripts); }
 
 // A script of realistic size: a few helper functions around the entry.
 std::string EntryScript() {

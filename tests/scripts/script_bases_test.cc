@@ -71,13 +71,13 @@ TEST(ScriptBasesTest, BrokenFilesFailTheWholeLoad) {
     std::string expected;
   };
   std::vector<uint8_t> truncated;
-  testing::AppendRecord(truncated, "return 'A'");
+  testing::AppendScriptRecord(truncated, "return 'A'");
   truncated.pop_back();
   std::vector<uint8_t> huge = {0xff, 0xff, 0xff, 0xff, 1, 0, 0, 0, 'x'};
   std::vector<uint8_t> discontinuous;
-  testing::AppendRecord(discontinuous, "return 'A'", 0);
+  testing::AppendScriptRecord(discontinuous, "return 'A'", 0);
   std::vector<uint8_t> empty;
-  testing::AppendRecord(empty, "");
+  testing::AppendScriptRecord(empty, "");
   const std::vector<Case> cases = {
       {{1, 0, 0, 0, 1}, "db is broken"},
       {truncated, "db is broken"},

@@ -19,18 +19,10 @@
 namespace dnt::testing {
 
 /// One record of a script base file.
-inline void AppendRecord(std::vector<uint8_t>& file, const std::string& script, uint8_t continuity = 1) {
-  const auto length = static_cast<uint32_t>(script.size());
-  for (int shift = 0; shift < 32; shift += 8) file.push_back(static_cast<uint8_t>(length >> shift));
-  file.push_back(continuity);
-  file.insert(file.end(), {0, 0, 0});
-  file.insert(file.end(), script.begin(), script.end());
-}
+using bases_writer::AppendScriptRecord;
 
 inline std::vector<uint8_t> ScriptFile(std::initializer_list<std::string> scripts) {
-  std::vector<uint8_t> file;
-  for (const std::string& script : scripts) AppendRecord(file, script);
-  return file;
+  return bases_writer::WriteScriptFile(std::span<const std::string>(scripts.begin(), scripts.size()));
 }
 
 inline orv::ComPtr<orv::IIO> Stream(std::vector<uint8_t> bytes) {

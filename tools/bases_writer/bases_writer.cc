@@ -173,4 +173,16 @@ std::vector<uint8_t> Write(const Database& database) {
   return Assemble(Layout(database));
 }
 
+void AppendScriptRecord(std::vector<uint8_t>& file, std::string_view script, uint8_t continuity) {
+  AppendFixed32(file, static_cast<uint32_t>(script.size()));
+  file.insert(file.end(), {continuity, 0, 0, 0});
+  file.insert(file.end(), script.begin(), script.end());
+}
+
+std::vector<uint8_t> WriteScriptFile(std::span<const std::string> scripts) {
+  std::vector<uint8_t> file;
+  for (const std::string& script : scripts) AppendScriptRecord(file, script);
+  return file;
+}
+
 }  // namespace dnt::bases_writer

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -121,5 +122,11 @@ Stream EncodeHttpsDomains(const std::vector<std::string>& domains);
 /// has the same form).
 Stream EncodeSiteList(uint32_t tag, const std::vector<std::string>& sites);
 Stream EncodeTimestamp(int64_t timestamp);
+
+/// Script base files (dnt0???.dat): one record per script, made of the
+/// script's 32-bit length, a continuity byte (non-zero in every readable
+/// file), three unused bytes and the script itself.
+void AppendScriptRecord(std::vector<uint8_t>& file, std::string_view script, uint8_t continuity = 1);
+std::vector<uint8_t> WriteScriptFile(std::span<const std::string> scripts);
 
 }  // namespace dnt::bases_writer

@@ -27,17 +27,6 @@ struct BuildOptions {
 
 // One record per script: length, a non-zero continuity flag, three unused
 // bytes, then the script itself.
-std::vector<uint8_t> ScriptBaseFile(const std::vector<std::string>& scripts) {
-  std::vector<uint8_t> bytes;
-  for (const std::string& script : scripts) {
-    const auto length = static_cast<uint32_t>(script.size());
-    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(length >> shift));
-    bytes.insert(bytes.end(), {1, 0, 0, 0});
-    bytes.insert(bytes.end(), script.begin(), script.end());
-  }
-  return bytes;
-}
-
 void WriteBaseFile(const fs::path& path, std::span<const uint8_t> content, bool raw) {
   const std::vector<uint8_t> packed = raw ? std::vector<uint8_t>() : squeeze::PackContainer(content, path.filename().string());
   const std::span<const uint8_t> bytes = raw ? content : std::span<const uint8_t>(packed);
@@ -55,7 +44,7 @@ void Build(const BuildOptions& options) {
   fs::create_directories(directory, error);
   if (error) throw std::runtime_error("cannot create \"" + directory.string() + "\": " + error.message());
   WriteBaseFile(directory / dnt::BugFileName, bugDatabase, options.raw);
-  if (!source.scripts.empty()) WriteBaseFile(directory / "dnt0001.dat", ScriptBaseFile(source.scripts), options.raw);
+  if (!source.scripts.empty()) WriteBaseFile(directory / "dnt0001.dat", dnt::bases_writer::WriteScriptFile(source.scripts), options.raw);
 }
 
 }  // namespace
