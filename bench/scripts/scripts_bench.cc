@@ -63,8 +63,7 @@ struct Fixture {
            end)"})))};
     const auto bugs = host::MakeHostObject<host::MemoryIO>(dnt::bases_writer::Write(BenchDatabase()));
     bases = orv::ComPtr<dnt::Bases>(new dnt::Bases(tracer, scripts, bugs.Get()));
-    settings.excludePartnerSites = true;
-    settings.excludeIncompatibleSites = true;
+    settings = dnt::ServiceSettings::Defaults();
   }
 };
 

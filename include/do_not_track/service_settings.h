@@ -71,6 +71,16 @@ struct ServiceSettings {
   bool addTrackingNoise = false;
   bool addDntHttpHeader = false;
   bool enableVerboseTrace = false;
+
+  /// What a host gives unless told otherwise, and what scripts see while
+  /// they are discovered: partner and incompatible sites excluded, both lists
+  /// empty, everything else off.
+  static ServiceSettings Defaults() {
+    ServiceSettings settings;
+    settings.excludePartnerSites = true;
+    settings.excludeIncompatibleSites = true;
+    return settings;
+  }
 };
 
 }  // namespace dnt

@@ -21,13 +21,6 @@ constexpr std::size_t RecordHeaderSize = 8;
 // A script file is read whole; nothing real comes close to this.
 constexpr uint64_t MaxScriptFileSize = uint64_t{1} << 30;
 
-ServiceSettings DiscoverySettings() {
-  ServiceSettings settings;
-  settings.excludePartnerSites = true;
-  settings.excludeIncompatibleSites = true;
-  return settings;
-}
-
 uint32_t ReadLittleEndian32(const uint8_t* p) noexcept {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
@@ -57,7 +50,7 @@ std::vector<uint8_t> ReadWholeFile(orv::IIO* file) {
 class RegistrationContext {
  public:
   explicit RegistrationContext(orv::ComPtr<orv::ITracer> tracer)
-      : m_host(std::move(tracer), nullptr, DiscoverySettings(), ScriptStage::Discovery) {}
+      : m_host(std::move(tracer), nullptr, ServiceSettings::Defaults(), ScriptStage::Discovery) {}
 
   void RegisterFile(orv::IIO* file) {
     const std::vector<uint8_t> bytes = ReadWholeFile(file);

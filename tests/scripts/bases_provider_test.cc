@@ -80,7 +80,7 @@ TEST(BasesProviderTest, SnapshotsOutliveTheSlot) {
   ASSERT_TRUE(snapshot);
 
   // A session host keeps working on its snapshot after a switch.
-  BasesEngineContext context(snapshot, testing::DefaultSettings());
+  BasesEngineContext context(snapshot, ServiceSettings::Defaults());
   ScriptHost host(orv::ComPtr<orv::ITracer>(), &context, context.GetSettings(), ScriptStage::Session);
   slot->Set(build.Make("Second").Get());
   EXPECT_NE(slot->Take()->Scripts().Find("Second"), nullptr);

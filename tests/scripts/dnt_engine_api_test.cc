@@ -55,7 +55,7 @@ std::vector<std::vector<uint8_t>> QueryScripts() {
 }
 
 TEST(DntEngineApiTest, QueriesAsScriptsSeeThem) {
-  ServiceSettings settings = testing::DefaultSettings();
+  ServiceSettings settings = ServiceSettings::Defaults();
   settings.blockTrackingServiceCategories = {4, 1};
   settings.trackingServicesSettings = {{10, 0}};  // service 10 (category 4) listed off
   testing::Session session(QueryScripts(), testing::EngineDatabase(), settings);

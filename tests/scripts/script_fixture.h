@@ -42,13 +42,6 @@ inline bases_writer::Database EngineDatabase() {
   return db;
 }
 
-/// The settings a host would give by default.
-inline ServiceSettings DefaultSettings() {
-  ServiceSettings settings;
-  settings.excludePartnerSites = true;
-  settings.excludeIncompatibleSites = true;
-  return settings;
-}
 
 /// Loaded bases and a session host over them.
 struct Session {
@@ -59,7 +52,7 @@ struct Session {
 
   explicit Session(std::vector<std::vector<uint8_t>> scriptFiles,
                    const bases_writer::Database& database = EngineDatabase(),
-                   ServiceSettings settings = DefaultSettings()) {
+                   ServiceSettings settings = ServiceSettings::Defaults()) {
     std::vector<orv::ComPtr<orv::IIO>> streams;
     for (auto& file : scriptFiles) streams.push_back(Stream(std::move(file)));
     const auto bugStream = Stream(bases_writer::Write(database));

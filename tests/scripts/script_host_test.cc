@@ -119,7 +119,7 @@ TEST(ScriptHostTest, PanicAndFailureTexts) {
 }
 
 TEST(ScriptHostTest, UnknownEngineFieldsAndConstants) {
-  ServiceSettings settings = testing::DefaultSettings();
+  ServiceSettings settings = ServiceSettings::Defaults();
   settings.enableVerboseTrace = true;
   settings.excludeIncompatibleSites = false;
   testing::Session session({testing::ScriptFile({R"(return "Fields", function() return function()
@@ -138,7 +138,7 @@ TEST(ScriptHostTest, UnknownEngineFieldsAndConstants) {
 
 TEST(ScriptHostTest, DiscoveryHostForbidsEngineCallsButLogs) {
   auto tracer = host::MakeHostObject<host::CapturingTracer>();
-  ScriptHost host(orv::ComPtr<orv::ITracer>(tracer.Get()), nullptr, testing::DefaultSettings(),
+  ScriptHost host(orv::ComPtr<orv::ITracer>(tracer.Get()), nullptr, ServiceSettings::Defaults(),
                   ScriptStage::Discovery);
   EXPECT_EQ(testing::ErrorText([&] {
               ToStringCall call;
@@ -159,7 +159,7 @@ TEST(ScriptHostTest, DiscoveryHostForbidsEngineCallsButLogs) {
 }
 
 TEST(ScriptHostTest, DiscoveryHostBoundsTimeAndMemory) {
-  ScriptHost host(orv::ComPtr<orv::ITracer>(), nullptr, testing::DefaultSettings(), ScriptStage::Discovery);
+  ScriptHost host(orv::ComPtr<orv::ITracer>(), nullptr, ServiceSettings::Defaults(), ScriptStage::Discovery);
   const std::string endless = "while true do end";
   EXPECT_THAT(testing::ErrorText([&] { host.LoadChunk(endless.data(), endless.size(), "=script", nullptr); }),
               HasSubstr("failed to call loaded script: the script runs too long at the script discovery stage"));

@@ -87,9 +87,7 @@ void ApplySetting(dnt::ServiceSettings& settings, const std::string& assignment)
 
 /// The settings a host gives unless told otherwise.
 dnt::ServiceSettings MakeSettings(const std::vector<std::string>& assignments) {
-  dnt::ServiceSettings settings;
-  settings.excludePartnerSites = true;
-  settings.excludeIncompatibleSites = true;
+  dnt::ServiceSettings settings = dnt::ServiceSettings::Defaults();
   for (const std::string& assignment : assignments) ApplySetting(settings, assignment);
   return dnt::CopyValidatedServiceSettings(settings);
 }
