@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "do_not_track/dnt_engine/bases_provider.h"
+#include "do_not_track/categories.h"
 #include "do_not_track/dnt_engine/bug_queries.h"
 #include "do_not_track/dnt_engine/script_host.h"
 #include "do_not_track/service_settings.h"
@@ -182,10 +183,10 @@ void SetConstants(lua_State* L, const ServiceSettings& settings) {
   SetNumber(L, "CATEGORY_WEB_ANALYTICS", category::WebAnalytics);
   SetNumber(L, "CATEGORY_AD_AGENCY", category::AdAgency);
   SetNumber(L, "CATEGORY_WEB_BUG", category::WebBug);
-  SetNumber(L, "VERDICT_NOT_DETECTED", 0);
-  SetNumber(L, "VERDICT_DETECTED", 1);
-  SetNumber(L, "VERDICT_BLOCKED", 2);
-  SetNumber(L, "VERDICT_BLOCK_FAILED", 3);
+  SetNumber(L, "VERDICT_NOT_DETECTED", verdict::NotDetected);
+  SetNumber(L, "VERDICT_DETECTED", verdict::Detected);
+  SetNumber(L, "VERDICT_BLOCKED", verdict::Blocked);
+  SetNumber(L, "VERDICT_BLOCK_FAILED", verdict::BlockFailed);
   SetBoolean(L, "IS_VERBOSE_TRACE_ENABLED", settings.enableVerboseTrace);
   SetBoolean(L, "SHOULD_EXCLUDE_PARTNER_SITES", settings.excludePartnerSites);
   SetBoolean(L, "SHOULD_EXCLUDE_INCOMPATIBLE_SITES", settings.excludeIncompatibleSites);

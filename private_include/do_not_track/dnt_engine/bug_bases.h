@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "do_not_track/categories.h"
 #include "do_not_track/dnt_engine/bug_bases_exceptional_sites.h"
 #include "do_not_track/dnt_engine/bug_rules.h"
 #include "do_not_track/dnt_engine/flat_object_list_block.h"
@@ -16,16 +17,6 @@
 #include "orv/tracer.h"
 
 namespace dnt {
-
-/// Service categories.
-namespace category {
-inline constexpr uint32_t SocialNetwork = 1;
-inline constexpr uint32_t WebAnalytics = 2;
-inline constexpr uint32_t AdAgency = 3;
-inline constexpr uint32_t WebBug = 4;
-inline constexpr uint32_t PartnerSite = 6;
-inline constexpr uint32_t IncompatibleSite = 7;
-}  // namespace category
 
 class BugBases {
  public:

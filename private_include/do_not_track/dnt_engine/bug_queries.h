@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "do_not_track/dnt_engine/bug_bases.h"
+#include "do_not_track/service_component.h"
 #include "do_not_track/service_settings.h"
 
 namespace dnt {
@@ -21,12 +22,6 @@ struct ExceptionalSiteFlags {
 struct BugService {
   uint32_t serviceIndex = 0;
   uint32_t serviceId = 0;
-};
-
-struct SupportedTrackingService {
-  std::u16string name;
-  uint32_t id = 0;
-  uint32_t category = 0;
 };
 
 /// Bug indexes of the rules that match `text` cut at its first '?', in
