@@ -14,11 +14,15 @@ namespace orv::system {
 namespace wait_result {
 inline constexpr uint32_t Signaled = 0;         // WAIT_OBJECT_0
 inline constexpr uint32_t Timeout = 258;        // WAIT_TIMEOUT
+inline constexpr uint32_t Abandoned = 0x80;     // WAIT_ABANDONED
 inline constexpr uint32_t Failed = 0xFFFFFFFF;  // WAIT_FAILED
 }  // namespace wait_result
 
 /// Waits with this timeout never give up.
 inline constexpr uint32_t WaitInfinite = 0xFFFFFFFF;
+
+/// Identifies the calling thread; never 0.
+uint64_t CurrentThreadId() noexcept;
 
 /// A recursive lock: the owning thread may enter it again, and must leave it
 /// as often as it entered.

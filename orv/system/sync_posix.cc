@@ -2,10 +2,15 @@
 // sections are recursive, so the critical section is a recursive mutex here.
 #include "orv/system/sync.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <stdexcept>
 
 namespace orv::system {
+
+uint64_t CurrentThreadId() noexcept { return static_cast<uint64_t>(::syscall(SYS_gettid)); }
 
 Semaphore::Semaphore(uint32_t initialCount, uint32_t maximumCount)
     : m_count(initialCount), m_maximum(maximumCount) {

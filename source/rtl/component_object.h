@@ -7,6 +7,7 @@
 #include "orv/allocator.h"
 #include "orv/com_ptr.h"
 #include "orv/rtl/component_services.h"
+#include "orv/rtl/error_handling/exceptions.h"
 #include "orv/rtl/error_handling/translate.h"
 #include "orv/rtl/module_count.h"
 #include "orv/trace/trace_stream.h"
@@ -59,15 +60,21 @@ class ComponentObject : public Interfaces..., public orv::IWeakReferenceSource {
 
   const orv::ComponentServices& Services() const noexcept { return m_services; }
   orv::ITracer* Tracer() const noexcept { return m_services.tracer.Get(); }
+  orv::IServiceLocator* Locator() const noexcept { return m_services.locator.Get(); }
 
  protected:
   ~ComponentObject() {
     if (m_weak) m_weak->Release();
   }
 
+  /// The object's own weak reference, without a new reference.
+  orv::IWeakReference* OwnWeakReference() const noexcept { return m_weak; }
+
  private:
   template <class T>
   friend orv::result_t CreateComponentInstance(orv::IServiceLocator*, orv::iid_t, void**);
+  template <class T, class... Args>
+  friend orv::ComPtr<T> MakeComponent(orv::IServiceLocator*, Args&&...);
 
   void LinkWeakReference(WeakReferenceImpl* weak) noexcept {
     weak->AddRef();
@@ -91,6 +98,14 @@ class ComponentObject : public Interfaces..., public orv::IWeakReferenceSource {
   orv::ComponentServices m_services;
   WeakReferenceImpl* m_weak = nullptr;
 };
+
+/// Writes "[0x<address>]", the head of every object operation's trace line.
+struct ObjectPrefix {
+  const void* object;
+};
+inline orv::TraceStream& operator<<(orv::TraceStream& line, ObjectPrefix prefix) noexcept {
+  return line << '[' << prefix.object << ']';
+}
 
 /// Call inside a catch-all handler while an object is being built: traces the
 /// failure through the locator's tracer, when it has one, and returns its code.
@@ -152,6 +167,34 @@ orv::result_t CreateComponentInstance(orv::IServiceLocator* locator, orv::iid_t 
   r = object->QueryInterface(iid, out);
   object->Release();
   return r;
+}
+
+/// Builds a T (a ComponentObject) for the component's own use: constructed
+/// with `locator` and `args`, FinalConstruct run, the creation reference
+/// handed to the caller. Construction failures propagate as they are; a
+/// failing FinalConstruct is thrown as CheckResultFailedException with its
+/// code. Nothing survives a failure.
+template <class T, class... Args>
+orv::ComPtr<T> MakeComponent(orv::IServiceLocator* locator, Args&&... args) {
+  using namespace orv;
+  ComPtr<WeakReferenceImpl> weak = ComPtr<WeakReferenceImpl>::Attach(new WeakReferenceImpl());
+  ComPtr<IAllocator> allocator = RequireService<IAllocator>(locator);
+  void* memory = allocator->Allocate(sizeof(T));
+  if (!memory) throw std::bad_alloc();
+  module::AddObject();
+  T* object = nullptr;
+  try {
+    object = new (memory) T(locator, std::forward<Args>(args)...);
+  } catch (...) {
+    module::RemoveObject();
+    allocator->Free(memory);
+    throw;
+  }
+  object->LinkWeakReference(weak.Get());
+  ComPtr<T> created = ComPtr<T>::Attach(object);
+  const result_t r = object->FinalConstruct();
+  if (Failed(r)) throw CheckResultFailedException("component_object", __LINE__, r);
+  return created;
 }
 
 }  // namespace dnt::rtl

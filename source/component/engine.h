@@ -1,0 +1,58 @@
+// The implementation behind the service component: owns the loaded bases
+// through a slot shared with every DNT service it created, answers the bases
+// queries, and replaces the bases in place (prepare, commit, roll back).
+#pragma once
+
+#include <mutex>
+#include <string_view>
+#include <vector>
+
+#include "do_not_track/dnt_engine/bases_provider.h"
+#include "do_not_track/service_component.h"
+#include "source/rtl/component_object.h"
+
+namespace dnt {
+
+class Engine final
+    : public rtl::ComponentObject<Engine, IDntServiceProvider, IDntBasesInfo, IComponentVersion> {
+ public:
+  /// Publishes `bases`. Every DNT service it creates joins `updatables`.
+  Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables,
+         orv::ComPtr<orv::IWeakReference> component, orv::ComPtr<Bases> bases);
+
+  void* FindInterface(orv::iid_t iid) noexcept;
+
+  orv::result_t CreateDntService(const ServiceSettings* settings, IProcessorFactory** out) override;
+
+  orv::result_t GetSupportedTrackingServices(uint32_t category,
+                                             std::vector<SupportedTrackingService>* services) override;
+  orv::result_t GetPartnerSites(std::vector<std::u16string>* sites) override;
+  orv::result_t GetIncompatibleSites(std::vector<std::u16string>* sites) override;
+  orv::result_t GetSiteCategory(std::string_view site, uint32_t* category) override;
+
+  orv::result_t GetVersion(ComponentVersion* version) override;
+
+  // The bases update, driven by the service component. Each runs alone
+  // (queries do not wait for them); failures are thrown.
+  /// Loads new bases from `storage` (null: the bases directory) and keeps
+  /// them pending. orv::CheckFailedException when an update is pending.
+  void PrepareBasesSwitchTo(orv::IDataStorage* storage);
+  /// Publishes the pending bases. orv::CheckFailedException when none.
+  void CommitBasesSwitch();
+  /// Drops the pending bases, if any.
+  void RollbackBasesSwitch();
+
+ private:
+  orv::ComPtr<Bases> TakeBases() const;
+
+  orv::ComPtr<BasesSlot> m_slot;
+  orv::ComPtr<IWeakReferenceSet> m_updatables;
+  orv::ComPtr<orv::IWeakReference> m_component;
+  std::mutex m_updateLock;
+  orv::ComPtr<Bases> m_pending;
+};
+
+/// Fills `version` with the product version and the interface revision.
+void FillComponentVersion(ComponentVersion& version) noexcept;
+
+}  // namespace dnt

@@ -1,0 +1,22 @@
+#include "source/component/switch_state.h"
+
+namespace dnt {
+
+SwitchLocalStorage::SwitchLocalStorage(orv::IObject* newImplementation) {
+  orv::ComPtr<orv::IWeakReferenceSource> source;
+  if (orv::Succeeded(newImplementation->QueryInterface(orv::IWeakReferenceSource::iid, source.PutVoid())) && source &&
+      orv::Succeeded(source->GetWeakReference(m_weakImplementation.Put())) && m_weakImplementation) {
+    return;
+  }
+  m_weakImplementation.Reset();
+  m_strongImplementation = orv::ComPtr<orv::IObject>(newImplementation);
+}
+
+orv::ComPtr<orv::IObject> SwitchLocalStorage::NewImplementation() const {
+  if (!m_weakImplementation) return m_strongImplementation;
+  orv::ComPtr<orv::IObject> object;
+  if (orv::Failed(m_weakImplementation->Lock(orv::IObject::iid, object.PutVoid()))) object.Reset();
+  return object;
+}
+
+}  // namespace dnt

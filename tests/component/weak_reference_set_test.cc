@@ -1,0 +1,134 @@
+#include "source/component/weak_reference_set.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+#include <vector>
+
+#include "host/capturing_tracer.h"
+#include "host/counting_allocator.h"
+#include "host/service_locator.h"
+#include "orv/rtl/module_count.h"
+#include "source/component/implementation_set_switch.h"
+#include "tests/component/test_component.h"
+#include "tests/support/watchdog.h"
+
+namespace {
+
+using namespace orv;
+using dnt::testing::ITestInterface;
+using dnt::testing::TestComponentCreator;
+
+/// A weak reference of the host's own, whose Lock runs `onLock` first.
+class HostWeakReference final : public RefCounted<IWeakReference> {
+ public:
+  explicit HostWeakReference(result_t result, std::function<void()> onLock = {})
+      : m_result(result), m_onLock(std::move(onLock)) {}
+  result_t Lock(iid_t, void** out) override {
+    if (m_onLock) m_onLock();
+    *out = nullptr;
+    if (Failed(m_result)) return m_result;
+    AddRef();
+    *out = static_cast<IObject*>(this);
+    return result::NoError;
+  }
+
+ private:
+  result_t m_result;
+  std::function<void()> m_onLock;
+};
+
+class WeakReferenceSetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    locator->Register(allocator);
+    locator->Register(tracer);
+    set = dnt::rtl::MakeComponent<dnt::WeakReferenceSet>(locator.Get());
+  }
+  void TearDown() override {
+    set.Reset();
+    EXPECT_EQ(module::LiveObjects(), 0u);
+    EXPECT_EQ(allocator->LiveBlocks(), 0);
+  }
+
+  ComPtr<IWeakReference> WeakOf(const ComPtr<ITestInterface>& object) {
+    auto source = object.As<IWeakReferenceSource>();
+    ComPtr<IWeakReference> weak;
+    EXPECT_EQ(source->GetWeakReference(weak.Put()), 0u);
+    return weak;
+  }
+  ComPtr<ITestInterface> NewObject() {
+    ComPtr<ITestInterface> object;
+    EXPECT_EQ(TestComponentCreator::Create(locator.Get(), ITestInterface::iid, object.PutVoid()), 0u);
+    return object;
+  }
+  std::vector<ComPtr<IObject>> Locked(result_t expected = result::NoError) {
+    std::vector<ComPtr<IObject>> objects;
+    EXPECT_EQ(set->Lock(&objects), expected);
+    return objects;
+  }
+
+  ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
+  ComPtr<host::CountingAllocator> allocator = host::MakeHostObject<host::CountingAllocator>();
+  ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
+  ComPtr<dnt::WeakReferenceSet> set;
+};
+
+TEST_F(WeakReferenceSetTest, KeepsOneEntryPerReferenceAndForgetsTheDead) {
+  auto kept = NewObject();
+  auto dying = NewObject();
+  const auto keptWeak = WeakOf(kept);
+  const auto dyingWeak = WeakOf(dying);
+  EXPECT_EQ(set->Insert(keptWeak.Get()), 0u);
+  EXPECT_EQ(set->Insert(keptWeak.Get()), 0u);
+  EXPECT_EQ(set->Insert(dyingWeak.Get()), 0u);
+  EXPECT_EQ(set->Insert(nullptr), result::InvalidArgument);
+  EXPECT_EQ(Locked().size(), 2u);
+
+  dying.Reset();
+  const auto alive = Locked();
+  ASSERT_EQ(alive.size(), 1u);
+  EXPECT_TRUE(dnt::SameObject(alive[0].Get(), kept.Get()));
+  // The dead entry is gone, the live one was inserted once.
+  EXPECT_EQ(set->Remove(dyingWeak.Get()), result::NotFound);
+  EXPECT_EQ(set->Remove(keptWeak.Get()), 0u);
+  EXPECT_EQ(set->Remove(keptWeak.Get()), result::NotFound);
+  EXPECT_TRUE(Locked().empty());
+  EXPECT_NE(tracer->All().find("  WeakReferenceSet::Insert(): reference = 0x"), std::string::npos);
+}
+
+TEST_F(WeakReferenceSetTest, FailingMemberLeavesTheSetUnchanged) {
+  auto dead = NewObject();
+  const auto deadWeak = WeakOf(dead);
+  dead.Reset();
+  auto live = host::MakeHostObject<HostWeakReference>(result::NoError);
+  auto failing = host::MakeHostObject<HostWeakReference>(result::AccessDenied);
+  for (IWeakReference* r : {deadWeak.Get(), static_cast<IWeakReference*>(live.Get()),
+                            static_cast<IWeakReference*>(failing.Get())}) {
+    ASSERT_EQ(set->Insert(r), 0u);
+  }
+  std::vector<ComPtr<IObject>> objects(1);  // the caller's list stays as it was
+  EXPECT_EQ(set->Lock(&objects), result::AccessDenied);
+  EXPECT_EQ(objects.size(), 1u);
+  // No strong reference taken during the failed walk is kept, and the dead
+  // entry is still there because the walk did not complete.
+  EXPECT_EQ(live->AddRef(), 3u);  // ours and the set's, plus this one
+  live->Release();
+  EXPECT_EQ(set->Remove(deadWeak.Get()), 0u);
+  EXPECT_EQ(set->Remove(failing.Get()), 0u);
+  EXPECT_EQ(Locked().size(), 1u);
+}
+
+TEST_F(WeakReferenceSetTest, HostLockMayWaitForAnInsertOnAnotherThread) {
+  dnt::testing::Watchdog watchdog("weak reference set lock");
+  auto other = host::MakeHostObject<HostWeakReference>(result::NoError);
+  auto waiting = host::MakeHostObject<HostWeakReference>(result::NoError, [&] {
+    std::async(std::launch::async, [&] { EXPECT_EQ(set->Insert(other.Get()), 0u); }).wait();
+  });
+  ASSERT_EQ(set->Insert(waiting.Get()), 0u);
+  EXPECT_EQ(Locked().size(), 1u);
+  EXPECT_EQ(Locked().size(), 2u);
+}
+
+}  // namespace
