@@ -1,7 +1,7 @@
 # Entry points for a fresh Debian machine. Each target installs what it needs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap build build-asan test test-default test-asan fuzz fuzz-smoke demo bench install clean
+.PHONY: all bootstrap build build-asan build-tsan test test-default test-asan test-tsan fuzz fuzz-smoke demo bench install clean
 
 all: build
 
@@ -16,11 +16,18 @@ build-asan: bootstrap
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 
+build-tsan: bootstrap
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+
 test-default: build
 	ctest --preset default
 
 test-asan: build-asan
 	ctest --preset asan
+
+test-tsan: build-tsan
+	ctest --preset tsan
 
 fuzz: bootstrap
 	cmake --preset fuzz
@@ -31,7 +38,7 @@ fuzz: bootstrap
 fuzz-smoke: fuzz
 	bash scripts/fuzz_smoke.sh build/fuzz
 
-test: test-default test-asan fuzz-smoke
+test: test-default test-asan test-tsan fuzz-smoke
 	@echo "all test suites passed"
 
 demo: build

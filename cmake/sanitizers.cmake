@@ -4,6 +4,12 @@ if(DNT_SANITIZE)
   add_link_options(${_dnt_san})
 endif()
 
+if(DNT_TSAN)
+  set(_dnt_tsan -fsanitize=thread -fno-omit-frame-pointer)
+  add_compile_options(${_dnt_tsan})
+  add_link_options(${_dnt_tsan})
+endif()
+
 if(DNT_FUZZ)
   # Everything is instrumented for coverage; only fuzz programs link libFuzzer.
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
