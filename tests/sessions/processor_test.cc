@@ -1,0 +1,208 @@
+#include "source/sessions/processor.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "tests/sessions/session_fixture.h"
+
+namespace dnt::testing {
+namespace {
+
+using orv::result::InvalidArgument;
+
+// RequestProcessor answers with its addDntHeader argument and remembers the
+// URLs it saw; GetVerdict runs `body`, and fails in a state where no request
+// reached the script.
+const std::string RequestScript = R"(
+Seen = {}
+return "RequestProcessor", function()
+  return function(request, sessionFlag, domain, addDnt)
+    local url = request:GetRequestUrl()
+    if url:find("fail") then error("script failed on " .. url) end
+    Seen[#Seen + 1] = url
+    return addDnt
+  end
+end)";
+
+std::string VerdictScript(const std::string& body) {
+  return "return 'GetVerdict', function() return function() local seen = #Seen " + body + " end end";
+}
+
+class ProcessorTest : public SessionTest {
+ protected:
+  orv::ComPtr<IHttpSessionProcessor> Start(const std::string& verdictBody,
+                                           const ServiceSettings& settings = ServiceSettings::Defaults(),
+                                           bool sessionFlag = false) {
+    Publish(MakeBases(tracer.Get(), {RequestScript, VerdictScript(verdictBody)}));
+    factory = Factory(settings);
+    auto processor = Processor(*factory, "site.test", sessionFlag);
+    EXPECT_EQ(Request("GET http://first.test/ HTTP/1.1").RunOn(*processor), 0u);
+    return processor;
+  }
+
+  TrackingVerdict VerdictOf(IHttpSessionProcessor& processor, orv::result_t expected = 0) {
+    TrackingVerdict verdict;
+    EXPECT_EQ(processor.GetVerdict(&verdict), expected);
+    return verdict;
+  }
+
+  orv::ComPtr<ProcessorFactory> factory;
+};
+
+TEST_F(ProcessorTest, OnlyGetAndPostRunTheScript) {
+  Publish(MakeBases(tracer.Get(), {RequestScript, VerdictScript("return {}, 1")}));
+  factory = Factory();
+  for (const char* line : {"HEAD / HTTP/1.1", "get / HTTP/1.1", "PUT / HTTP/1.1", "OPTIONS * HTTP/1.1"}) {
+    auto processor = Processor(*factory);
+    bool required = true;
+    EXPECT_EQ(Request(line).RunOn(*processor, &required), 0u) << line;
+    EXPECT_FALSE(required);
+    // The verdict script would fail had it run.
+    const TrackingVerdict verdict = VerdictOf(*processor);
+    EXPECT_EQ(verdict.verdict, verdict::NotDetected);
+    EXPECT_EQ(verdict.serviceCategory, category::SocialNetwork);
+  }
+  EXPECT_NE(tracer->All().find("Uninteresting request, the processing skipped"), std::string::npos);
+}
+
+TEST_F(ProcessorTest, DntHeaderIsAskedForUnlessTheRequestHasOne) {
+  ServiceSettings settings = ServiceSettings::Defaults();
+  settings.addDntHttpHeader = true;
+  auto processor = Start("return {}, 0", settings);
+  const std::pair<std::vector<host::HttpField>, bool> cases[] = {
+      {{{"DNT", "1"}}, false}, {{{"dnt", "1"}}, false}, {{{"DNT", "0"}}, true},
+      {{{"DNT", "1 "}}, true}, {{{"DNT", ""}}, true},   {{}, true},
+  };
+  for (const auto& [fields, expected] : cases) {
+    bool required = !expected;
+    EXPECT_EQ(Request("POST http://a.test/ HTTP/1.1", fields).RunOn(*processor, &required), 0u);
+    EXPECT_EQ(required, expected) << (fields.empty() ? "no field" : fields[0].value);
+  }
+  auto flagged = Processor(*factory, "site.test", true);
+  bool required = true;
+  EXPECT_EQ(Request("GET http://a.test/ HTTP/1.1").RunOn(*flagged, &required), 0u);
+  EXPECT_FALSE(required);
+  settings.addDntHttpHeader = false;
+  auto off = Processor(*Factory(settings));
+  EXPECT_EQ(Request("GET http://a.test/ HTTP/1.1").RunOn(*off, &required), 0u);
+  EXPECT_FALSE(required);
+}
+
+TEST_F(ProcessorTest, VerdictResultsAreConverted) {
+  struct Case {
+    const char* body;
+    uint32_t verdict, id, category;
+    std::u16string name;
+  };
+  // Service index 3 of the engine database is service 40, category 1,
+  // "Friends".
+  const Case cases[] = {
+      {"return {{7, 3, 'x'}}, 1", 1, 7, 3, u"x"},
+      {"return {3}, 2", 2, 40, 1, u"Friends"},
+      {"return {}, 2", 0, 0, 1, u""},
+      {"return {{7, 3, 'x'}}, '2'", 0, 7, 3, u"x"},
+      {"return {{-1, 0/0, 'y'}}, 1e300", UINT32_MAX, 0, 0, u"y"},
+      {"return {{7.9, 3, 'z'}}, -1", 0, 7, 3, u"z"},
+  };
+  for (const Case& c : cases) {
+    auto processor = Start(c.body);
+    const TrackingVerdict verdict = VerdictOf(*processor);
+    EXPECT_EQ(verdict.verdict, c.verdict) << c.body;
+    EXPECT_EQ(verdict.serviceId, c.id) << c.body;
+    EXPECT_EQ(verdict.serviceCategory, c.category) << c.body;
+    EXPECT_EQ(verdict.serviceName, c.name) << c.body;
+  }
+  const std::pair<const char*, const char*> failures[] = {
+      {"return {1, 2}, 1", "Invalid tracking services verdict results 2"},
+      {"return {'svc'}, 1", "Unexpected tracking service info descriptor in the result of GetVerdict script"},
+      {"return 5, 1", "table expected"},
+      {"return {99}, 1", "FlatObjectListBlock: the index is out of range"},
+      {"return {{'a', 3, 'x'}}, 1", "number expected"},
+  };
+  for (const auto& [body, text] : failures) {
+    tracer->Clear();
+    auto processor = Start(body);
+    TrackingVerdict verdict;
+    verdict.serviceId = 77;
+    EXPECT_TRUE(orv::Failed(processor->GetVerdict(&verdict))) << body;
+    EXPECT_EQ(verdict.serviceId, 77u) << "the caller's record is kept on failure";
+    const auto failuresTraced = tracer->Texts(orv::trace_level::Failure);
+    ASSERT_EQ(failuresTraced.size(), 1u) << body;
+    EXPECT_EQ(failuresTraced[0].rfind("Getting the verdict: ", 0), 0u) << failuresTraced[0];
+    EXPECT_NE(failuresTraced[0].find(text), std::string::npos) << failuresTraced[0];
+  }
+}
+
+TEST_F(ProcessorTest, FailedOrFilteredRequestsAndTheVerdict) {
+  auto processor = Start("return {{7, 3, 'x'}}, 2");
+  // A script error: traced, reported, and the verdict falls back.
+  tracer->Clear();
+  EXPECT_TRUE(orv::Failed(Request("GET http://a.test/fail HTTP/1.1").RunOn(*processor)));
+  const auto failures = tracer->Texts(orv::trace_level::Failure);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].rfind("Request processing: ", 0), 0u);
+  EXPECT_NE(failures[0].find("fatal script error: runtime error: failed to execute a script: "), std::string::npos);
+  EXPECT_EQ(VerdictOf(*processor).verdict, verdict::NotDetected);
+
+  // An interesting request clears that; a filtered one after it does not
+  // hide its verdict.
+  EXPECT_EQ(Request("GET http://a.test/ok HTTP/1.1").RunOn(*processor), 0u);
+  EXPECT_EQ(Request("HEAD http://a.test/ok HTTP/1.1").RunOn(*processor), 0u);
+  EXPECT_EQ(VerdictOf(*processor).verdict, verdict::Blocked);
+
+  // A session whose requests were all filtered reports nothing.
+  auto filtered = Processor(*factory);
+  EXPECT_EQ(Request("HEAD http://a.test/ HTTP/1.1").RunOn(*filtered), 0u);
+  EXPECT_EQ(VerdictOf(*filtered).verdict, verdict::NotDetected);
+  EXPECT_EQ(Request("GET http://a.test/ HTTP/1.1").RunOn(*filtered), 0u);
+  EXPECT_EQ(VerdictOf(*filtered).verdict, verdict::Blocked);
+}
+
+TEST_F(ProcessorTest, NullArgumentsAreRefusedWithATrace) {
+  auto processor = Start("return {}, 0");
+  Request request("GET http://a.test/ HTTP/1.1");
+  bool required = false;
+  const RequestParams none{};
+  const RequestParams params{request.header.Get()};
+  tracer->Clear();
+  EXPECT_EQ(processor->ProcessRequest(nullptr, request.controller.Get(), &required), InvalidArgument);
+  EXPECT_EQ(processor->ProcessRequest(&none, request.controller.Get(), &required), InvalidArgument);
+  EXPECT_EQ(processor->ProcessRequest(&params, nullptr, &required), InvalidArgument);
+  EXPECT_EQ(processor->ProcessRequest(&params, request.controller.Get(), nullptr), InvalidArgument);
+  const ResponseParams noResponse{};
+  EXPECT_EQ(processor->ProcessResponse(&noResponse, request.controller.Get()), InvalidArgument);
+  EXPECT_EQ(processor->GetVerdict(nullptr), InvalidArgument);
+  const auto lines = tracer->Texts(orv::trace_level::Failure);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_NE(lines[0].find(":"), std::string::npos);
+  EXPECT_NE(lines[0].find("(0 != requestParams.httpRequestHeader),(bool) failed: result = false"), std::string::npos);
+  EXPECT_NE(lines[2].find("(0 != controller),(bool) failed: result = false"), std::string::npos);
+
+  IHttpSessionProcessor* none2 = nullptr;
+  const SessionParams session{"a.test", false};
+  EXPECT_EQ(factory->CreateHttpSessionProcessor(&session, nullptr), InvalidArgument);
+  EXPECT_EQ(factory->CreateHttpSessionProcessor(nullptr, &none2), InvalidArgument);
+}
+
+TEST_F(ProcessorTest, ProcessorsRunOnSeveralThreads) {
+  Publish(MakeBases(tracer.Get(), {RequestScript, VerdictScript("return {{seen, 1, 'n'}}, 1")}));
+  factory = Factory();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&] {
+      for (int session = 0; session < 20; ++session) {
+        auto processor = Processor(*factory);
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(Request("GET http://a.test/x HTTP/1.1").RunOn(*processor), 0u);
+        TrackingVerdict verdict;
+        EXPECT_EQ(processor->GetVerdict(&verdict), 0u);
+        EXPECT_EQ(verdict.serviceId, 5u);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+}
+
+}  // namespace
+}  // namespace dnt::testing
