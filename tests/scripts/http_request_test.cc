@@ -32,6 +32,17 @@ constexpr const char* Prelude = R"(
   end
   function list(t) return table.concat(t, '|') end)";
 
+// A controller whose query for the OK response succeeds without an object.
+class EmptyOkController final : public host::HostObject<IHttpMessageController> {
+ public:
+  orv::result_t QueryInterface(orv::iid_t iid, void** out) override {
+    if (iid != IHttpOkResponse::iid) return RefCounted::QueryInterface(iid, out);
+    *out = nullptr;
+    return orv::result::NoError;
+  }
+  orv::result_t SetForbiddenResponse(const std::string&, std::string_view) override { return orv::result::NoError; }
+};
+
 class HttpMessageTest : public ::testing::Test {
  protected:
   HttpMessageTest() : m_host(orv::ComPtr<orv::ITracer>(m_tracer.Get()), nullptr, ServiceSettings(), ScriptStage::Session) {
@@ -232,6 +243,10 @@ TEST_F(HttpMessageTest, ResponsesAreRecordedOnlyWhereTheHostOffersThem) {
   message->Fail(host::HttpOperation::QueryOkResponse, orv::result::NotReady);
   EXPECT_THAT(Run("(...):SetOkResponse('a', 'b')"), HasSubstr("0x80000063 (Not ready)"));
   EXPECT_FALSE(message->OkResponse());
+
+  m_controller = host::MakeHostObject<EmptyOkController>();
+  EXPECT_EQ(Run("return (...):IsSetOkResponseAvailable()"), "false");
+  EXPECT_THAT(Run("(...):SetOkResponse('a', 'b')"), HasSubstr("SetOkResoponse() is not available"));
 }
 
 TEST_F(HttpMessageTest, ResponseObjectsOfferOnlyTheSharedMethods) {
