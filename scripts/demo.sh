@@ -42,6 +42,11 @@ echo "== dntbases run GetVerdict (a session host on the sample bases)"
 "$tool" run "$out" GetVerdict
 
 echo
+echo "== dntbases run RequestProcessor --request (a request built on the command line)"
+"$tool" run "$out" RequestProcessor --setting addDntHttpHeader=1 --setting blockTrackingServiceCategories=1 \
+  --request 'GET /en_US/sdk.js HTTP/1.1' --header 'Host: connect.friendface.test' --header 'Cookie: c_user=1'
+
+echo
 echo "== dntbases mask-match"
 printf '*.tracker.test\nads.example/banner/*\nsite.test\n' >"$out/masks.txt"
 printf 'http://www.x.tracker.test/p\nhttps://ads.example/banner/1.gif\nhttp://site.test\nhttp://other.test/\n' |

@@ -20,6 +20,7 @@ std::string_view ParsedUrl::UserInformation() const noexcept {
 }
 
 void ParsedUrl::SetHost(std::string_view host) { Replace(UrlPart::Host, m_hostText, host); }
+void ParsedUrl::SetPort(std::string_view port) { Replace(UrlPart::Port, m_portText, port); }
 void ParsedUrl::SetPath(std::string_view path) { Replace(UrlPart::Path, m_pathText, path); }
 void ParsedUrl::SetQuery(std::string_view query) { Replace(UrlPart::Query, m_queryText, query); }
 void ParsedUrl::SetFragment(std::string_view fragment) {
@@ -31,6 +32,7 @@ void ParsedUrl::EraseHost() noexcept { m_parts[Index(UrlPart::Host)] = PartRange
 const std::string* ParsedUrl::ReplacementText(UrlPart part) const noexcept {
   switch (part) {
     case UrlPart::Host: return &m_hostText;
+    case UrlPart::Port: return &m_portText;
     case UrlPart::Path: return &m_pathText;
     case UrlPart::Query: return &m_queryText;
     case UrlPart::Fragment: return &m_fragmentText;

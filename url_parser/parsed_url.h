@@ -20,7 +20,7 @@ enum class UrlFlag : std::uint8_t { EmptyLogin, EmptyPassword, EmptyQuery, Empty
 inline constexpr std::size_t kUrlFlagCount = 4;
 
 // A URL taken apart. Owns a copy of the parsed text and the texts that later
-// replace the host, path, query or fragment; every part is an offset range
+// replace the host, port, path, query or fragment; every part is an offset range
 // into one of those strings, so copies and moves stay valid.
 //
 // Parts exclude their delimiters: the scheme has no ':', the port no ':',
@@ -54,6 +54,7 @@ class ParsedUrl {
   // Replace a part with new text, taken as it is (no encoding). The path is
   // given without its leading '/'. Flags are left as they are.
   void SetHost(std::string_view host);
+  void SetPort(std::string_view port);
   void SetPath(std::string_view path);
   void SetQuery(std::string_view query);
   void SetFragment(std::string_view fragment);
@@ -78,6 +79,7 @@ class ParsedUrl {
 
   std::string m_text;
   std::string m_hostText;
+  std::string m_portText;
   std::string m_pathText;
   std::string m_queryText;
   std::string m_fragmentText;

@@ -3,14 +3,18 @@
 #include <lua.hpp>
 
 #include "source/scripting/dnt_parsed_url.h"
+#include "source/scripting/script_http_request.h"
 
 namespace dnt {
 
-void OpenHttpMessageTables(lua_State*) {
-  // The HTTP message objects add their method tables here: for each of
-  // "Dnt::HttpRequest" (13 methods) and "Dnt::HttpResponse" (8 methods),
-  // lua_createtable(L, 0, n), luaL_setfuncs, "__index" = the table itself,
-  // lua_setfield(L, LUA_REGISTRYINDEX, name).
+void OpenHttpMessageTables(lua_State* L) {
+  for (const HttpMessageType& type : HttpMessageTypes()) {
+    lua_createtable(L, 0, type.methodCount);
+    luaL_setfuncs(L, type.methods, 0);
+    lua_pushvalue(L, -1);
+    lua_setfield(L, -2, "__index");
+    lua_setfield(L, LUA_REGISTRYINDEX, type.name);
+  }
 }
 
 void OpenScriptModules(lua_State* L) {

@@ -104,6 +104,14 @@ TEST_F(DntbasesCommands, CheckAndRunLoadTheScriptsAsTheComponentDoes) {
   EXPECT_NE(missing.err.find("fatal script error: runtime error: couldn't find the script 'Nope'"), std::string::npos)
       << missing.err;
 
+  // A request from the command line: the results, then what the script changed.
+  ToolRun request = Tool("run '" + Bases() + "' RequestProcessor --setting addDntHttpHeader=1 --setting "
+                         "blockTrackingServiceCategories=1 --request 'GET /en_US/sdk.js HTTP/1.1' "
+                         "--header 'Host: connect.friendface.test'");
+  ASSERT_EQ(request.exitCode, 0) << request.err;
+  EXPECT_EQ(request.out, "false\nfield set: DNT: 1\nforbidden response: 403 Forbidden | \n");
+  EXPECT_EQ(Tool("run '" + Bases() + "' RequestProcessor --request 'GET'").exitCode, 1);
+
   ToolRun noBases = Tool("check '" + (dir / "nowhere").string() + "'");
   EXPECT_EQ(noBases.exitCode, 1);
 }

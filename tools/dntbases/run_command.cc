@@ -12,6 +12,7 @@
 #include "tools/dntbases/bases_directory.h"
 #include "tools/dntbases/bug_bases_file.h"
 #include "tools/dntbases/commands.h"
+#include "tools/dntbases/request_call.h"
 
 namespace dntbases {
 namespace {
@@ -21,6 +22,7 @@ struct RunOptions {
   std::string entry;
   std::vector<std::string> settings;
   bool trace = false;
+  RequestOptions request;
 };
 
 bool ParseFlag(const std::string& name, const std::string& value) {
@@ -102,15 +104,26 @@ int RunEntry(const RunOptions& options) {
     std::cerr << LoadFailureText(tracer.Get()) << '\n';
     return 1;
   }
-  dnt::ToStringCall call;
+  std::vector<std::string> results;
+  std::vector<std::string> changes;
   try {
     dnt::ScriptHost host(tracer, context.get(), context->GetSettings(), dnt::ScriptStage::Session);
-    host.Call(options.entry, call);
+    if (options.request.requestLine.empty()) {
+      dnt::ToStringCall call;
+      host.Call(options.entry, call);
+      results = std::move(call.results);
+    } else {
+      RequestCall call(host.State(), options.request, context->GetSettings());
+      host.Call(options.entry, call);
+      results = call.Results();
+      changes = call.Changes();
+    }
   } catch (const std::exception& e) {
     std::cerr << e.what() << '\n';
     return 1;
   }
-  for (const std::string& line : call.results) std::cout << line << '\n';
+  for (const std::string& line : results) std::cout << line << '\n';
+  for (const std::string& line : changes) std::cout << line << '\n';
   return 0;
 }
 
@@ -119,8 +132,8 @@ int RunEntry(const RunOptions& options) {
 void AddRunCommand(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<RunOptions>();
   CLI::App* command = app.add_subcommand(
-      "run", "Load the bases of a directory, call one script entry with no arguments in a session host and print "
-             "each result on its own line");
+      "run", "Load the bases of a directory, call one script entry with no arguments (or a request, see "
+             "--request) in a session host and print each result on its own line");
   command->add_option("DIR", options->directory, "the bases directory")->required();
   command->add_option("ENTRY", options->entry, "the script entry to call (a registered script name)")->required();
   command->add_option("--setting", options->settings,
@@ -128,6 +141,16 @@ void AddRunCommand(CLI::App& app, int& exitCode) {
                       "addTrackingNoise, addDntHttpHeader, enableVerboseTrace (0/1), "
                       "blockTrackingServiceCategories (1,4), trackingServicesSettings (id:value,...)");
   command->add_flag("--trace", options->trace, "write every trace line to standard error");
+  CLI::Option* request = command->add_option(
+      "--request", options->request.requestLine,
+      "call ENTRY as RequestProcessor is called, on this request line ('GET http://a.test/x HTTP/1.1'), and "
+      "print after the results what the script changed");
+  command->add_option("--header", options->request.headers, "a request header field as 'Name: value'")
+      ->needs(request);
+  command->add_flag("--session-flag", options->request.sessionFlag, "the session flag given to the entry")
+      ->needs(request);
+  command->add_option("--domain", options->request.domain, "the session domain (default: the request's host)")
+      ->needs(request);
   command->callback([options, &exitCode] { exitCode = RunEntry(*options); });
 }
 

@@ -1,0 +1,90 @@
+#include "tools/dntbases/request_call.h"
+
+#include <lua.hpp>
+
+#include <algorithm>
+
+#include "source/scripting/request_url.h"
+#include "url_parser/special_schemes.h"
+
+namespace dntbases {
+namespace {
+
+host::HttpMessage BuildMessage(const RequestOptions& options) {
+  std::vector<host::HttpField> fields;
+  for (const std::string& header : options.headers) fields.push_back(host::ParseHeaderField(header));
+  return host::HttpMessage(host::ParseRequestLine(options.requestLine), std::move(fields));
+}
+
+// The host the request goes to, as the session's domain; empty when the
+// target and the "host" field give none.
+std::string DomainOf(dnt::IHttpRequestHeader& header) {
+  try {
+    const auto url = orv::network::ParsedUrl::Parse(dnt::ResolveRequestUrl(header).text);
+    return std::string(url.Part(orv::network::UrlPart::Host));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+// As the session processor decides it: wanted unless the session says no or
+// the request already carries "DNT: 1".
+bool WantsDntHeader(const host::HttpMessage& message, const dnt::ServiceSettings& settings, bool sessionFlag) {
+  if (!settings.addDntHttpHeader || sessionFlag) return false;
+  return message.CombinedValue("DNT") != "1";
+}
+
+// Field names of both messages, each once, in the order they first appear.
+std::vector<std::string> FieldNames(const host::HttpMessage& a, const host::HttpMessage& b) {
+  std::vector<std::string> names;
+  for (const host::HttpMessage* message : {&a, &b}) {
+    for (const host::HttpField& field : message->Fields()) {
+      const bool known = std::any_of(names.begin(), names.end(), [&](const std::string& name) {
+        return orv::network::EqualsIgnoringAsciiCase(name, field.name);
+      });
+      if (!known) names.push_back(field.name);
+    }
+  }
+  return names;
+}
+
+std::string ResponseText(const host::HttpResponseTexts& texts) { return texts.first + " | " + texts.second; }
+
+}  // namespace
+
+RequestCall::RequestCall(lua_State* L, const RequestOptions& options, const dnt::ServiceSettings& settings)
+    : m_original(BuildMessage(options)),
+      m_message(std::make_shared<host::HttpMessage>(m_original)),
+      m_header(host::MakeRequestHeader(m_message)),
+      m_controller(host::MakeController(m_message)),
+      m_sessionFlag(options.sessionFlag),
+      m_domain(options.domain.empty() ? DomainOf(*m_header) : options.domain),
+      m_addDntHeader(WantsDntHeader(m_original, settings, options.sessionFlag)),
+      m_object(L) {}
+
+void RequestCall::PushArguments(lua_State* L, int& argumentCount, int& resultCount) {
+  m_results.PushArguments(L, argumentCount, resultCount);
+  m_object.PushRequest(m_header.Get(), m_controller.Get());
+  lua_pushboolean(L, m_sessionFlag);
+  lua_pushlstring(L, m_domain.data(), m_domain.size());
+  lua_pushboolean(L, m_addDntHeader);
+  argumentCount = 4;
+}
+
+std::vector<std::string> RequestCall::Changes() const {
+  std::vector<std::string> lines;
+  for (const std::string& name : FieldNames(*m_message, m_original)) {
+    const std::vector<std::string> values = m_message->Values(name);
+    if (values == m_original.Values(name)) continue;
+    if (values.empty()) lines.push_back("field removed: " + name);
+    for (const std::string& value : values) lines.push_back("field set: " + name + ": " + value);
+  }
+  if (m_message->Line().url != m_original.Line().url) lines.push_back("request URL: " + m_message->Line().url);
+  if (const auto& forbidden = m_message->ForbiddenResponse()) {
+    lines.push_back("forbidden response: " + ResponseText(*forbidden));
+  }
+  if (const auto& ok = m_message->OkResponse()) lines.push_back("OK response: " + ResponseText(*ok));
+  return lines;
+}
+
+}  // namespace dntbases
