@@ -47,8 +47,6 @@ class ProcessorTest : public SessionTest {
     EXPECT_EQ(processor.GetVerdict(&verdict), expected);
     return verdict;
   }
-
-  orv::ComPtr<ProcessorFactory> factory;
 };
 
 TEST_F(ProcessorTest, OnlyGetAndPostRunTheScript) {

@@ -54,6 +54,7 @@ class SessionTest : public ::testing::Test {
     locator->Register(tracer);
   }
   void TearDown() override {
+    factory.Reset();
     slot.Reset();
     EXPECT_EQ(orv::module::LiveObjects(), 0u);
     EXPECT_EQ(allocator->LiveBlocks(), 0);
@@ -77,6 +78,7 @@ class SessionTest : public ::testing::Test {
   orv::ComPtr<host::CountingAllocator> allocator = host::MakeHostObject<host::CountingAllocator>();
   orv::ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
   orv::ComPtr<BasesSlot> slot{new BasesSlot()};
+  orv::ComPtr<ProcessorFactory> factory;
 };
 
 }  // namespace dnt::testing
