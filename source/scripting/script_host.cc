@@ -80,7 +80,9 @@ int RunEntry(lua_State* L) {
     frame.failure = std::current_exception();
   }
   // Out of the handler before raising: a Lua error is a C++ exception too.
+  // The error value does not matter, Call rethrows the exception instead.
   lua_settop(L, 0);
+  lua_pushnil(L);
   return lua_error(L);
 }
 
@@ -163,7 +165,7 @@ ScriptHost* ScriptHost::FromState(lua_State* L) noexcept {
 void ScriptHost::Call(std::string_view entry, ScriptCall& call) {
   lua_State* L = m_state.get();
   StackTopGuard guard(L);
-  // A discovery host's allowance is per script file, not per call.
+  // A discovery host's allowance is per registered script, not per call.
   if (m_stage == ScriptStage::Session) RestartInstructionBudget();
   EntryCall frame{this, entry, &call, nullptr};
   lua_pushcfunction(L, &RunEntry);

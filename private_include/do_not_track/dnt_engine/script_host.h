@@ -64,7 +64,8 @@ enum class ScriptStage {
   /// Runs the script files once to learn their names; pool-allocated,
   /// bounded in memory and time, no engine calls.
   Discovery,
-  /// Runs the entry points of one HTTP session.
+  /// Runs the entry points of one HTTP session; bounded in memory, and
+  /// each Call in instructions.
   Session,
 };
 
