@@ -1,6 +1,6 @@
 // Per-session and per-call costs of the script engine: a session host made
-// and one entry resolved from bytecode, and one DntEngine.MatchBugRules call
-// made from Lua.
+// and one entry resolved from bytecode, one DntEngine.MatchBugRules call
+// made from Lua, and plain VM instructions.
 #include <benchmark/benchmark.h>
 
 #include <lua.hpp>
@@ -59,6 +59,13 @@ struct Fixture {
                local found
                for i = 1, n do found = match(url) end
                return #found
+             end
+           end)",
+                    R"(return "Loop", function()
+             return function(n)
+               local a, b = 0, 1
+               for i = 1, n do a, b = b, (a + b) % 1000003 end
+               return a
              end
            end)"})))};
     const auto bugs = host::MakeHostObject<host::MemoryIO>(dnt::bases_writer::Write(BenchDatabase()));
@@ -136,6 +143,22 @@ void BM_MatchBugRulesFromLua(benchmark::State& state, const char* url) {
   }
   state.SetItemsProcessed(state.iterations() * CallsPerRun);
 }
+// A loop of plain VM instructions: the worst case for the per-instruction
+// cost of the session budget's count hook. Time per item is one iteration.
+void BM_ScriptLoop(benchmark::State& state) {
+  constexpr int Iterations = 100000;
+  Fixture& f = Shared();
+  dnt::BasesEngineContext context(f.bases, f.settings);
+  dnt::ScriptHost host(f.tracer, &context, context.GetSettings(), dnt::ScriptStage::Session);
+  for (auto _ : state) {
+    UrlCall call(Iterations, "");
+    host.Call("Loop", call);
+    benchmark::DoNotOptimize(call.result);
+  }
+  state.SetItemsProcessed(state.iterations() * Iterations);
+}
+BENCHMARK(BM_ScriptLoop)->Unit(benchmark::kMicrosecond);
+
 BENCHMARK_CAPTURE(BM_MatchBugRulesFromLua, hit, "http://tracker4321.test/pixel.gif?id=7")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_MatchBugRulesFromLua, miss, "http://www.example.test/index.html?q=1")->Unit(benchmark::kMicrosecond);
 

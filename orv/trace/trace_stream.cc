@@ -25,14 +25,21 @@ void TraceStream::End() noexcept {
   tracer->SubmitLine(buffer, m_length);
 }
 
+uint32_t TraceStream::GrownCapacity(uint32_t capacity, size_t needed) noexcept {
+  if (needed > UINT32_MAX) return 0;
+  // Doubling a capacity above 2 GiB leaves 32 bits: the largest line the
+  // tracer's sizes can express is the most a line grows to.
+  return static_cast<uint32_t>(std::min<size_t>(std::max<size_t>(needed, size_t{capacity} * 2), UINT32_MAX));
+}
+
 bool TraceStream::Reserve(size_t n) noexcept {
   if (!m_buffer) return false;
-  size_t needed = size_t{m_length} + n;
-  if (needed < m_length || needed > UINT32_MAX) return false;
+  if (n > UINT32_MAX - m_length) return false;  // beyond any line: the item is dropped
+  const size_t needed = size_t{m_length} + n;
   if (needed <= m_capacity) return true;
   // Once an enlarge has failed the capacity is 0 and the line stays cut off.
   if (m_capacity == 0) return false;
-  uint32_t newSize = static_cast<uint32_t>(std::max<size_t>(needed, size_t{m_capacity} * 2));
+  const uint32_t newSize = GrownCapacity(m_capacity, needed);
   if (Failed(m_record.tracer->BeginLine(trace_level::Enlarge, &m_record, newSize)) || !m_record.buffer) {
     m_length = 0;
     m_capacity = 0;

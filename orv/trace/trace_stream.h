@@ -48,6 +48,11 @@ class TraceStream {
   /// UTF-16 written as UTF-8.
   TraceStream& WriteWide(std::u16string_view text) noexcept;
 
+  /// What a line of `capacity` bytes grows to when it needs `needed`: twice
+  /// its capacity or what it needs, whichever is larger, at most 4 GiB - 1;
+  /// 0 when `needed` is beyond that.
+  static uint32_t GrownCapacity(uint32_t capacity, size_t needed) noexcept;
+
   uint32_t flags() const noexcept { return m_flags; }
   void setf(uint32_t flags, uint32_t mask) noexcept { m_flags = (m_flags & ~mask) | (flags & mask); }
   void width(uint32_t w) noexcept { m_width = w; }

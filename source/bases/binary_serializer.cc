@@ -24,12 +24,18 @@ BinaryStreamReader::BinaryStreamReader(orv::IIO* stream, uint64_t limit)
     : m_buffer(BufferSize), m_cursor(m_buffer.data()), m_end(m_buffer.data()), m_limit(limit), m_stream(stream) {}
 
 uint32_t BinaryStreamReader::Refill(uint8_t* destination, uint32_t size, uint32_t minimum) {
-  uint32_t read = 0;
-  const orv::result_t code = m_stream->Read(destination, size, &read);
-  if (orv::Failed(code)) throw orv::CheckResultFailedException("binary_serializer", 92, code, u"failed to fetch serialized data");
-  // A stream that claims more than it was asked for is treated as short.
-  if (read < minimum || read > size) ThrowOutOfData();
-  return read;
+  // A stream may deliver less than it was asked for at any time (a pipe, a
+  // decompressor); only a read of nothing means the data has ended.
+  uint32_t filled = 0;
+  while (filled < minimum) {
+    uint32_t read = 0;
+    const orv::result_t code = m_stream->Read(destination + filled, size - filled, &read);
+    if (orv::Failed(code)) throw orv::CheckResultFailedException("binary_serializer", 92, code, u"failed to fetch serialized data");
+    // A stream that claims more than it was asked for is treated as short.
+    if (read == 0 || read > size - filled) ThrowOutOfData();
+    filled += read;
+  }
+  return filled;
 }
 
 uint8_t BinaryStreamReader::FetchByte() {

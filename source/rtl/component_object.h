@@ -29,7 +29,7 @@ class ComponentObject : public Interfaces..., public orv::IWeakReferenceSource {
 
   uint32_t Release() final {
     uint32_t n = m_weak->ReleaseStrong();
-    if (n == 0) Destroy();
+    if (n == 0 && m_weak->Detach()) Destroy();
     return n;
   }
 
@@ -55,7 +55,9 @@ class ComponentObject : public Interfaces..., public orv::IWeakReferenceSource {
 
   /// Second construction phase; a failure code destroys the object.
   orv::result_t FinalConstruct() { return orv::result::NoError; }
-  /// Runs before the destructor, also after a failed FinalConstruct.
+  /// Runs before the destructor, also after a failed FinalConstruct. It may
+  /// take and drop references to the object (a ComPtr to `this` to
+  /// unregister it somewhere); weak references no longer lock it.
   void FinalRelease() {}
 
   const orv::ComponentServices& Services() const noexcept { return m_services; }
@@ -83,7 +85,6 @@ class ComponentObject : public Interfaces..., public orv::IWeakReferenceSource {
   }
 
   void Destroy() noexcept {
-    m_weak->Detach();
     // The allocator must outlive the destructor that releases our reference.
     orv::IAllocator* allocator = m_services.allocator.Get();
     allocator->AddRef();

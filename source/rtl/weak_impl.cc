@@ -30,6 +30,12 @@ result_t WeakReferenceImpl::Lock(iid_t iid, void** out) {
   while (count != 0) {
     if (m_strong.compare_exchange_weak(count, count + 1)) {
       IWeakReferenceSource* target = m_target.load();
+      if (!target) {
+        // The count is above 0 again only because the dying object's
+        // FinalRelease holds a reference of its own.
+        m_strong.fetch_sub(1);
+        break;
+      }
       result_t r = target->QueryInterface(iid, out);
       target->Release();
       return r;

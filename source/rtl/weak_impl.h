@@ -28,8 +28,10 @@ class WeakReferenceImpl final : public orv::IWeakReference {
     m_target.store(target);
     m_strong.store(1);
   }
-  /// The target is dying; Lock can no longer reach it.
-  void Detach() noexcept { m_target.store(nullptr); }
+  /// The target is dying; Lock can no longer reach it. True for the first
+  /// call only: FinalRelease may take the count from 0 to 1 and back again,
+  /// and the object must still be destroyed once.
+  bool Detach() noexcept { return m_target.exchange(nullptr) != nullptr; }
 
  private:
   ~WeakReferenceImpl() = default;

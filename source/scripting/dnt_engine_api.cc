@@ -27,13 +27,13 @@ ScriptHost& HostOf(lua_State* L) {
   return *static_cast<ScriptHost*>(lua_touserdata(L, lua_upvalueindex(1)));
 }
 
+// The context is the session processor's code: its lookups may throw and
+// are made inside RunComponent like every other call into the component.
 const IScriptEngineContext& ContextOf(lua_State* L) {
   const IScriptEngineContext* context = HostOf(L).Context();
   if (!context) RaiseScriptError(L, "engine calls are forbidden at the script discovery stage");
   return *context;
 }
-
-const BugBases& BugBasesOf(lua_State* L) { return ContextOf(L).GetBases().Bugs(); }
 
 uint32_t CheckUint32(lua_State* L, int arg) { return ToUint32Argument(luaL_checknumber(L, arg)); }
 
@@ -88,14 +88,16 @@ int MatchBugTable(lua_State* L, bool exceptions) {
   const char* text = luaL_checklstring(L, 1, &length);
   const bool asSet = lua_toboolean(L, 2) != 0;
   luaL_argcheck(L, length <= UINT32_MAX, 1, "string too long");
-  const BugBases& bugs = BugBasesOf(L);
+  const IScriptEngineContext& context = ContextOf(L);
 
+  const BugBases* bugs = nullptr;
   std::vector<uint32_t> indexes;
   RunComponent(
       L,
       [&] {
+        bugs = &context.GetBases().Bugs();
         const auto size = static_cast<uint32_t>(length);
-        indexes = exceptions ? MatchBugExceptions(bugs, text, size) : MatchBugRules(bugs, text, size);
+        indexes = exceptions ? MatchBugExceptions(*bugs, text, size) : MatchBugRules(*bugs, text, size);
         std::sort(indexes.begin(), indexes.end());
         indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
       },
@@ -104,7 +106,7 @@ int MatchBugTable(lua_State* L, bool exceptions) {
   if (!exceptions) return 1;
 
   ExceptionalSiteFlags flags;
-  RunComponent(L, [&] { flags = DetectExceptionalSites(bugs, indexes); },
+  RunComponent(L, [&] { flags = DetectExceptionalSites(*bugs, indexes); },
                "underlying component error in DntDetectExceptionalSites(): %s");
   lua_pushboolean(L, flags.partner);
   lua_pushboolean(L, flags.incompatible);
@@ -116,9 +118,9 @@ int MatchExceptions(lua_State* L) { return MatchBugTable(L, true); }
 
 int BugServiceOf(lua_State* L) {
   const uint32_t bugIndex = CheckUint32(L, 1);
-  const BugBases& bugs = BugBasesOf(L);
+  const IScriptEngineContext& context = ContextOf(L);
   BugService service;
-  RunComponent(L, [&] { service = GetBugService(bugs, bugIndex); }, ComponentErrorFormat);
+  RunComponent(L, [&] { service = GetBugService(context.GetBases().Bugs(), bugIndex); }, ComponentErrorFormat);
   lua_pushnumber(L, service.serviceIndex);
   lua_pushnumber(L, service.serviceId);
   return 2;
@@ -126,9 +128,9 @@ int BugServiceOf(lua_State* L) {
 
 int ServiceInfoOf(lua_State* L) {
   const uint32_t serviceIndex = CheckUint32(L, 1);
-  const BugBases& bugs = BugBasesOf(L);
+  const IScriptEngineContext& context = ContextOf(L);
   ServiceInfo info;
-  RunComponent(L, [&] { info = GetServiceInfo(bugs, serviceIndex); }, ComponentErrorFormat);
+  RunComponent(L, [&] { info = GetServiceInfo(context.GetBases().Bugs(), serviceIndex); }, ComponentErrorFormat);
   lua_pushnumber(L, info.id);
   lua_pushnumber(L, info.category);
   lua_pushlstring(L, info.name.data(), info.name.size());

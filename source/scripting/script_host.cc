@@ -2,6 +2,7 @@
 
 #include <lua.hpp>
 
+#include <exception>
 #include <stdexcept>
 
 #include "do_not_track/dnt_engine/bases_provider.h"
@@ -10,13 +11,14 @@
 #include "source/scripting/pool_allocator.h"
 #include "source/scripting/script_errors.h"
 #include "source/scripting/script_extensions.h"
+#include "source/scripting/state_limits.h"
 
 namespace dnt {
 namespace {
 
 constexpr const char* RegistryHostKey = "DntEngine";
-// The count hook runs every this many VM instructions.
-constexpr int HookPeriod = 10000;
+constexpr const char* DiscoveryTooLong = "the script runs too long at the script discovery stage";
+constexpr const char* SessionTooLong = "the script runs too long";
 
 /// The standard libraries as luaL_openlibs opens them, each set as a global.
 constexpr luaL_Reg StandardLibraries[] = {
@@ -49,6 +51,41 @@ int DumpWriter(lua_State*, const void* piece, std::size_t size, void* target) {
   }
 }
 
+/// What Call hands to RunEntry through the protected call.
+struct EntryCall {
+  ScriptHost* host;
+  std::string_view entry;
+  ScriptCall* call;
+  // A C++ exception thrown inside, carried out of the protected call: Lua
+  // would turn it into an anonymous error.
+  std::exception_ptr failure;
+};
+
+// The whole of Call, run protected: a Lua error raised anywhere here, in a
+// metamethod of an argument or a result too, unwinds to lua_pcall, which
+// restores the state's call frames.
+int RunEntry(lua_State* L) {
+  auto& frame = *static_cast<EntryCall*>(lua_touserdata(L, 1));
+  lua_pop(L, 1);
+  try {
+    frame.host->ResolveEntry(L, frame.entry);
+    int argumentCount = 0;
+    int resultCount = 0;
+    frame.call->PushArguments(L, argumentCount, resultCount);
+    ScriptHost::ProtectedCall(L, argumentCount, resultCount, "failed to execute a script: ");
+    frame.call->ReadResults(L);
+    return 0;
+  } catch (const std::exception&) {
+    // Lua's own errors are no std::exception and go on to lua_pcall.
+    frame.failure = std::current_exception();
+  }
+  // Out of the handler before raising: a Lua error is a C++ exception too.
+  // The error value does not matter, Call rethrows the exception instead.
+  lua_settop(L, 0);
+  lua_pushnil(L);
+  return lua_error(L);
+}
+
 }  // namespace
 
 void ToStringCall::PushArguments(lua_State* L, int& argumentCount, int& resultCount) {
@@ -71,25 +108,25 @@ void ScriptHost::StateCloser::operator()(lua_State* L) const noexcept { lua_clos
 
 ScriptHost::ScriptHost(orv::ComPtr<orv::ITracer> tracer, const IScriptEngineContext* context,
                        const ServiceSettings& settings, ScriptStage stage)
-    : m_tracer(std::move(tracer)), m_context(context) {
-  lua_State* L = nullptr;
+    : m_tracer(std::move(tracer)), m_stage(stage), m_context(context) {
   if (stage == ScriptStage::Discovery) {
     m_pool = std::make_unique<PoolLuaAllocator>(DiscoveryMemoryLimit);
-    L = lua_newstate(&PoolLuaAllocator::Allocate, m_pool.get());
+    m_limits = std::make_unique<StateLimits>(*m_pool, DiscoveryInstructionLimit, DiscoveryTooLong);
   } else {
-    L = luaL_newstate();
+    m_limits = std::make_unique<StateLimits>(SessionMemoryLimit, SessionInstructionLimit, SessionTooLong);
   }
+  lua_State* L = m_limits->NewState();
   if (!L) throw std::runtime_error("Failed to init script engine");
   m_state.reset(L);
   lua_atpanic(L, &ScriptPanicHandler);
   // A failure below comes out of the panic handler as an exception; the
   // members then close the state and release the pool.
-  Configure(settings, stage);
+  Configure(settings);
 }
 
 ScriptHost::~ScriptHost() = default;
 
-void ScriptHost::Configure(const ServiceSettings& settings, ScriptStage stage) {
+void ScriptHost::Configure(const ServiceSettings& settings) {
   lua_State* L = m_state.get();
   for (const luaL_Reg& library : StandardLibraries) {
     luaL_requiref(L, library.name, library.func, 1);
@@ -108,10 +145,13 @@ void ScriptHost::Configure(const ServiceSettings& settings, ScriptStage stage) {
   OpenHttpMessageTables(L);
   OpenScriptModules(L);
 
-  // Script files are untrusted input until they have registered: bound the
-  // work one of them may do (memory is bounded by the pool allocator).
-  if (stage == ScriptStage::Discovery) lua_sethook(L, &ScriptHost::CountHook, LUA_MASKCOUNT, HookPeriod);
+  // Script files are untrusted input until they have registered: they may
+  // not lift the bound on their work.
+  if (m_stage == ScriptStage::Discovery) GuardDiscoveryHook(L);
+  m_limits->Restart(L);
 }
+
+void ScriptHost::RestartInstructionBudget() noexcept { m_limits->Restart(m_state.get()); }
 
 ScriptHost* ScriptHost::FromState(lua_State* L) noexcept {
   lua_getfield(L, LUA_REGISTRYINDEX, RegistryHostKey);
@@ -122,24 +162,17 @@ ScriptHost* ScriptHost::FromState(lua_State* L) noexcept {
   return host;
 }
 
-void ScriptHost::CountHook(lua_State* L, lua_Debug*) {
-  ScriptHost* host = FromState(L);
-  if (!host) return;
-  host->m_instructions += HookPeriod;
-  if (host->m_instructions > DiscoveryInstructionLimit) {
-    luaL_error(L, "the script runs too long at the script discovery stage");
-  }
-}
-
 void ScriptHost::Call(std::string_view entry, ScriptCall& call) {
   lua_State* L = m_state.get();
   StackTopGuard guard(L);
-  ResolveEntry(L, entry);
-  int argumentCount = 0;
-  int resultCount = 0;
-  call.PushArguments(L, argumentCount, resultCount);
-  ProtectedCall(L, argumentCount, resultCount, "failed to execute a script: ");
-  call.ReadResults(L);
+  // A discovery host's allowance is per registered script, not per call.
+  if (m_stage == ScriptStage::Session) RestartInstructionBudget();
+  EntryCall frame{this, entry, &call, nullptr};
+  lua_pushcfunction(L, &RunEntry);
+  lua_pushlightuserdata(L, &frame);
+  const int status = lua_pcall(L, 1, 0, 0);
+  if (frame.failure) std::rethrow_exception(frame.failure);
+  if (status != LUA_OK) throw std::runtime_error(DescribeScriptFailure(L, "fatal script error: ", status));
 }
 
 void ScriptHost::ResolveEntry(lua_State* L, std::string_view name) {
@@ -199,8 +232,9 @@ void ScriptHost::ProtectedCall(lua_State* L, int argumentCount, int resultCount,
   lua_pushstring(L, prefix);
   lua_insert(L, -2);
   lua_concat(L, 2);
-  // Outside any protected call this reaches the panic handler, which throws;
-  // inside one (Require from a running script) it is an ordinary Lua error.
+  // Inside Call (and Require) this is an ordinary Lua error; outside any
+  // protected call (the discovery stage's registration) it reaches the
+  // panic handler, which throws.
   lua_error(L);
 }
 

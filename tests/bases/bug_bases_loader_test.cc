@@ -259,6 +259,23 @@ TEST(BugBasesLoaderTest, HugeCountsAndLengthsFailOnTheData) {
   ExpectFailure(LoadLayout(layout), "out of serialized data");
 }
 
+TEST(BugBasesLoaderTest, ShortReadingStreamsLoadTheSameModel) {
+  Database db = SmallDatabase();
+  db.services[0].name = std::string(6000, 'n');  // a blob across buffer refills
+  for (int i = 0; i < 500; ++i) db.partnerSites.push_back("partner" + std::to_string(i) + ".test");
+  const std::vector<uint8_t> file = bases_writer::Write(db);
+  const LoadedBases whole = LoadBytes(file);
+  ASSERT_EQ(whole.result, orv::result::NoError) << whole.Failures();
+  ASSERT_EQ(whole.bases->PartnerSites().Count(), 501u);
+  for (const uint32_t maxRead : {1u, 7u, 1000u}) {
+    const LoadedBases cut = LoadBytes(file, maxRead);
+    EXPECT_EQ(cut.result, orv::result::NoError) << maxRead << ": " << cut.Failures();
+    EXPECT_EQ(cut.tracer->All(), whole.tracer->All()) << maxRead;
+    EXPECT_EQ(cut.bases->Service(0).name, db.services[0].name) << maxRead;
+    EXPECT_EQ(cut.bases->PartnerSites().Bytes(), whole.bases->PartnerSites().Bytes()) << maxRead;
+  }
+}
+
 TEST(BugBasesLoaderTest, LoadsOnlyOnce) {
   LoadedBases loaded = LoadDatabase(SmallDatabase());
   ASSERT_EQ(loaded.result, orv::result::NoError);

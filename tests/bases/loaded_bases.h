@@ -26,9 +26,11 @@ struct LoadedBases {
   }
 };
 
-inline LoadedBases LoadBytes(std::vector<uint8_t> bytes) {
+/// `maxRead` caps the bytes one read of the stream delivers.
+inline LoadedBases LoadBytes(std::vector<uint8_t> bytes, uint32_t maxRead = UINT32_MAX) {
   LoadedBases loaded;
   const auto stream = host::MakeHostObject<host::MemoryIO>(std::move(bytes));
+  stream->LimitReadSize(maxRead);
   loaded.result = BugBasesLoader::Load(*loaded.bases, stream.Get());
   return loaded;
 }

@@ -174,6 +174,26 @@ TEST_F(ObjectModelTest, LockRacingTheLastReleaseNeverRevives) {
   }
 }
 
+TEST_F(ObjectModelTest, FinalReleaseHoldingItselfDestroysOnceAndLocksNothing) {
+  auto object = Create();
+  ComPtr<IWeakReference> weak;
+  object.As<IWeakReferenceSource>()->GetWeakReference(weak.Put());
+  result_t lockResult = 0;
+  TestComponent::control.onFinalRelease = [&](TestComponent& self) {
+    // What an object that unregisters itself does: hold itself meanwhile.
+    ComPtr<ITestInterface> held(&self);
+    ComPtr<ITestInterface> locked;
+    lockResult = weak->Lock(ITestInterface::iid, locked.PutVoid());
+    EXPECT_FALSE(locked);
+  };
+  object.Reset();
+  EXPECT_EQ(lockResult, result::InvalidState);
+  EXPECT_EQ(TestComponent::control.finalReleases, 1);
+  EXPECT_EQ(TestComponent::control.destructions, 1);
+  void* out = nullptr;
+  EXPECT_EQ(weak->Lock(ITestInterface::iid, &out), result::InvalidState);
+}
+
 TEST(ModuleExports, UnknownClassIdsAreNotImplemented) {
   for (clsid_t clsid : {0u, 1u, ServiceComponentClassId ^ 1u, ServiceComponentClassId ^ 0x80000000u}) {
     IObjectFactory* out = reinterpret_cast<IObjectFactory*>(1);

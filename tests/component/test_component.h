@@ -2,6 +2,7 @@
 // in its constructor or FinalConstruct and reports its lifecycle.
 #pragma once
 
+#include <functional>
 #include <stdexcept>
 
 #include "source/rtl/component_object.h"
@@ -21,6 +22,7 @@ struct TestComponentControl {
   bool throwInConstructor = false;
   orv::result_t finalConstructResult = 0;
   int finalReleases = 0;
+  std::function<void(class TestComponent&)> onFinalRelease;
   int destructions = 0;
 };
 
@@ -34,7 +36,10 @@ class TestComponent final : public rtl::ComponentObject<TestComponent, ITestInte
   ~TestComponent() { ++control.destructions; }
 
   orv::result_t FinalConstruct() { return control.finalConstructResult; }
-  void FinalRelease() { ++control.finalReleases; }
+  void FinalRelease() {
+    ++control.finalReleases;
+    if (control.onFinalRelease) control.onFinalRelease(*this);
+  }
 
   void* FindInterface(orv::iid_t iid) {
     if (iid == orv::IObject::iid || iid == ITestInterface::iid) return static_cast<ITestInterface*>(this);

@@ -80,6 +80,16 @@ TEST_F(TraceStreamTest, LongLinesEnlargeOrAreCutOff) {
   EXPECT_EQ(tracer->OpenBuffers(), 0);  // the buffer still went back
 }
 
+TEST_F(TraceStreamTest, GrowthNeverWrapsAtFourGiB) {
+  EXPECT_EQ(TraceStream::GrownCapacity(512, 513), 1024u);
+  EXPECT_EQ(TraceStream::GrownCapacity(512, 5000), 5000u);
+  EXPECT_EQ(TraceStream::GrownCapacity(0x80000000u, 0x80000001u), UINT32_MAX);
+  EXPECT_EQ(TraceStream::GrownCapacity(0xC0000000u, 0xC0000001u), UINT32_MAX);
+  EXPECT_EQ(TraceStream::GrownCapacity(0xC0000000u, size_t{1} << 32), 0u);
+  // An item no line can hold is dropped without being read.
+  EXPECT_EQ(Line([](TraceStream& s) { s << "head"; s.Write(nullptr, UINT32_MAX); s << "tail"; }), "headtail");
+}
+
 TEST(ProductVersion, ThirdAndFourthNumbersSwapAndMissingOnesAre999) {
   auto v = ParseProductVersion("1.2.3.4");
   EXPECT_EQ(v.major, 1u);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 #include "tests/scripts/script_fixture.h"
 
@@ -85,6 +86,50 @@ TEST(DntEngineApiTest, ComponentErrorsBecomeScriptErrors) {
   // sanitizer build checks that nothing leaks.
   for (int i = 0; i < 200; ++i) RunEntry(host, "LastBug");
   EXPECT_EQ(lua_gettop(host.State()), 0);
+}
+
+// A session processor whose lookups fail: the failure reaches the script as
+// the method's error, and Call as itself, instead of vanishing inside Lua.
+class FailingContext final : public IScriptEngineContext {
+ public:
+  explicit FailingContext(const IScriptEngineContext& inner) : m_inner(inner) {}
+  const Bases& GetBases() const override { return Check(m_inner.GetBases()); }
+  const ServiceSettings& GetSettings() const override { return Check(m_inner.GetSettings()); }
+  bool failing = false;
+
+ private:
+  template <class T>
+  const T& Check(const T& value) const {
+    if (failing) throw std::runtime_error("context gone");
+    return value;
+  }
+  const IScriptEngineContext& m_inner;
+};
+
+TEST(DntEngineApiTest, ContextFailuresBecomeScriptErrors) {
+  testing::Session session({testing::ScriptFile({
+      R"(local function try(f, ...) return select(2, pcall(f, ...)) end
+         return "Probe", function() return function()
+           return try(DntEngine.MatchBugRules, "x"), try(DntEngine.MatchBugExceptions, "x"),
+                  try(DntEngine.GetBugService, 0), try(DntEngine.GetServiceInfo, 0),
+                  try(DntEngine.IsServiceBlockingEnabled, 0)
+         end end)",
+      R"(return "Other", function() return function() end end)",
+  })});
+  FailingContext context(*session.context);
+  ScriptHost host(orv::ComPtr<orv::ITracer>(session.tracer.Get()), &context, context.GetSettings(),
+                  ScriptStage::Session);
+  using ::testing::StartsWith;
+  ASSERT_THAT(RunEntry(host, "Probe"), ElementsAre(StartsWith("table"), StartsWith("table"), "0", "10", "false"));
+  context.failing = true;
+  const std::string matching = "underlying component error in DntMatchBugRulesImpl(): context gone";
+  const std::string query = "underlying component error: context gone";
+  EXPECT_THAT(RunEntry(host, "Probe"), ElementsAre(matching, matching, query, query, query));
+  EXPECT_EQ(testing::ErrorText([&] {
+              ToStringCall call;
+              host.Call("Other", call);
+            }),
+            "context gone");
 }
 
 TEST(DntEngineApiTest, NumericArgumentConversion) {

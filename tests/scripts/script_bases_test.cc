@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/scripts/script_fixture.h"
+#include "tests/support/watchdog.h"
 
 namespace dnt {
 namespace {
@@ -99,6 +100,25 @@ TEST(ScriptBasesTest, BrokenFilesFailTheWholeLoad) {
     EXPECT_THAT(loader.Failure(), StartsWith("Failed to read script file 1/1:  ")) << c.expected;
     EXPECT_THAT(loader.Failure(), HasSubstr(c.expected));
     EXPECT_THAT(loader.Names(), IsEmpty());
+  }
+}
+
+// Script files are untrusted until they have registered: none of these
+// lifts the bound on the work one of them may do.
+TEST(ScriptBasesTest, DiscoveryTimeLimitCannotBeLifted) {
+  testing::Watchdog watchdog(std::chrono::seconds(60), "DiscoveryTimeLimitCannotBeLifted");
+  for (const std::string script : {
+           "debug.sethook() while true do end",
+           "while true do pcall(function() while true do end end) end",
+           "debug.getregistry().DntEngine = nil while true do end",
+           // A fresh copy of the debug library would bring the real sethook.
+           R"(local open = package.loadlib("liblua5.2-c++.so.0", "luaopen_debug")
+              if open then open().sethook() end
+              while true do end)",
+       }) {
+    Loader loader;
+    EXPECT_TRUE(orv::Failed(loader.Load({ScriptFile({script})}))) << script;
+    EXPECT_THAT(loader.Failure(), HasSubstr("the script runs too long at the script discovery stage")) << script;
   }
 }
 

@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "source/scripting/script_errors.h"
 #include "tests/scripts/script_fixture.h"
+#include "tests/support/watchdog.h"
 
 namespace dnt {
 namespace {
@@ -78,6 +81,95 @@ TEST(ScriptHostTest, FailuresCarryTheirWholePrefixChain) {
   // The host stays usable after every failure, with a clean stack.
   EXPECT_EQ(lua_gettop(host.State()), 0);
   EXPECT_THAT(RunEntry(host, "Counter"), ElementsAre("1", "1"));
+}
+
+// Errors raised while a metamethod runs on the host's side of a call (a
+// strict _G asked for an initializer's global, a result's __tostring) must
+// not leave dead frames behind, however often they happen.
+TEST(ScriptHostTest, FailuresInMetamethodsLeaveTheStateClean) {
+  testing::Session session({testing::ScriptFile({
+      R"(return "Depth", function() return function()
+           return select(2, debug.traceback():gsub("\n", ""))
+         end end)",
+      R"(return "BadText", function() return function()
+           return setmetatable({}, {__tostring = function() error("no text", 0) end})
+         end end)",
+      R"(setmetatable(_G, {__index = function(_, name) error("undefined global " .. name, 0) end})
+         return "Strict", "Missing")",
+  })});
+  ScriptHost& host = *session.host;
+  const std::vector<std::string> depth = RunEntry(host, "Depth");
+  const std::string fatal = "error: fatal script error: runtime error: ";
+  for (int i = 0; i < 500; ++i) {
+    ASSERT_THAT(RunEntry(host, "Strict"), ElementsAre(fatal + "undefined global Missing")) << i;
+    ASSERT_THAT(RunEntry(host, "BadText"), ElementsAre(fatal + "no text")) << i;
+  }
+  EXPECT_EQ(RunEntry(host, "Depth"), depth);
+  EXPECT_EQ(lua_gettop(host.State()), 0);
+}
+
+// A ScriptCall may throw C++ exceptions or raise Lua errors on either side
+// of the call; both come out of Call as they did, and the host goes on.
+TEST(ScriptHostTest, ScriptCallFailuresComeOutOfCall) {
+  class FailingCall final : public ScriptCall {
+   public:
+    explicit FailingCall(int mode) : m_mode(mode) {}
+    void PushArguments(lua_State* L, int& argumentCount, int& resultCount) override {
+      argumentCount = 0;
+      resultCount = 1;
+      if (m_mode == 0) throw std::logic_error("cannot push");
+      if (m_mode == 1) luaL_error(L, "bad argument");
+    }
+    void ReadResults(lua_State* L) override {
+      lua_pushstring(L, "partial");
+      if (m_mode == 2) throw std::logic_error("cannot read");
+      luaL_checktype(L, -2, LUA_TTABLE);
+    }
+
+   private:
+    int m_mode;
+  };
+  testing::Session session(EntryScripts());
+  ScriptHost& host = *session.host;
+  const auto failure = [&](int mode) {
+    FailingCall call(mode);
+    return testing::ErrorText([&] { host.Call("ByName", call); });
+  };
+  EXPECT_THROW(
+      {
+        FailingCall call(0);
+        host.Call("ByName", call);
+      },
+      std::logic_error);
+  EXPECT_EQ(failure(0), "cannot push");
+  EXPECT_EQ(failure(1), "fatal script error: runtime error: bad argument");
+  EXPECT_EQ(failure(2), "cannot read");
+  EXPECT_EQ(failure(3), "fatal script error: runtime error: bad argument #-2 to '?' (table expected, got string)");
+  EXPECT_EQ(lua_gettop(host.State()), 0);
+  EXPECT_THAT(RunEntry(host, "Counter"), ElementsAre("1", "1"));
+}
+
+// An endless or ever-growing entry fails its call; the next call of the
+// same host starts with a fresh allowance.
+TEST(ScriptHostTest, SessionHostBoundsEachCall) {
+  testing::Watchdog watchdog(std::chrono::seconds(60), "SessionHostBoundsEachCall");
+  testing::Session session({testing::ScriptFile({
+      R"(return "Endless", function() return function() while true do end end end)",
+      R"(return "Stubborn", function() return function()
+           while true do pcall(function() while true do end end) end
+         end end)",
+      R"(return "Hungry", function() return function()
+           local t = {} for i = 1, 1e9 do t[i] = i end
+         end end)",
+      R"(return "Fine", function() return function() return "fine" end end)",
+  })});
+  ScriptHost& host = *session.host;
+  EXPECT_THAT(RunEntry(host, "Endless")[0], EndsWith("failed to execute a script: the script runs too long"));
+  EXPECT_THAT(RunEntry(host, "Fine"), ElementsAre("fine"));
+  EXPECT_THAT(RunEntry(host, "Stubborn")[0], HasSubstr("the script runs too long"));
+  EXPECT_THAT(RunEntry(host, "Hungry"),
+              ElementsAre("error: fatal script error: runtime error: failed to execute a script: not enough memory"));
+  EXPECT_THAT(RunEntry(host, "Fine"), ElementsAre("fine"));
 }
 
 TEST(ScriptHostTest, ChunkLoadingFailures) {

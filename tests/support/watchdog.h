@@ -1,5 +1,6 @@
-// Fails a test that deadlocks instead of hanging the test run: the whole
-// program ends with a message when the guarded scope outlives its deadline.
+// Ends the test program when a scope runs longer than it may, so that a test
+// that would hang (an endless script, a deadlock) fails instead of stalling
+// the suite.
 #pragma once
 
 #include <chrono>
@@ -7,38 +8,39 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace dnt::testing {
 
 class Watchdog {
  public:
-  explicit Watchdog(const char* what, std::chrono::seconds deadline = std::chrono::seconds(60))
-      : m_thread([this, what, deadline] {
-          std::unique_lock<std::mutex> lock(m_mutex);
-          if (!m_done.wait_for(lock, deadline, [this] { return m_finished; })) {
-            std::fprintf(stderr, "watchdog: %s did not finish within %lld s (deadlock?)\n", what,
-                         static_cast<long long>(deadline.count()));
-            std::fflush(stderr);
-            std::_Exit(3);
-          }
+  Watchdog(std::chrono::seconds limit, std::string what)
+      : m_thread([this, limit, what = std::move(what)] {
+          std::unique_lock lock(m_lock);
+          if (m_done.wait_for(lock, limit, [this] { return m_finished; })) return;
+          std::fprintf(stderr, "watchdog: %s did not finish within %lld s\n", what.c_str(),
+                       static_cast<long long>(limit.count()));
+          std::abort();
         }) {}
+
   ~Watchdog() {
     {
-      std::lock_guard<std::mutex> lock(m_mutex);
+      std::lock_guard lock(m_lock);
       m_finished = true;
     }
     m_done.notify_one();
     m_thread.join();
   }
+
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
  private:
-  std::mutex m_mutex;
+  std::mutex m_lock;
   std::condition_variable m_done;
   bool m_finished = false;
-  std::thread m_thread;
+  std::thread m_thread;  // last: starts once the members it uses exist
 };
 
 }  // namespace dnt::testing

@@ -14,12 +14,12 @@
 #include "orv/tracer.h"
 
 struct lua_State;
-struct lua_Debug;
 
 namespace dnt {
 
 class Bases;
 class PoolLuaAllocator;
+class StateLimits;
 struct ServiceSettings;
 
 /// What a session-stage host's engine calls see: the bases snapshot and the
@@ -64,7 +64,8 @@ enum class ScriptStage {
   /// Runs the script files once to learn their names; pool-allocated,
   /// bounded in memory and time, no engine calls.
   Discovery,
-  /// Runs the entry points of one HTTP session.
+  /// Runs the entry points of one HTTP session; bounded in memory, and
+  /// each Call in instructions.
   Session,
 };
 
@@ -74,6 +75,10 @@ class ScriptHost {
   static constexpr std::size_t DiscoveryMemoryLimit = std::size_t{256} << 20;
   /// VM instructions one script registration may run at the discovery stage.
   static constexpr uint64_t DiscoveryInstructionLimit = 200'000'000;
+  /// Bytes a session state may hold at once.
+  static constexpr std::size_t SessionMemoryLimit = std::size_t{64} << 20;
+  /// VM instructions one Call of a session host may run.
+  static constexpr uint64_t SessionInstructionLimit = 100'000'000;
 
   /// Creates and configures the state. `context` is null for a discovery
   /// host (engine calls then fail); `settings` fixes the DntEngine settings
@@ -85,8 +90,12 @@ class ScriptHost {
   ScriptHost(const ScriptHost&) = delete;
   ScriptHost& operator=(const ScriptHost&) = delete;
 
-  /// Runs entry point `entry`. Every script failure is thrown as
-  /// std::runtime_error; the stack is left as it was found either way.
+  /// Runs entry point `entry`: resolving it, `call`'s arguments, the call
+  /// and `call`'s results all run inside one protected call, so a failure
+  /// anywhere leaves the state clean. Every script failure is thrown as
+  /// std::runtime_error; a C++ exception of `call` comes out as itself. A
+  /// session host gives each Call SessionInstructionLimit instructions. The
+  /// stack is left as it was found either way.
   void Call(std::string_view entry, ScriptCall& call);
 
   /// Pushes the value of entry `name`, loading and initialising its script
@@ -113,8 +122,8 @@ class ScriptHost {
     ProtectedCall(State(), argumentCount, resultCount, prefix);
   }
 
-  /// Gives the next discovery-stage script a fresh instruction allowance.
-  void RestartInstructionBudget() noexcept { m_instructions = 0; }
+  /// Gives the next script run a fresh instruction allowance.
+  void RestartInstructionBudget() noexcept;
 
   lua_State* State() const noexcept { return m_state.get(); }
   orv::ITracer* Tracer() const noexcept { return m_tracer.Get(); }
@@ -129,16 +138,16 @@ class ScriptHost {
     void operator()(lua_State* L) const noexcept;
   };
 
-  void Configure(const ServiceSettings& settings, ScriptStage stage);
-  static void CountHook(lua_State* L, lua_Debug* ar);
+  void Configure(const ServiceSettings& settings);
 
   orv::ComPtr<orv::ITracer> m_tracer;
+  ScriptStage m_stage;
   // Declared before the state so that the state is closed first.
   std::unique_ptr<PoolLuaAllocator> m_pool;
+  std::unique_ptr<StateLimits> m_limits;
   std::unique_ptr<lua_State, StateCloser> m_state;
   const IScriptEngineContext* m_context;
   int m_cacheRef = 0;
-  uint64_t m_instructions = 0;
 };
 
 /// The panic function of every host's state: throws std::runtime_error

@@ -47,6 +47,8 @@ class BinaryStreamReader {
  private:
   uint8_t FetchByte();
   uint64_t ReadVarint(uint32_t maxBytes);
+  /// Reads at least `minimum` and at most `size` bytes, in as many reads as
+  /// the stream needs.
   uint32_t Refill(uint8_t* destination, uint32_t size, uint32_t minimum);
   void RequireAvailable(uint64_t size) const;
 

@@ -1,0 +1,98 @@
+#include "source/scripting/state_limits.h"
+
+#include <lua.hpp>
+
+#include <cstdlib>
+
+#include "source/scripting/pool_allocator.h"
+
+namespace dnt {
+namespace {
+
+// Positions of the C library searchers in package.searchers: the last two
+// of the four that the package library installs.
+constexpr int CLibrarySearcher = 3;
+constexpr int AllInOneSearcher = 4;
+
+int IgnoreSetHook(lua_State*) { return 0; }
+
+// package.loadlib's own way of failing: nil, a message, where it failed.
+int RefuseLoadLibrary(lua_State* L) {
+  lua_pushnil(L);
+  lua_pushliteral(L, "C libraries are not loaded at the script discovery stage");
+  lua_pushliteral(L, "absent");
+  return 3;
+}
+
+}  // namespace
+
+StateLimits::StateLimits(PoolLuaAllocator& pool, uint64_t instructionLimit, const char* tooLongMessage) noexcept
+    : m_pool(&pool), m_instructionLimit(instructionLimit), m_tooLongMessage(tooLongMessage) {}
+
+StateLimits::StateLimits(std::size_t memoryLimit, uint64_t instructionLimit, const char* tooLongMessage) noexcept
+    : m_memoryLimit(memoryLimit), m_instructionLimit(instructionLimit), m_tooLongMessage(tooLongMessage) {}
+
+lua_State* StateLimits::NewState() { return lua_newstate(m_pool ? &PoolAllocate : &HeapAllocate, this); }
+
+void* StateLimits::PoolAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
+  return PoolLuaAllocator::Allocate(static_cast<StateLimits*>(ud)->m_pool, ptr, osize, nsize);
+}
+
+void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
+  auto& self = *static_cast<StateLimits*>(ud);
+  // Lua passes the type of the new object in osize when ptr is null.
+  const std::size_t oldSize = ptr ? osize : 0;
+  if (nsize == 0) {
+    std::free(ptr);
+    self.m_heapBytes -= oldSize;
+    return nullptr;
+  }
+  // Only growth is refused: Lua requires shrinking to succeed.
+  if (nsize > oldSize && nsize - oldSize > self.m_memoryLimit - self.m_heapBytes) return nullptr;
+  void* block = std::realloc(ptr, nsize);
+  if (block) self.m_heapBytes = self.m_heapBytes - oldSize + nsize;
+  return block;
+}
+
+void StateLimits::Restart(lua_State* L) noexcept {
+  m_instructions = 0;
+  m_exhausted = false;
+  lua_sethook(L, &CountHook, LUA_MASKCOUNT, HookPeriod);
+}
+
+void StateLimits::CountHook(lua_State* L, lua_Debug*) {
+  void* ud = nullptr;
+  lua_getallocf(L, &ud);
+  auto& self = *static_cast<StateLimits*>(ud);
+  if (!self.m_exhausted) {
+    // The thread's own period: a coroutine may still run with the period
+    // of 1 that an earlier overrun left on it.
+    self.m_instructions += static_cast<uint64_t>(lua_gethookcount(L));
+    if (self.m_instructions <= self.m_instructionLimit) return;
+    self.m_exhausted = true;
+  }
+  // From here on every instruction fails, so a script that catches the
+  // error with pcall cannot go on either.
+  lua_sethook(L, &CountHook, LUA_MASKCOUNT, 1);
+  luaL_error(L, "%s", self.m_tooLongMessage);
+}
+
+void GuardDiscoveryHook(lua_State* L) {
+  luaL_getsubtable(L, LUA_REGISTRYINDEX, "_LOADED");
+  lua_getfield(L, -1, LUA_DBLIBNAME);
+  lua_pushcfunction(L, &IgnoreSetHook);
+  lua_setfield(L, -2, "sethook");
+  lua_pop(L, 1);
+
+  lua_getfield(L, -1, LUA_LOADLIBNAME);
+  lua_pushcfunction(L, &RefuseLoadLibrary);
+  lua_setfield(L, -2, "loadlib");
+  lua_getfield(L, -1, "searchers");
+  lua_pushnil(L);
+  lua_rawseti(L, -2, AllInOneSearcher);
+  lua_pushnil(L);
+  lua_rawseti(L, -2, CLibrarySearcher);
+  lua_pop(L, 3);
+}
+
+}  // namespace dnt

@@ -1,0 +1,55 @@
+// What bounds one host's Lua state: the memory it may hold and the VM
+// instructions one run may execute. The limits object is the state's
+// allocator userdata, so the count hook finds it through lua_getallocf:
+// nothing a script can reach (the registry, the globals) stands between the
+// hook and its budget.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct lua_State;
+struct lua_Debug;
+
+namespace dnt {
+
+class PoolLuaAllocator;
+
+class StateLimits {
+ public:
+  /// The count hook runs every this many VM instructions.
+  static constexpr int HookPeriod = 10000;
+
+  /// Memory comes from `pool`, which bounds it itself.
+  StateLimits(PoolLuaAllocator& pool, uint64_t instructionLimit, const char* tooLongMessage) noexcept;
+  /// Memory comes from the C heap, at most `memoryLimit` bytes at once.
+  StateLimits(std::size_t memoryLimit, uint64_t instructionLimit, const char* tooLongMessage) noexcept;
+  StateLimits(const StateLimits&) = delete;
+  StateLimits& operator=(const StateLimits&) = delete;
+
+  /// Makes a state whose allocator userdata is this object; null on failure.
+  lua_State* NewState();
+
+  /// Gives `L` a fresh instruction allowance and (re)arms its count hook.
+  void Restart(lua_State* L) noexcept;
+
+ private:
+  static void* PoolAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept;
+  static void* HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept;
+  static void CountHook(lua_State* L, lua_Debug* ar);
+
+  PoolLuaAllocator* m_pool = nullptr;
+  std::size_t m_memoryLimit = 0;
+  std::size_t m_heapBytes = 0;
+  uint64_t m_instructionLimit;
+  uint64_t m_instructions = 0;
+  bool m_exhausted = false;
+  const char* m_tooLongMessage;
+};
+
+/// Keeps the scripts of a discovery-stage state from removing or replacing
+/// its count hook: debug.sethook does nothing there, and no C library can be
+/// loaded (a fresh copy of the debug library would bring the real sethook).
+void GuardDiscoveryHook(lua_State* L);
+
+}  // namespace dnt
