@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 using orv::ReaderWriterLock;
 
 TEST(ReaderWriterLockTest, WaitingWriterIsPreferredAndAnyThreadMayRelease) {
-  dnt::testing::Watchdog watchdog("writer preference");
+  dnt::testing::Watchdog watchdog(std::chrono::seconds(60), "writer preference");
   auto tracer = host::MakeHostObject<host::CapturingTracer>();
   ReaderWriterLock lock(tracer.Get());
   lock.AcquireShared();  // a reader that another thread will release
@@ -49,7 +49,7 @@ TEST(ReaderWriterLockTest, WaitingWriterIsPreferredAndAnyThreadMayRelease) {
 }
 
 TEST(ReaderWriterLockTest, MisuseFailsInsteadOfHanging) {
-  dnt::testing::Watchdog watchdog("lock misuse");
+  dnt::testing::Watchdog watchdog(std::chrono::seconds(60), "lock misuse");
   auto tracer = host::MakeHostObject<host::CapturingTracer>();
   ReaderWriterLock lock(tracer.Get());
 
@@ -88,7 +88,7 @@ struct FailingSemaphore {
 };
 
 TEST(ReaderWriterLockTest, FailedWaitLeavesNoWaiterBehind) {
-  dnt::testing::Watchdog watchdog("failed wait");
+  dnt::testing::Watchdog watchdog(std::chrono::seconds(60), "failed wait");
   auto tracer = host::MakeHostObject<host::CapturingTracer>();
   orv::BasicReaderWriterLock<FailingSemaphore> lock(tracer.Get());
   lock.AcquireShared();

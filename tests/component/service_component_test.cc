@@ -84,7 +84,7 @@ TEST_F(ComponentTest, BasesUpdateInPlaceServesNewSessionsOnly) {
 }
 
 TEST_F(ComponentTest, SwitchToANewInstanceMovesServicesAndUpdates) {
-  Watchdog watchdog("component switch");
+  Watchdog watchdog(std::chrono::seconds(60), "component switch");
   auto first = Component(BasesStorage("Alpha").Get());
   const auto service = Service(*first);
   ComPtr<IHttpSessionProcessor> early;
@@ -126,7 +126,7 @@ TEST_F(ComponentTest, SwitchToANewInstanceMovesServicesAndUpdates) {
 }
 
 TEST_F(ComponentTest, ReleasingAPreparedInstanceRollsTheSwitchBack) {
-  Watchdog watchdog("prepared release");
+  Watchdog watchdog(std::chrono::seconds(60), "prepared release");
   auto first = Component(BasesStorage("Alpha").Get());
   {
     auto second = Component();
@@ -151,7 +151,7 @@ TEST_F(ComponentTest, ReleasingAPreparedInstanceRollsTheSwitchBack) {
 }
 
 TEST_F(ComponentTest, SwitchOperationsRefuseMisuse) {
-  Watchdog watchdog("switch misuse");
+  Watchdog watchdog(std::chrono::seconds(60), "switch misuse");
   auto first = Component(BasesStorage("Alpha").Get());
   auto second = Component(BasesStorage("Beta").Get());
   auto unverified = Component();

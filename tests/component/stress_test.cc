@@ -18,7 +18,7 @@ constexpr int Updates = 200;
 constexpr int Workers = 4;
 
 TEST_F(ComponentTest, SessionsKeepTheirBasesWhileBasesAndInstancesChange) {
-  Watchdog watchdog("stress", std::chrono::seconds(300));
+  Watchdog watchdog(std::chrono::seconds(300), "stress");
   // Every generation of bases names its first service after itself.
   std::vector<ComPtr<host::MemoryDataStorage>> storages;
   for (int g = 0; g <= Updates; ++g) storages.push_back(BasesStorage("gen" + std::to_string(g)));

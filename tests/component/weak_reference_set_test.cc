@@ -121,7 +121,7 @@ TEST_F(WeakReferenceSetTest, FailingMemberLeavesTheSetUnchanged) {
 }
 
 TEST_F(WeakReferenceSetTest, HostLockMayWaitForAnInsertOnAnotherThread) {
-  dnt::testing::Watchdog watchdog("weak reference set lock");
+  dnt::testing::Watchdog watchdog(std::chrono::seconds(60), "weak reference set lock");
   auto other = host::MakeHostObject<HostWeakReference>(result::NoError);
   auto waiting = host::MakeHostObject<HostWeakReference>(result::NoError, [&] {
     std::async(std::launch::async, [&] { EXPECT_EQ(set->Insert(other.Get()), 0u); }).wait();
