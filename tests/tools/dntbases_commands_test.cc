@@ -125,3 +125,37 @@ TEST_F(DntbasesCommands, MaskMatchPrintsIndexesPerLine) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
+TEST_F(DntbasesCommands, SessionRunsRequestsAndReportsTheVerdict) {
+  const fs::path requests = dir / "requests.jsonl";
+  std::ofstream(requests) << R"({"method":"GET","url":"http://connect.friendface.test/en_US/sdk.js",)"
+                          << R"("response":{"headers":{"Set-Cookie":"t=1"}}})" << "\n";
+  ToolRun run = Tool("session '" + Bases() + "' --setting blockTrackingServiceCategories=3 " +
+                     "--request 'GET https://ads.adbroker.example/serve/banner?id=42 HTTP/1.1' --header 'Cookie: a=1' " +
+                     "--request 'HEAD / HTTP/1.1' --requests '" + requests.string() + "'");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const auto lines = JsonLines(run.out);
+  ASSERT_EQ(lines.size(), 4u) << run.out;
+  EXPECT_EQ(lines[0]["changes"], nlohmann::json::array({"forbidden response: 403 Forbidden | "}));
+  EXPECT_EQ(lines[1]["method"], "HEAD");
+  EXPECT_EQ(lines[2]["response"]["changes"], nlohmann::json::array({"field removed: Set-Cookie"}));
+  EXPECT_EQ(lines[3]["verdict"]["name"], "blocked");
+  EXPECT_EQ(lines[3]["verdict"]["service"]["name"], "AdBroker Network");
+
+  EXPECT_NE(Tool("session '" + Bases() + "' --header 'X: y'").exitCode, 0);
+  std::ofstream(requests) << "{\"method\":\"GET\"}\n";
+  ToolRun bad = Tool("session '" + Bases() + "' --requests '" + requests.string() + "'");
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_NE(bad.err.find("line 1: url must be a string"), std::string::npos) << bad.err;
+}
+
+}  // namespace

@@ -14,5 +14,6 @@ void AddMaskMatchCommand(CLI::App& app, int& exitCode);
 void AddMatchCommand(CLI::App& app, int& exitCode);
 void AddPackCommands(CLI::App& app, int& exitCode);
 void AddRunCommand(CLI::App& app, int& exitCode);
+void AddSessionCommand(CLI::App& app, int& exitCode);
 
 }  // namespace dntbases

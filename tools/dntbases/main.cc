@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   dntbases::AddMatchCommand(app, exitCode);
   dntbases::AddPackCommands(app, exitCode);
   dntbases::AddRunCommand(app, exitCode);
+  dntbases::AddSessionCommand(app, exitCode);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

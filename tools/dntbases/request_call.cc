@@ -2,10 +2,9 @@
 
 #include <lua.hpp>
 
-#include <algorithm>
-
+#include "host/http_changes.h"
 #include "source/scripting/request_url.h"
-#include "url_parser/special_schemes.h"
+#include "url_parser/parsed_url.h"
 
 namespace dntbases {
 namespace {
@@ -34,22 +33,6 @@ bool WantsDntHeader(const host::HttpMessage& message, const dnt::ServiceSettings
   return message.CombinedValue("DNT") != "1";
 }
 
-// Field names of both messages, each once, in the order they first appear.
-std::vector<std::string> FieldNames(const host::HttpMessage& a, const host::HttpMessage& b) {
-  std::vector<std::string> names;
-  for (const host::HttpMessage* message : {&a, &b}) {
-    for (const host::HttpField& field : message->Fields()) {
-      const bool known = std::any_of(names.begin(), names.end(), [&](const std::string& name) {
-        return orv::network::EqualsIgnoringAsciiCase(name, field.name);
-      });
-      if (!known) names.push_back(field.name);
-    }
-  }
-  return names;
-}
-
-std::string ResponseText(const host::HttpResponseTexts& texts) { return texts.first + " | " + texts.second; }
-
 }  // namespace
 
 RequestCall::RequestCall(lua_State* L, const RequestOptions& options, const dnt::ServiceSettings& settings)
@@ -71,20 +54,6 @@ void RequestCall::PushArguments(lua_State* L, int& argumentCount, int& resultCou
   argumentCount = 4;
 }
 
-std::vector<std::string> RequestCall::Changes() const {
-  std::vector<std::string> lines;
-  for (const std::string& name : FieldNames(*m_message, m_original)) {
-    const std::vector<std::string> values = m_message->Values(name);
-    if (values == m_original.Values(name)) continue;
-    if (values.empty()) lines.push_back("field removed: " + name);
-    for (const std::string& value : values) lines.push_back("field set: " + name + ": " + value);
-  }
-  if (m_message->Line().url != m_original.Line().url) lines.push_back("request URL: " + m_message->Line().url);
-  if (const auto& forbidden = m_message->ForbiddenResponse()) {
-    lines.push_back("forbidden response: " + ResponseText(*forbidden));
-  }
-  if (const auto& ok = m_message->OkResponse()) lines.push_back("OK response: " + ResponseText(*ok));
-  return lines;
-}
+std::vector<std::string> RequestCall::Changes() const { return host::DescribeChanges(m_original, *m_message); }
 
 }  // namespace dntbases
