@@ -17,6 +17,10 @@ namespace dnt {
 namespace {
 
 constexpr const char* RegistryHostKey = "DntEngine";
+// Room in the globals and in the loaded-modules table for what a new state
+// puts there: the base functions, the libraries and the script objects.
+constexpr int GlobalsSize = 64;
+constexpr int LoadedSize = 16;
 constexpr const char* DiscoveryTooLong = "the script runs too long at the script discovery stage";
 constexpr const char* SessionTooLong = "the script runs too long";
 
@@ -128,6 +132,15 @@ ScriptHost::~ScriptHost() = default;
 
 void ScriptHost::Configure(const ServiceSettings& settings) {
   lua_State* L = m_state.get();
+  // Everything made here stays alive, so collecting while it is made is
+  // wasted work; and the tables that fill up here get their final size at
+  // once instead of growing step by step. Neither is visible to scripts,
+  // which have not run yet.
+  lua_gc(L, LUA_GCSTOP, 0);
+  lua_createtable(L, 0, GlobalsSize);
+  lua_rawseti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
+  lua_createtable(L, 0, LoadedSize);
+  lua_setfield(L, LUA_REGISTRYINDEX, "_LOADED");
   for (const luaL_Reg& library : StandardLibraries) {
     luaL_requiref(L, library.name, library.func, 1);
     lua_pop(L, 1);
@@ -149,6 +162,7 @@ void ScriptHost::Configure(const ServiceSettings& settings) {
   // not lift the bound on their work.
   if (m_stage == ScriptStage::Discovery) GuardDiscoveryHook(L);
   m_limits->Restart(L);
+  lua_gc(L, LUA_GCRESTART, 0);
 }
 
 void ScriptHost::RestartInstructionBudget() noexcept { m_limits->Restart(m_state.get()); }

@@ -3,6 +3,7 @@
 #include <lua.hpp>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "source/scripting/pool_allocator.h"
 
@@ -43,14 +44,41 @@ void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::siz
   // Lua passes the type of the new object in osize when ptr is null.
   const std::size_t oldSize = ptr ? osize : 0;
   if (nsize == 0) {
-    std::free(ptr);
-    self.m_heapBytes -= oldSize;
+    self.Release(ptr, oldSize);
     return nullptr;
   }
   // Only growth is refused: Lua requires shrinking to succeed.
   if (nsize > oldSize && nsize - oldSize > self.m_memoryLimit - self.m_heapBytes) return nullptr;
-  void* block = std::realloc(ptr, nsize);
+  void* block = self.Resize(ptr, oldSize, nsize);
   if (block) self.m_heapBytes = self.m_heapBytes - oldSize + nsize;
+  return block;
+}
+
+void StateLimits::Release(void* ptr, std::size_t size) noexcept {
+  if (!ptr) return;
+  if (SmallBlockHeap::IsSmall(size)) {
+    m_small.Free(ptr, size);
+  } else {
+    std::free(ptr);
+  }
+  m_heapBytes -= size;
+}
+
+// Small blocks live in the small-block heap, larger ones on the C heap; a
+// block moves between them when its size crosses the line.
+void* StateLimits::Resize(void* ptr, std::size_t oldSize, std::size_t newSize) noexcept {
+  const bool wasSmall = ptr && SmallBlockHeap::IsSmall(oldSize);
+  const bool small = SmallBlockHeap::IsSmall(newSize);
+  if (ptr && !wasSmall && !small) return std::realloc(ptr, newSize);
+  if (wasSmall && small && SmallBlockHeap::SameClass(oldSize, newSize)) return ptr;
+  void* block = small ? m_small.Allocate(newSize) : std::malloc(newSize);
+  if (!block || !ptr) return block;
+  std::memcpy(block, ptr, oldSize < newSize ? oldSize : newSize);
+  if (wasSmall) {
+    m_small.Free(ptr, oldSize);
+  } else {
+    std::free(ptr);
+  }
   return block;
 }
 

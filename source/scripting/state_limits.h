@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "source/scripting/small_block_heap.h"
+
 struct lua_State;
 struct lua_Debug;
 
@@ -22,7 +24,8 @@ class StateLimits {
 
   /// Memory comes from `pool`, which bounds it itself.
   StateLimits(PoolLuaAllocator& pool, uint64_t instructionLimit, const char* tooLongMessage) noexcept;
-  /// Memory comes from the C heap, at most `memoryLimit` bytes at once.
+  /// Memory comes from the C heap (small blocks from slabs of this object),
+  /// at most `memoryLimit` bytes at once.
   StateLimits(std::size_t memoryLimit, uint64_t instructionLimit, const char* tooLongMessage) noexcept;
   StateLimits(const StateLimits&) = delete;
   StateLimits& operator=(const StateLimits&) = delete;
@@ -37,8 +40,12 @@ class StateLimits {
   static void* PoolAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept;
   static void* HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept;
   static void CountHook(lua_State* L, lua_Debug* ar);
+  void* Resize(void* ptr, std::size_t oldSize, std::size_t newSize) noexcept;
+  void Release(void* ptr, std::size_t size) noexcept;
 
   PoolLuaAllocator* m_pool = nullptr;
+  // Must outlive the state: the host closes the state first.
+  SmallBlockHeap m_small;
   std::size_t m_memoryLimit = 0;
   std::size_t m_heapBytes = 0;
   uint64_t m_instructionLimit;
