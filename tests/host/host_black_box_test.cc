@@ -118,7 +118,9 @@ class HostBlackBoxTest : public ::testing::Test {
     ComPtr<dnt::IComponentInit> component;
     EXPECT_EQ(factory->CreateInstance(locator.Get(), dnt::IComponentInit::iid, component.PutVoid()), 0u);
     if (!component) return component;
-    if (storage) EXPECT_EQ(component.As<dnt::IStorageConsumer>()->SetStorage(storage), 0u);
+    if (storage) {
+      EXPECT_EQ(component.As<dnt::IStorageConsumer>()->SetStorage(storage), 0u);
+    }
     EXPECT_EQ(component->Verify(previous), 0u);
     EXPECT_EQ(component->Init(previous), 0u);
     return component;
