@@ -3,13 +3,12 @@
 // default scripts carry out the policy on plain-table requests.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 #include <string>
 
+#include "tests/tools/entity_reference.h"
 #include "tests/tools/program_run.h"
 #include "url_parser/parsed_url.h"
 
@@ -38,40 +37,13 @@ class DefaultBases : public ::testing::Test {
   static inline fs::path dir;
 };
 
-bool HostMatches(const std::string& host, const std::string& domain, bool& wildcard) {
-  wildcard = domain.starts_with("*.");
-  const std::string base = wildcard ? domain.substr(2) : domain;
-  if (host == base) return true;
-  return wildcard && host.size() > base.size() && host.ends_with("." + base);
-}
-
-// What the entity list says about `host`: the entity of an imported
-// category with the longest matching domain (a plain host before a
-// wildcard), or "" when none lists it.
-std::string ListedService(const json& entities, const std::string& host) {
-  static const std::set<std::string> Imported = {"social", "analytics", "ad", "tag-manager", "marketing"};
-  std::string best;
-  std::pair<long, bool> bestKey{1, true};
-  for (const json& entity : entities) {
-    if (!Imported.count(entity["category"].get<std::string>())) continue;
-    for (const json& domain : entity["domains"]) {
-      bool wildcard = false;
-      if (!HostMatches(host, domain.get<std::string>(), wildcard)) continue;
-      const std::string text = domain.get<std::string>();
-      const std::pair<long, bool> key{-std::count(text.begin(), text.end(), '.'), wildcard};
-      if (key < bestKey) bestKey = key, best = entity["name"].get<std::string>();
-    }
-  }
-  return best;
-}
-
 TEST_F(DefaultBases, EveryRequestOfThePageGoesToTheServiceTheListNames) {
   const auto check = Tool("check " + Quoted(DNT_DEFAULT_BASES_DIR));
   ASSERT_EQ(check.exitCode, 0) << check.err;
   EXPECT_EQ(json::parse(check.out)["scripts"],
             json::parse(R"(["GetVerdict", "RequestProcessor", "ResponseProcessor", "TrackingPolicy"])"));
 
-  const json entities = ReadJson(SourceRoot + "/third_party/third-party-web/entities.json");
+  const json entities = tools_test::ReadEntityList();
   const json har = ReadJson(SourceRoot + "/examples/ferguson.com-2022.har");
   std::ofstream urls(dir / "urls.txt");
   for (const json& entry : har["log"]["entries"]) urls << entry["request"]["url"].get<std::string>() << '\n';
@@ -86,7 +58,8 @@ TEST_F(DefaultBases, EveryRequestOfThePageGoesToTheServiceTheListNames) {
   for (std::string line; std::getline(lines, line); ++requests) {
     const json result = json::parse(line);
     const auto url = orv::network::ParsedUrl::Parse(result["url"].get<std::string>());
-    const std::string expected = ListedService(entities, std::string(url.Part(orv::network::UrlPart::Host)));
+    const std::string expected =
+        tools_test::ListedService(entities, std::string(url.Part(orv::network::UrlPart::Host))).name;
     std::string found;
     if (!result["rules"].empty()) {
       const uint32_t firstBug = result["rules"].get<std::vector<uint32_t>>().front();
