@@ -6,7 +6,6 @@
 
 #include "tools/list_import/host_masks.h"
 #include "tools/list_import/list_service.h"
-#include "tools/list_import/text_lines.h"
 
 namespace list_import {
 namespace {
@@ -81,9 +80,7 @@ void ImportLine(size_t number, std::string_view line, ImportedBug& bug, ImportRe
 
 void ImportHostsFile(std::string_view text, uint32_t serviceId, uint32_t category, const std::string& name,
                      ImportedBases& bases, ImportReport& report) {
-  ImportedBug bug{serviceId, {}, {}, ListSpecificity};
-  ForEachLine(text, [&](size_t number, std::string_view line) { ImportLine(number, line, bug, report); });
-  AddListService(std::move(bug), category, name, bases, report);
+  ImportListService(text, serviceId, category, name, bases, report, ImportLine);
 }
 
 }  // namespace list_import

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tools/list_import/imported_bases.h"
+#include "tools/list_import/text_lines.h"
 
 namespace list_import {
 
@@ -24,6 +25,16 @@ inline void AddListService(ImportedBug bug, uint32_t category, const std::string
   report.rules += bug.rules.size();
   report.exceptions += bug.exceptions.size();
   bases.bugs.push_back(std::move(bug));
+}
+
+/// Imports the lines of `text` with `importLine(number, line, bug, report)`
+/// into one bug of a new service.
+template <class ImportLine>
+void ImportListService(std::string_view text, uint32_t serviceId, uint32_t category, const std::string& name,
+                       ImportedBases& bases, ImportReport& report, ImportLine importLine) {
+  ImportedBug bug{serviceId, {}, {}, ListSpecificity};
+  ForEachLine(text, [&](size_t number, std::string_view line) { importLine(number, line, bug, report); });
+  AddListService(std::move(bug), category, name, bases, report);
 }
 
 }  // namespace list_import
