@@ -1,17 +1,34 @@
 #!/usr/bin/env bash
-# The main job on the bundled sample data: build the sample bases with the
-# toolchain and show what the engine reads from them.
+# The main job: the engine deciding on a real page load (dnt-scan on the
+# bundled HAR with the default bases), then the bases toolchain on the
+# sample bases.
 set -euo pipefail
 build=${1:-build/default}
 tool="$build/tools/dntbases/dntbases"
+scan="$build/tools/dnt_scan/dnt-scan"
 source_json=bases/sample/source.json
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
-if [ ! -x "$tool" ]; then
-  echo "demo: $tool was not built" >&2
-  exit 1
+for program in "$tool" "$scan"; do
+  if [ ! -x "$program" ]; then
+    echo "demo: $program was not built" >&2
+    exit 1
+  fi
+done
+
+echo "== dnt-scan examples/ferguson.com-2022.har --block ad --dnt"
+report="$build/dnt-scan-report.html"
+if "$scan" examples/ferguson.com-2022.har --block ad --dnt --html "$report" --stats; then
+  echo "(the same report as a page: $report)"
+else
+  echo "demo: dnt-scan could not run the engine (above); the toolchain part follows" >&2
 fi
 
+echo
+echo "== dntbases check $build/default_bases (the default bases, from third_party/third-party-web)"
+"$tool" check "$build/default_bases"
+
+echo
 echo "== dntbases build $source_json"
 "$tool" build "$source_json" "$out"
 ls -l "$out"
@@ -51,3 +68,11 @@ echo "== dntbases mask-match"
 printf '*.tracker.test\nads.example/banner/*\nsite.test\n' >"$out/masks.txt"
 printf 'http://www.x.tracker.test/p\nhttps://ads.example/banner/1.gif\nhttp://site.test\nhttp://other.test/\n' |
   "$tool" mask-match "$out/masks.txt"
+
+echo
+echo "== dntbases import (an adblock filter list and a hosts file into a bases source)"
+printf '! a filter list\n||ads.example.com^$third-party\n@@||ads.example.com/optout^\nexample.com##.banner\n' >"$out/filters.txt"
+printf '0.0.0.0 tracker.example.net\n127.0.0.1 localhost\n' >"$out/hosts"
+"$tool" import --adblock "$out/filters.txt" --hosts "$out/hosts" -o "$out/imported.json"
+"$tool" build "$out/imported.json" "$out/imported"
+"$tool" match "$out/imported" http://ads.example.com/banner.gif http://ads.example.com/optout http://tracker.example.net/

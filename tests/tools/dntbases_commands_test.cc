@@ -1,31 +1,25 @@
 // The inspection subcommands of dntbases against bases built from the sample
 // source: what a bases author sees, including the failure texts.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
-#include <unistd.h>
+
+#include "tests/tools/program_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using ToolRun = tools_test::ProgramRun;
 
 class DntbasesCommands : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir = fs::temp_directory_path() / ("dntbases_commands_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
+    dir = tools_test::MakeScratchDirectory("dntbases_commands");
     ToolRun built = Tool("build '" + std::string(DNT_SOURCE_ROOT) + "/bases/sample/source.json' '" + Bases() + "'");
     ASSERT_EQ(built.exitCode, 0) << built.err;
   }
@@ -34,20 +28,7 @@ class DntbasesCommands : public ::testing::Test {
   static std::string Bases() { return (dir / "bases").string(); }
 
   static ToolRun Tool(const std::string& arguments, const std::string& input = "") {
-    const fs::path in = dir / "stdin.txt", err = dir / "stderr.txt";
-    std::ofstream(in) << input;
-    const std::string command =
-        "'" DNTBASES_PATH "' " + arguments + " <'" + in.string() + "' 2>'" + err.string() + "'";
-    ToolRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream errIn(err);
-    run.err.assign(std::istreambuf_iterator<char>(errIn), std::istreambuf_iterator<char>());
-    return run;
+    return tools_test::RunProgram("'" DNTBASES_PATH "' " + arguments, dir, input);
   }
 
   static inline fs::path dir;

@@ -10,6 +10,7 @@ namespace dntbases {
 void AddBuildCommand(CLI::App& app, int& exitCode);
 void AddCheckCommand(CLI::App& app, int& exitCode);
 void AddDumpCommand(CLI::App& app, int& exitCode);
+void AddImportCommand(CLI::App& app, int& exitCode);
 void AddMaskMatchCommand(CLI::App& app, int& exitCode);
 void AddMatchCommand(CLI::App& app, int& exitCode);
 void AddPackCommands(CLI::App& app, int& exitCode);

@@ -9,6 +9,7 @@ int main(int argc, char** argv) {
   dntbases::AddBuildCommand(app, exitCode);
   dntbases::AddCheckCommand(app, exitCode);
   dntbases::AddDumpCommand(app, exitCode);
+  dntbases::AddImportCommand(app, exitCode);
   dntbases::AddMaskMatchCommand(app, exitCode);
   dntbases::AddMatchCommand(app, exitCode);
   dntbases::AddPackCommands(app, exitCode);

@@ -1,0 +1,51 @@
+-- RequestProcessor(request, sessionFlag, domain, addDntHeader)
+--
+-- Finds the tracking service a request goes to and suppresses the tracking:
+-- a service whose blocking is enabled (by its category or by its own
+-- setting) gets a forbidden answer instead of the request; any other
+-- tracker gets the request without its cookies and without the Referer that
+-- tells it which page the user is on. Returns whether the response needs
+-- processing, so that ResponseProcessor can strip the cookies it sets.
+
+local FORBIDDEN = "403 Forbidden"
+
+local function MakeRequestProcessor()
+  local policy = DntEngine.Require("TrackingPolicy")
+
+  local function Strip(request)
+    policy.RemoveIfPresent(request, "Cookie")
+    policy.RemoveIfPresent(request, "Referer")
+    return true
+  end
+
+  return function(request, sessionFlag, domain, addDntHeader)
+    if addDntHeader then
+      request:SetField("DNT", "1")
+    end
+
+    local url = request:GetRequestUrl()
+    local service = policy.FindService(url, request:GetField("Referer"))
+    if service == nil then
+      return false
+    end
+
+    if not DntEngine.IsServiceBlockingEnabled(service) then
+      policy.Record(service, DntEngine.VERDICT_DETECTED)
+      policy.Log("tracking request to ", policy.ServiceName(service), " on ", domain, ": cookies and Referer removed")
+      return Strip(request)
+    end
+
+    -- A host that cannot answer the request itself lets it through; the
+    -- tracker then gets what an unblocked one gets.
+    if pcall(request.SetForbiddenResponse, request, FORBIDDEN, "") then
+      policy.Record(service, DntEngine.VERDICT_BLOCKED)
+      policy.Log("tracking request to ", policy.ServiceName(service), " on ", domain, ": blocked")
+      return false
+    end
+    policy.Record(service, DntEngine.VERDICT_BLOCK_FAILED)
+    policy.Log("tracking request to ", policy.ServiceName(service), " on ", domain, ": blocking failed")
+    return Strip(request)
+  end
+end
+
+return "RequestProcessor", MakeRequestProcessor

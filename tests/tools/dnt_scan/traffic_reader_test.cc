@@ -1,0 +1,149 @@
+// Reading recorded traffic: real HAR exports, minimal ones, JSON Lines, and
+// every kind of broken input, each reported with its entry or line number.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/tools/dnt_scan/collecting_sink.h"
+#include "tools/dnt_scan/har_reader.h"
+#include "tools/dnt_scan/jsonl_reader.h"
+#include "tools/dnt_scan/traffic_input.h"
+
+namespace {
+
+using namespace dnt_scan;
+using dnt_scan_test::CollectingSink;
+
+CollectingSink ReadHarText(const std::string& text) {
+  CollectingSink sink;
+  std::istringstream in(text);
+  ReadHar(in, "input.har", sink);
+  return sink;
+}
+
+CollectingSink ReadHarFile(const std::string& path) {
+  CollectingSink sink;
+  std::ifstream in(path, std::ios::binary);
+  ReadHar(in, "input.har", sink);
+  return sink;
+}
+
+std::string Entries(const std::string& entries) { return R"({"log": {"version": "1.2", "entries": [)" + entries + "]}}"; }
+
+TEST(TrafficReader, RealAndMinimalHarExports) {
+  const CollectingSink page = ReadHarFile(DNT_SOURCE_ROOT "/examples/ferguson.com-2022.har");
+  ASSERT_EQ(page.entries.size(), 174u);
+  EXPECT_TRUE(page.problems.empty());
+  ASSERT_EQ(page.pages.size(), 1u);
+  EXPECT_EQ(page.pages[0].title, "https://www.ferguson.com run 1");
+  const TrafficEntry& first = page.entries[0];
+  EXPECT_EQ(first.page, "page_1");
+  EXPECT_EQ(first.httpVersion, "HTTP/2");
+  // Pseudo-header fields are gone, ":authority" became Host, and the fields
+  // Chrome records twice are there once.
+  EXPECT_EQ(first.fields[0], (HeaderField{"Host", "www.ferguson.com"}));
+  size_t userAgents = 0;
+  for (const HeaderField& field : first.fields) {
+    EXPECT_NE(field.name[0], ':');
+    userAgents += field.name == "User-Agent" || field.name == "user-agent";
+  }
+  EXPECT_EQ(userAgents, 1u);
+  ASSERT_TRUE(first.response);
+  EXPECT_EQ(first.response->status, 200);
+
+  const CollectingSink minimal = ReadHarFile(DNT_SOURCE_ROOT "/tests/tools/data/ga-hits-minimal.har");
+  ASSERT_EQ(minimal.entries.size(), 9u);
+  EXPECT_EQ(minimal.entries[0].page, "input.har");
+  EXPECT_EQ(minimal.entries[0].httpVersion, "HTTP/1.1");
+  EXPECT_TRUE(minimal.entries[0].fields.empty());
+  EXPECT_FALSE(minimal.entries[0].response);
+}
+
+TEST(TrafficReader, BrokenHarEntriesAreReportedWithTheirNumbers) {
+  const std::string body(200000, 'x');
+  const CollectingSink sink = ReadHarText(Entries(
+      R"({"request": {"method": "GET", "url": "http://a.test/", "httpVersion": "HTTP/9\r\nX"}},)"
+      R"({"response": {"status": 200}},)"
+      R"({"request": {"method": "GET"}},)"
+      R"("not an entry",)"
+      R"({"request": {"method": "G E T", "url": "http://a.test/"}},)"
+      R"({"request": {"method": "POST", "url": "http://a.test/up", "postData": {"text": ")" + body + R"("},)"
+      R"(  "headers": [{"name": "X-Big", "value": ")" + body + R"("}, {"name": "Bad Name", "value": "1"}],)"
+      R"(  "cookies": [{"name": "a", "value": "1"}, {"name": "b", "value": "2"}]},)"
+      R"( "response": {"status": 200, "content": {"text": ")" + body + R"("}, "cookies": [{"name": "c", "value": "3"}]}},)"
+      R"({"request": {"method": "GET", "url": "http://a.test/)" + body + R"("}},)"
+      R"({"request": {"method": "GET", "url": "data:image/png;base64,)" + body + R"("}})"));
+  ASSERT_EQ(sink.entries.size(), 3u);
+  EXPECT_EQ(sink.entries[0].httpVersion, "HTTP/1.1");
+  EXPECT_EQ(sink.entries[0].notes, std::vector<std::string>{"httpVersion \"HTTP/9??X\" not understood; HTTP/1.1 assumed"});
+
+  const TrafficEntry& upload = sink.entries[1];
+  EXPECT_EQ(upload.number, 6u);
+  EXPECT_EQ(upload.fields, (HeaderFields{{"Cookie", "a=1; b=2"}}));
+  EXPECT_EQ(upload.notes.size(), 2u);
+  EXPECT_EQ(upload.response->fields, (HeaderFields{{"Set-Cookie", "c=3"}}));
+  EXPECT_EQ(sink.entries[2].url.substr(0, 5), "data:");
+
+  ASSERT_EQ(sink.problems.size(), 5u);
+  const std::vector<std::pair<size_t, std::string>> expected = {
+      {2, "the entry has no \"request\""},
+      {3, "the request has no \"url\""},
+      {4, "the entry is not an object"},
+      {5, "\"method\" is not an HTTP method"},
+      {7, "the URL is " + std::to_string(14 + body.size()) + " bytes long; at most 65536 are read"}};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(sink.problems[i].number, expected[i].first);
+    EXPECT_EQ(sink.problems[i].text, expected[i].second);
+  }
+}
+
+TEST(TrafficReader, InputsThatAreNotHarAreRefusedWithWhereItWent) {
+  const auto error = [](const std::string& text) {
+    try {
+      ReadHarText(text);
+    } catch (const InputError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(error("[1, 2]"), "not a HAR file: the top level is not an object");
+  EXPECT_EQ(error("\"text\""), "not a HAR file: the top level is not an object");
+  EXPECT_EQ(error(R"({"entries": []})"), "not a HAR file: no \"log\" object");
+  EXPECT_EQ(error(R"({"log": {"pages": []}})"), "not a HAR file: \"log\" has no \"entries\" list");
+  EXPECT_EQ(error("PK\x03\x04").rfind("not valid JSON at byte 1: ", 0), 0u);
+  // Cut inside the second entry: the first was read, the error names the second.
+  const std::string cut = Entries(R"({"request": {"method": "GET", "url": "http://a.test/"}}, {"request": {"met)");
+  EXPECT_EQ(error(cut.substr(0, cut.size() - 3)).rfind("entry 2: not valid JSON at byte ", 0), 0u);
+}
+
+TEST(TrafficReader, JsonLinesAndFormatDetection) {
+  CollectingSink sink;
+  std::istringstream in(
+      R"({"url": "http://a.test/", "headers": {"Cookie": "a=1", "Accept": ["x", "y"]}, "page": "p1"})"
+      "\n\n"
+      R"({"method": "POST", "url": "https://b.test/", "headers": [["DNT", "1"]], "response": {"status": 204, "headers": {"Set-Cookie": "s=1"}}})"
+      "\nnot json\n[1]\n");
+  ReadJsonLines(in, "input.jsonl", sink);
+  ASSERT_EQ(sink.entries.size(), 2u);
+  EXPECT_EQ(sink.entries[0].method, "GET");
+  EXPECT_EQ(sink.entries[0].page, "p1");
+  EXPECT_EQ(sink.entries[0].fields, (HeaderFields{{"Accept", "x"}, {"Accept", "y"}, {"Cookie", "a=1"}}));
+  EXPECT_EQ(sink.entries[1].number, 3u);
+  EXPECT_EQ(sink.entries[1].page, "input.jsonl");
+  EXPECT_EQ(sink.entries[1].response->status, 204);
+  ASSERT_EQ(sink.problems.size(), 2u);
+  EXPECT_EQ(sink.problems[0].number, 4u);
+  EXPECT_EQ(sink.problems[1].text, "the line is not a JSON object");
+
+  std::istringstream notLines("<html>\n");
+  EXPECT_THROW(ReadJsonLines(notLines, "x", sink), InputError);
+
+  EXPECT_EQ(DetectFormat("a.HAR", "{\"url\": 1}\n"), TrafficFormat::Har);
+  EXPECT_EQ(DetectFormat("a.ndjson", "{\n"), TrafficFormat::JsonLines);
+  EXPECT_EQ(DetectFormat("-", "{\"url\": \"http://a.test/\"}\n{"), TrafficFormat::JsonLines);
+  EXPECT_EQ(DetectFormat("-", "{\"log\": {}}\n"), TrafficFormat::Har);
+  EXPECT_EQ(DetectFormat("-", "{\n  \"log\": {"), TrafficFormat::Har);
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// dnt-scan: runs recorded browser traffic through the Do-Not-Track engine,
+// as a host that intercepts HTTP would, and reports what the engine did.
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <fstream>
+#include <iostream>
+
+#include "tools/dnt_scan/default_paths.h"
+#include "tools/dnt_scan/module_engine.h"
+#include "tools/dnt_scan/progress_line.h"
+#include "tools/dnt_scan/report_writers.h"
+#include "tools/dnt_scan/scan_settings.h"
+#include "tools/dnt_scan/scanner.h"
+#include "tools/dnt_scan/traffic_input.h"
+
+namespace {
+
+using namespace dnt_scan;
+using Clock = std::chrono::steady_clock;
+
+struct ScanCommand {
+  std::string input;
+  std::string formatName = "auto";
+  std::string bases = DefaultBasesDirectory();
+  std::string module = DefaultModulePath();
+  SettingsOptions settings;
+  bool allSessions = false;
+  bool json = false;
+  std::string html;
+  bool stats = false;
+  bool trace = false;
+};
+
+TrafficFormat FormatNamed(const std::string& name) {
+  return name == "har" ? TrafficFormat::Har : name == "jsonl" ? TrafficFormat::JsonLines : TrafficFormat::Auto;
+}
+
+double Milliseconds(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
+
+void WriteStats(Clock::time_point start, Clock::time_point loaded, Clock::time_point scanned, size_t requests) {
+  const double scan = Milliseconds(scanned - loaded);
+  const nlohmann::json stats = {{"load_ms", Milliseconds(loaded - start)},
+                                {"scan_ms", scan},
+                                {"total_ms", Milliseconds(scanned - start)},
+                                {"requests", requests},
+                                {"per_request_us", requests ? scan * 1000 / requests : 0.0}};
+  std::cerr << stats.dump() << '\n';
+}
+
+void WriteHtml(const ScanReport& report, const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  WriteHtmlReport(report, out);
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+int Scan(const ScanCommand& command) {
+  const auto file = OpenInputFile(command.input);
+  const auto start = Clock::now();
+  ModuleEngine engine({command.module, command.bases, command.trace});
+  const std::vector<TrackingService> services =
+      NamesServices(command.settings) ? engine.Services() : std::vector<TrackingService>();
+  engine.Start(BuildSettings(command.settings, services));
+  const auto loaded = Clock::now();
+
+  Scanner scanner(engine, command.input, {command.allSessions});
+  ProgressLine progress(stderr, InputSize(command.input));
+  ChunkedInput input(file.get(), [&](uint64_t bytes) { progress.Update(bytes, scanner.RequestCount()); });
+  const TrafficFormat format = ReadTraffic(input, command.input, FormatNamed(command.formatName), scanner);
+  ScanReport report = scanner.Finish();
+  report.entryName = format == TrafficFormat::JsonLines ? "line" : "entry";
+  progress.Clear();
+  const auto scanned = Clock::now();
+
+  if (command.json) {
+    std::cout << ReportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  } else {
+    WriteTextReport(report, std::cout);
+  }
+  if (!command.html.empty()) WriteHtml(report, command.html);
+  if (command.stats) WriteStats(start, loaded, scanned, report.requests.size());
+  return 0;
+}
+
+void AddOptions(CLI::App& app, ScanCommand& command) {
+  app.add_option("INPUT", command.input, "HAR 1.2 file, or JSON Lines of requests; - reads standard input")->required();
+  app.add_option("--format", command.formatName, "input format: auto (by the file's extension and first line), har, jsonl")
+      ->check(CLI::IsMember({"auto", "har", "jsonl"}))
+      ->capture_default_str();
+  app.add_option("--bases", command.bases, "bases directory")->capture_default_str();
+  app.add_option("--module", command.module, "the engine module")->capture_default_str();
+  app.add_option("--block", command.settings.blockCategories,
+                 "block the services of a category: social, analytics, ad, web-bug or 1-4 (repeatable)")
+      ->check(CLI::Validator(
+          [](const std::string& text) {
+            try {
+              ParseCategory(text);
+              return std::string();
+            } catch (const std::invalid_argument& e) {
+              return std::string(e.what());
+            }
+          },
+          "CATEGORY"));
+  app.add_option("--block-service", command.settings.blockServices, "block a service, by id or name (repeatable)");
+  app.add_option("--allow-service", command.settings.allowServices,
+                 "let a service through even when its category is blocked, by id or name (repeatable)");
+  app.add_flag("--dnt", command.settings.addDntHeader, "ask the engine to add \"DNT: 1\" to requests");
+  app.add_flag("--scan-partner-sites", command.settings.scanPartnerSites, "do not exclude partner sites");
+  app.add_flag("--scan-incompatible-sites", command.settings.scanIncompatibleSites, "do not exclude incompatible sites");
+  app.add_flag("--all-sessions", command.allSessions,
+               "hand every HTTPS session to the engine, not only those to domains the bases ask for");
+  app.add_flag("--json", command.json, "print the report as JSON instead of text");
+  app.add_option("--html", command.html, "also write the report as a self-contained HTML page to this file");
+  app.add_flag("--stats", command.stats, "print load and scan times to standard error as JSON");
+  app.add_flag("--trace", command.trace, "print the engine's trace lines to standard error");
+  app.add_flag("--verbose-trace", command.settings.verboseTrace, "ask the base scripts for their own trace lines");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "dnt-scan: run recorded browser traffic through the Do-Not-Track engine, one HTTP session per server host "
+      "per page, and report the sessions' verdicts and what the engine did to each request"};
+  ScanCommand command;
+  AddOptions(app, command);
+  CLI11_PARSE(app, argc, argv);
+  try {
+    return Scan(command);
+  } catch (const InputError& e) {
+    std::cerr << "dnt-scan: " << command.input << ": " << e.what() << '\n';
+  } catch (const std::exception& e) {
+    std::cerr << "dnt-scan: " << e.what() << '\n';
+  }
+  return 1;
+}

@@ -1,0 +1,205 @@
+#include "tools/dnt_scan/module_engine.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "do_not_track/service_component.h"
+#include "do_not_track/session.h"
+#include "host/capturing_tracer.h"
+#include "host/counting_allocator.h"
+#include "host/environment.h"
+#include "host/packed_io_factory.h"
+#include "host/service_locator.h"
+#include "orv/object.h"
+#include "orv/rtl/error_handling/result_text.h"
+#include "orv/text/utf.h"
+#include "tools/dnt_scan/message_objects.h"
+
+namespace dnt_scan {
+namespace {
+
+constexpr uint32_t FirstCategory = dnt::category::SocialNetwork;
+constexpr uint32_t LastCategory = dnt::category::WebBug;
+
+// Turns failed calls into EngineError, with the failure lines the engine
+// traced for them when they are kept.
+class Failures {
+ public:
+  explicit Failures(host::CapturingTracer* kept) : m_kept(kept) {}
+
+  void Check(orv::result_t code, const std::string& call) const {
+    if (orv::Succeeded(code)) {
+      if (m_kept) m_kept->Clear();
+      return;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, "0x%08x", code);
+    std::string text = call + " failed: " + number + " (" + std::string(orv::ResultCodeToText(code)) + ")";
+    if (m_kept) {
+      for (const std::string& line : m_kept->Texts(orv::trace_level::Failure)) text += "; " + line;
+      m_kept->Clear();
+    }
+    throw EngineError(text);
+  }
+
+ private:
+  host::CapturingTracer* m_kept;
+};
+
+class ModuleSession final : public ScanSession {
+ public:
+  ModuleSession(orv::ComPtr<dnt::IHttpSessionProcessor> processor, const Failures& failures)
+      : m_processor(std::move(processor)), m_failures(failures) {}
+
+  RequestOutcome ProcessRequest(HttpRequestMessage& request) override {
+    const auto header = MakeRequestHeader(request);
+    const auto controller = host::MakeHostObject<AnswerController>();
+    const dnt::RequestParams params{header.Get()};
+    RequestOutcome outcome;
+    m_failures.Check(m_processor->ProcessRequest(&params, controller.Get(), &outcome.responseProcessingRequired),
+                     "ProcessRequest");
+    outcome.answer = controller->Answer();
+    return outcome;
+  }
+
+  EngineAnswer ProcessResponse(HttpResponseMessage& response) override {
+    const auto header = MakeResponseHeader(response);
+    const auto controller = host::MakeHostObject<AnswerController>();
+    const dnt::ResponseParams params{header.Get()};
+    m_failures.Check(m_processor->ProcessResponse(&params, controller.Get()), "ProcessResponse");
+    return controller->Answer();
+  }
+
+  SessionVerdict Verdict() override {
+    dnt::TrackingVerdict verdict;
+    m_failures.Check(m_processor->GetVerdict(&verdict), "GetVerdict");
+    SessionVerdict result{verdict.verdict, std::nullopt};
+    if (verdict.serviceId != 0 || !verdict.serviceName.empty()) {
+      result.service = TrackingService{verdict.serviceId, verdict.serviceCategory, orv::text::ToUtf8(verdict.serviceName)};
+    }
+    return result;
+  }
+
+ private:
+  orv::ComPtr<dnt::IHttpSessionProcessor> m_processor;
+  const Failures& m_failures;
+};
+
+}  // namespace
+
+// The loaded library and its two exports. Unloaded only when the module
+// says it holds no live object.
+struct ModuleEngine::Module {
+  void* handle = nullptr;
+  decltype(&orvGetObjectFactory) getObjectFactory = nullptr;
+  decltype(&orvCanUnloadModule) canUnloadModule = nullptr;
+
+  explicit Module(const std::string& path) {
+    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) throw EngineError("cannot load " + path + ": " + ::dlerror());
+    getObjectFactory = reinterpret_cast<decltype(getObjectFactory)>(::dlsym(handle, "orvGetObjectFactory"));
+    canUnloadModule = reinterpret_cast<decltype(canUnloadModule)>(::dlsym(handle, "orvCanUnloadModule"));
+    if (!getObjectFactory || !canUnloadModule) {
+      ::dlclose(handle);
+      throw EngineError(path + " does not export orvGetObjectFactory and orvCanUnloadModule");
+    }
+  }
+  ~Module() {
+    if (canUnloadModule() == 0) {
+      ::dlclose(handle);
+    } else {
+      std::fprintf(stderr, "dnt-scan: the engine module still holds objects; it stays loaded\n");
+    }
+  }
+};
+
+// The host services and the engine's objects, released before the module.
+struct ModuleEngine::Objects {
+  orv::ComPtr<orv::ITracer> tracer;
+  Failures failures;
+  orv::ComPtr<host::ServiceLocator> locator;
+  orv::ComPtr<dnt::IComponentInit> component;
+  orv::ComPtr<dnt::IProcessorFactory> service;
+
+  Objects(orv::ComPtr<orv::ITracer> tracer, host::CapturingTracer* kept) : tracer(std::move(tracer)), failures(kept) {}
+};
+
+ModuleEngine::ModuleEngine(const ModuleEngineOptions& options) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  if (!fs::is_directory(options.basesDirectory, error)) {
+    throw EngineError("the bases directory " + options.basesDirectory + " does not exist");
+  }
+  m_module = std::make_unique<Module>(options.modulePath);
+  orv::ComPtr<host::CapturingTracer> kept;
+  orv::ComPtr<orv::ITracer> tracer;
+  if (options.trace) {
+    tracer = host::MakeHostObject<host::StreamTracer>(stderr, orv::trace_level::Routine);
+  } else {
+    kept = host::MakeHostObject<host::CapturingTracer>(orv::trace_level::Failure);
+    tracer = kept;
+  }
+  m_objects = std::make_unique<Objects>(tracer, kept.Get());
+  Objects& objects = *m_objects;
+
+  objects.locator = host::MakeHostObject<host::ServiceLocator>();
+  objects.locator->Register(tracer);
+  objects.locator->Register(orv::ComPtr<orv::IAllocator>(host::MakeHostObject<host::CountingAllocator>()));
+  objects.locator->Register(orv::ComPtr<orv::IPackedIOFactory>(host::MakeHostObject<host::PackedIOFactory>()));
+  const auto basesDirectory = orv::text::FromUtf8(fs::absolute(options.basesDirectory).string());
+  if (!basesDirectory) throw EngineError("the bases directory name is not UTF-8");
+  objects.locator->Register(orv::ComPtr<orv::IEnvironment>(host::MakeHostObject<host::Environment>(*basesDirectory)));
+
+  orv::ComPtr<orv::IObjectFactory> factory;
+  objects.failures.Check(m_module->getObjectFactory(objects.locator.Get(), orv::ServiceComponentClassId, factory.Put()),
+                         "orvGetObjectFactory");
+  objects.failures.Check(factory->CreateInstance(objects.locator.Get(), dnt::IComponentInit::iid,
+                                                 objects.component.PutVoid()),
+                         "CreateInstance");
+  objects.failures.Check(objects.component->Verify(nullptr), "Verify");
+  objects.failures.Check(objects.component->Init(nullptr), "Init");
+}
+
+ModuleEngine::~ModuleEngine() { m_objects.reset(); }
+
+std::vector<TrackingService> ModuleEngine::Services() {
+  const auto basesInfo = m_objects->component.As<dnt::IDntBasesInfo>();
+  if (!basesInfo) throw EngineError("the service component does not answer IDntBasesInfo");
+  std::vector<TrackingService> services;
+  for (uint32_t category = FirstCategory; category <= LastCategory; ++category) {
+    std::vector<dnt::SupportedTrackingService> supported;
+    m_objects->failures.Check(basesInfo->GetSupportedTrackingServices(category, &supported),
+                              "GetSupportedTrackingServices");
+    for (const auto& service : supported) {
+      services.push_back({service.id, service.category, orv::text::ToUtf8(service.name)});
+    }
+  }
+  return services;
+}
+
+void ModuleEngine::Start(const dnt::ServiceSettings& settings) {
+  const auto provider = m_objects->component.As<dnt::IDntServiceProvider>();
+  if (!provider) throw EngineError("the service component does not answer IDntServiceProvider");
+  m_objects->failures.Check(provider->CreateDntService(&settings, m_objects->service.Put()), "CreateDntService");
+}
+
+bool ModuleEngine::ProcessingRequired(const std::string& domain) {
+  if (!m_objects->service) throw EngineError("the DNT service is not started");
+  bool required = true;
+  m_objects->failures.Check(m_objects->service->IsDomainProcessingRequired(domain, &required),
+                            "IsDomainProcessingRequired");
+  return required;
+}
+
+std::unique_ptr<ScanSession> ModuleEngine::OpenSession(const std::string& domain) {
+  if (!m_objects->service) throw EngineError("the DNT service is not started");
+  const dnt::SessionParams params{domain, false};
+  orv::ComPtr<dnt::IHttpSessionProcessor> processor;
+  m_objects->failures.Check(m_objects->service->CreateHttpSessionProcessor(&params, processor.Put()),
+                            "CreateHttpSessionProcessor");
+  return std::make_unique<ModuleSession>(std::move(processor), m_objects->failures);
+}
+
+}  // namespace dnt_scan

@@ -1,0 +1,90 @@
+// What the scanner needs from the Do-Not-Track engine, in the scanner's own
+// terms: the tracking services it knows, and per HTTP session the handling
+// of requests and responses and the verdict. ModuleEngine implements it
+// over libdnt_engine.so; tests implement it with a fake.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "do_not_track/service_settings.h"
+#include "tools/dnt_scan/traffic.h"
+
+namespace dnt_scan {
+
+/// A request as the engine sees it; the engine may change its target and
+/// fields in place.
+struct HttpRequestMessage {
+  std::string method;
+  std::string target;
+  std::string version;
+  HeaderFields fields;
+};
+
+/// A response as the engine sees it: its header fields, which the engine may
+/// change in place.
+struct HttpResponseMessage {
+  HeaderFields fields;
+};
+
+/// How the engine answered a message in place of the server.
+struct EngineAnswer {
+  enum class Kind { None, Forbidden, Ok };
+  Kind kind = Kind::None;
+  std::string first;
+  std::string second;
+};
+
+struct RequestOutcome {
+  bool responseProcessingRequired = false;
+  EngineAnswer answer;
+};
+
+struct TrackingService {
+  uint32_t id = 0;
+  uint32_t category = 0;
+  std::string name;
+};
+
+struct SessionVerdict {
+  /// dnt::verdict values.
+  uint32_t verdict = 0;
+  /// The service the verdict is about; none when the engine named none.
+  std::optional<TrackingService> service;
+};
+
+/// A failed engine call; the text names the call and the engine's error.
+class EngineError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+/// One HTTP session: every request to one server host from one page.
+class ScanSession {
+ public:
+  virtual ~ScanSession() = default;
+  /// Throws EngineError.
+  virtual RequestOutcome ProcessRequest(HttpRequestMessage& request) = 0;
+  /// Throws EngineError.
+  virtual EngineAnswer ProcessResponse(HttpResponseMessage& response) = 0;
+  /// The session's verdict so far. Throws EngineError.
+  virtual SessionVerdict Verdict() = 0;
+};
+
+class ScanEngine {
+ public:
+  virtual ~ScanEngine() = default;
+  /// Every tracking service the bases know (categories 1 to 4).
+  virtual std::vector<TrackingService> Services() = 0;
+  /// Starts the DNT service with `settings`; called once, before sessions.
+  virtual void Start(const dnt::ServiceSettings& settings) = 0;
+  /// Whether a host hands encrypted sessions to `domain` to the engine.
+  virtual bool ProcessingRequired(const std::string& domain) = 0;
+  virtual std::unique_ptr<ScanSession> OpenSession(const std::string& domain) = 0;
+};
+
+}  // namespace dnt_scan
