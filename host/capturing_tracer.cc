@@ -84,9 +84,10 @@ void CapturingTracer::Clear() {
 }
 
 result_t StreamTracer::BeginLine(uint32_t level, TraceRecord* record, uint32_t size) {
-  std::lock_guard lock(m_lock);
   if (!record) return result::InvalidArgument;
+  // Refused levels are the common case on busy threads: no lock for them.
   if (level != trace_level::Enlarge && level > m_threshold) return result::TraceLevelProhibited;
+  std::lock_guard lock(m_lock);
   return BeginOrEnlarge(m_pending, level, record, size, false);
 }
 

@@ -62,7 +62,7 @@ class StreamTracer final : public HostObject<orv::ITracer> {
  private:
   std::mutex m_lock;
   std::FILE* m_out;
-  uint32_t m_threshold;
+  const uint32_t m_threshold;
   std::vector<std::pair<char*, uint32_t>> m_pending;
 };
 

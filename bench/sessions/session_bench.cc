@@ -1,12 +1,9 @@
 // What a session costs the host: a processor created, one GET through the
 // request script and the verdict read (per session), and one more GET on a
-// warm processor (per request); on the sample bases and on a generated
-// database of 10k rules, on one and two threads.
+// warm processor (per request); on the sample bases, on the default bases
+// (real tracking services, the default policy scripts), and on a generated
+// database of 10k rules under the default scripts; on one and two threads.
 #include <benchmark/benchmark.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "bench/bases/synthetic_database.h"
 #include "do_not_track/util/base_files.h"
@@ -22,16 +19,15 @@ namespace {
 
 using orv::ComPtr;
 
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+// Failures only, and no lock for the refused levels, so that the host's
+// tracer does not serialise the threads being measured.
+ComPtr<orv::ITracer> QuietTracer() {
+  return ComPtr<orv::ITracer>(host::MakeHostObject<host::StreamTracer>(stderr, orv::trace_level::Failure));
 }
 
 struct Fixture {
   ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
-  ComPtr<orv::ITracer> tracer{host::MakeHostObject<host::CapturingTracer>(orv::trace_level::Failure)};
+  ComPtr<orv::ITracer> tracer = QuietTracer();
   ComPtr<dnt::BasesSlot> slot{new dnt::BasesSlot()};
   ComPtr<dnt::ProcessorFactory> factory;
   std::vector<std::string> urls;
@@ -46,31 +42,42 @@ struct Fixture {
   }
 };
 
+ComPtr<dnt::Bases> LoadDirectory(const char16_t* directory, ComPtr<orv::ITracer> tracer) {
+  auto locator = host::MakeHostObject<host::ServiceLocator>();
+  locator->Register(ComPtr<orv::IEnvironment>(host::MakeHostObject<host::Environment>(directory)));
+  const dnt::BaseFiles files = dnt::CollectBaseFiles(locator.Get(), tracer.Get(), nullptr);
+  return ComPtr<dnt::Bases>(new dnt::Bases(tracer, files.scriptStreams, files.bugStream.Get()));
+}
+
 Fixture& Sample() {
-  static Fixture fixture = [] {
-    auto locator = host::MakeHostObject<host::ServiceLocator>();
-    locator->Register(ComPtr<orv::IEnvironment>(host::MakeHostObject<host::Environment>(u"" DNT_SAMPLE_BASES)));
-    ComPtr<orv::ITracer> tracer{host::MakeHostObject<host::CapturingTracer>(orv::trace_level::Failure)};
-    const dnt::BaseFiles files = dnt::CollectBaseFiles(locator.Get(), tracer.Get(), nullptr);
-    return Fixture(ComPtr<dnt::Bases>(new dnt::Bases(tracer, files.scriptStreams, files.bugStream.Get())),
-                   {"http://connect.friendface.test/en_US/sdk.js", "https://ads.adbroker.example/serve/banner?id=42",
-                    "http://www.example.test/index.html"});
-  }();
+  static Fixture fixture(LoadDirectory(u"" DNT_SAMPLE_BASES, QuietTracer()),
+                         {"http://connect.friendface.test/en_US/sdk.js", "https://ads.adbroker.example/serve/banner?id=42",
+                          "http://www.example.test/index.html"});
   return fixture;
 }
 
+// Requests of a real page load: first party, analytics, ads, a CDN.
+Fixture& Default() {
+  static Fixture fixture(LoadDirectory(u"" DNT_DEFAULT_BASES, QuietTracer()),
+                         {"https://www.ferguson.com/wwwstatic/css/ferguson/common/font/295157_7A_0.woff",
+                          "https://www.google-analytics.com/collect?v=1&t=pageview&tid=UA-1",
+                          "https://stats.g.doubleclick.net/j/collect?t=dc&aip=1",
+                          "https://connect.facebook.net/en_US/fbevents.js",
+                          "https://cdn.appdynamics.com/adrum/adrum-21.4.0.3405.js"});
+  return fixture;
+}
+
+// The default scripts (read from the default bases' script file) over a
+// generated database of 10k rules.
 Fixture& TenThousandRules() {
   static Fixture fixture = [] {
     dnt::bench::SyntheticDatabase synthetic = dnt::bench::MakeSyntheticDatabase(10000, 1000, 1000);
-    std::vector<std::string> scripts;
-    for (const char* name : {"request_processor.lua", "response_processor.lua", "get_verdict.lua"}) {
-      scripts.push_back(ReadText(std::filesystem::path(DNT_SAMPLE_SCRIPTS) / name));
-    }
-    ComPtr<orv::ITracer> tracer{host::MakeHostObject<host::CapturingTracer>(orv::trace_level::Failure)};
-    const std::vector<ComPtr<orv::IIO>> scriptStreams{
-        ComPtr<orv::IIO>(host::MakeHostObject<host::MemoryIO>(dnt::bases_writer::WriteScriptFile(scripts)))};
+    const ComPtr<orv::ITracer> tracer = QuietTracer();
+    auto locator = host::MakeHostObject<host::ServiceLocator>();
+    locator->Register(ComPtr<orv::IEnvironment>(host::MakeHostObject<host::Environment>(u"" DNT_DEFAULT_BASES)));
+    const dnt::BaseFiles files = dnt::CollectBaseFiles(locator.Get(), tracer.Get(), nullptr);
     const auto bugs = host::MakeHostObject<host::MemoryIO>(dnt::bases_writer::Write(synthetic.database));
-    return Fixture(ComPtr<dnt::Bases>(new dnt::Bases(tracer, scriptStreams, bugs.Get())), synthetic.urls);
+    return Fixture(ComPtr<dnt::Bases>(new dnt::Bases(tracer, files.scriptStreams, bugs.Get())), synthetic.urls);
   }();
   return fixture;
 }
@@ -112,8 +119,10 @@ void PerRequest(benchmark::State& state, Fixture& (*fixture)()) {
 }
 
 BENCHMARK_CAPTURE(PerSession, sample, &Sample)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_CAPTURE(PerSession, default, &Default)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK_CAPTURE(PerSession, rules10k, &TenThousandRules)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK_CAPTURE(PerRequest, sample, &Sample)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_CAPTURE(PerRequest, default, &Default)->Threads(1)->Threads(2)->UseRealTime();
 BENCHMARK_CAPTURE(PerRequest, rules10k, &TenThousandRules)->Threads(1)->Threads(2)->UseRealTime();
 
 }  // namespace
