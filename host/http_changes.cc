@@ -21,25 +21,35 @@ std::vector<std::string> FieldNames(const HttpMessage& a, const HttpMessage& b) 
   return names;
 }
 
-std::string ResponseText(const HttpResponseTexts& texts) { return texts.first + " | " + texts.second; }
+// Empty when nothing changed.
+std::string FieldChange(const std::string& name, const HttpMessage& before, const HttpMessage& after) {
+  if (before.Values(name) == after.Values(name)) return {};
+  const std::optional<std::string> was = before.CombinedValue(name), is = after.CombinedValue(name);
+  if (!is) return "removed " + name;
+  if (!was) return "added " + name + ": " + *is;
+  return "changed " + name + ": " + *was + " -> " + *is;
+}
+
+// A response the engine set in `after` that `before` did not have.
+void AddResponseChange(const char* kind, const std::optional<HttpResponseTexts>& before,
+                       const std::optional<HttpResponseTexts>& after, std::vector<std::string>& lines) {
+  if (!after || after == before) return;
+  const std::string texts = after->second.empty() ? after->first : after->first + " | " + after->second;
+  std::string line = kind;
+  if (!texts.empty()) line += ": " + texts;
+  lines.push_back(std::move(line));
+}
 
 }  // namespace
 
 std::vector<std::string> DescribeChanges(const HttpMessage& before, const HttpMessage& after) {
   std::vector<std::string> lines;
-  for (const std::string& name : FieldNames(after, before)) {
-    const std::vector<std::string> values = after.Values(name);
-    if (values == before.Values(name)) continue;
-    if (values.empty()) lines.push_back("field removed: " + name);
-    for (const std::string& value : values) lines.push_back("field set: " + name + ": " + value);
+  for (const std::string& name : FieldNames(before, after)) {
+    if (std::string change = FieldChange(name, before, after); !change.empty()) lines.push_back(std::move(change));
   }
   if (after.Line().url != before.Line().url) lines.push_back("request URL: " + after.Line().url);
-  if (after.ForbiddenResponse() && after.ForbiddenResponse() != before.ForbiddenResponse()) {
-    lines.push_back("forbidden response: " + ResponseText(*after.ForbiddenResponse()));
-  }
-  if (after.OkResponse() && after.OkResponse() != before.OkResponse()) {
-    lines.push_back("OK response: " + ResponseText(*after.OkResponse()));
-  }
+  AddResponseChange("forbidden response", before.ForbiddenResponse(), after.ForbiddenResponse(), lines);
+  AddResponseChange("OK response", before.OkResponse(), after.OkResponse(), lines);
   return lines;
 }
 

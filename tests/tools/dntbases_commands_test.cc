@@ -90,7 +90,7 @@ TEST_F(DntbasesCommands, CheckAndRunLoadTheScriptsAsTheComponentDoes) {
                          "blockTrackingServiceCategories=1 --request 'GET /en_US/sdk.js HTTP/1.1' "
                          "--header 'Host: connect.friendface.test'");
   ASSERT_EQ(request.exitCode, 0) << request.err;
-  EXPECT_EQ(request.out, "false\nfield set: DNT: 1\nforbidden response: 403 Forbidden | \n");
+  EXPECT_EQ(request.out, "false\nadded DNT: 1\nforbidden response: 403 Forbidden\n");
   EXPECT_EQ(Tool("run '" + Bases() + "' RequestProcessor --request 'GET'").exitCode, 1);
 
   ToolRun noBases = Tool("check '" + (dir / "nowhere").string() + "'");
@@ -126,9 +126,9 @@ TEST_F(DntbasesCommands, SessionRunsRequestsAndReportsTheVerdict) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const auto lines = JsonLines(run.out);
   ASSERT_EQ(lines.size(), 4u) << run.out;
-  EXPECT_EQ(lines[0]["changes"], nlohmann::json::array({"forbidden response: 403 Forbidden | "}));
+  EXPECT_EQ(lines[0]["changes"], nlohmann::json::array({"forbidden response: 403 Forbidden"}));
   EXPECT_EQ(lines[1]["method"], "HEAD");
-  EXPECT_EQ(lines[2]["response"]["changes"], nlohmann::json::array({"field removed: Set-Cookie"}));
+  EXPECT_EQ(lines[2]["response"]["changes"], nlohmann::json::array({"removed Set-Cookie"}));
   EXPECT_EQ(lines[3]["verdict"]["name"], "blocked");
   EXPECT_EQ(lines[3]["verdict"]["service"]["name"], "AdBroker Network");
 

@@ -10,12 +10,12 @@
 #include "host/capturing_tracer.h"
 #include "host/counting_allocator.h"
 #include "host/environment.h"
+#include "host/http_message.h"
 #include "host/packed_io_factory.h"
 #include "host/service_locator.h"
 #include "orv/object.h"
 #include "orv/rtl/error_handling/result_text.h"
 #include "orv/text/utf.h"
-#include "tools/dnt_scan/message_objects.h"
 
 namespace dnt_scan {
 namespace {
@@ -53,23 +53,25 @@ class ModuleSession final : public ScanSession {
   ModuleSession(orv::ComPtr<dnt::IHttpSessionProcessor> processor, const Failures& failures)
       : m_processor(std::move(processor)), m_failures(failures) {}
 
-  RequestOutcome ProcessRequest(HttpRequestMessage& request) override {
-    const auto header = MakeRequestHeader(request);
-    const auto controller = host::MakeHostObject<AnswerController>();
+  // The engine reads and changes the message through the header object and
+  // answers it in place of the server through the controller, which records
+  // the answer in the message. A host with its own HTTP stack implements the
+  // same SDK interfaces over that stack.
+  bool ProcessRequest(const std::shared_ptr<host::HttpMessage>& request) override {
+    const auto header = host::MakeRequestHeader(request);
+    const auto controller = host::MakeController(request);
     const dnt::RequestParams params{header.Get()};
-    RequestOutcome outcome;
-    m_failures.Check(m_processor->ProcessRequest(&params, controller.Get(), &outcome.responseProcessingRequired),
+    bool responseProcessingRequired = false;
+    m_failures.Check(m_processor->ProcessRequest(&params, controller.Get(), &responseProcessingRequired),
                      "ProcessRequest");
-    outcome.answer = controller->Answer();
-    return outcome;
+    return responseProcessingRequired;
   }
 
-  EngineAnswer ProcessResponse(HttpResponseMessage& response) override {
-    const auto header = MakeResponseHeader(response);
-    const auto controller = host::MakeHostObject<AnswerController>();
+  void ProcessResponse(const std::shared_ptr<host::HttpMessage>& response) override {
+    const auto header = host::MakeResponseHeader(response);
+    const auto controller = host::MakeController(response);
     const dnt::ResponseParams params{header.Get()};
     m_failures.Check(m_processor->ProcessResponse(&params, controller.Get()), "ProcessResponse");
-    return controller->Answer();
   }
 
   SessionVerdict Verdict() override {

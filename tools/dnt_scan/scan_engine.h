@@ -1,7 +1,9 @@
-// What the scanner needs from the Do-Not-Track engine, in the scanner's own
-// terms: the tracking services it knows, and per HTTP session the handling
-// of requests and responses and the verdict. ModuleEngine implements it
-// over libdnt_engine.so; tests implement it with a fake.
+// What the scanner needs from the Do-Not-Track engine: the tracking services
+// it knows, and per HTTP session the handling of requests and responses (the
+// reference host's in-memory messages, which the engine changes in place and
+// in which it records a forbidden or OK response) and the verdict.
+// ModuleEngine implements it over libdnt_engine.so; tests implement it with
+// a fake.
 #pragma once
 
 #include <cstdint>
@@ -12,37 +14,9 @@
 #include <vector>
 
 #include "do_not_track/service_settings.h"
-#include "tools/dnt_scan/traffic.h"
+#include "host/http_message.h"
 
 namespace dnt_scan {
-
-/// A request as the engine sees it; the engine may change its target and
-/// fields in place.
-struct HttpRequestMessage {
-  std::string method;
-  std::string target;
-  std::string version;
-  HeaderFields fields;
-};
-
-/// A response as the engine sees it: its header fields, which the engine may
-/// change in place.
-struct HttpResponseMessage {
-  HeaderFields fields;
-};
-
-/// How the engine answered a message in place of the server.
-struct EngineAnswer {
-  enum class Kind { None, Forbidden, Ok };
-  Kind kind = Kind::None;
-  std::string first;
-  std::string second;
-};
-
-struct RequestOutcome {
-  bool responseProcessingRequired = false;
-  EngineAnswer answer;
-};
 
 struct TrackingService {
   uint32_t id = 0;
@@ -67,10 +41,13 @@ class EngineError : public std::runtime_error {
 class ScanSession {
  public:
   virtual ~ScanSession() = default;
+  /// Hands `request` to the engine, which may change it or answer it in
+  /// place of the server; true when its response needs processing too.
   /// Throws EngineError.
-  virtual RequestOutcome ProcessRequest(HttpRequestMessage& request) = 0;
-  /// Throws EngineError.
-  virtual EngineAnswer ProcessResponse(HttpResponseMessage& response) = 0;
+  virtual bool ProcessRequest(const std::shared_ptr<host::HttpMessage>& request) = 0;
+  /// Hands the header fields of a response to the engine, which may change
+  /// them or answer in place of the server. Throws EngineError.
+  virtual void ProcessResponse(const std::shared_ptr<host::HttpMessage>& response) = 0;
   /// The session's verdict so far. Throws EngineError.
   virtual SessionVerdict Verdict() = 0;
 };

@@ -1,17 +1,24 @@
 #include "tools/dnt_scan/scanner.h"
 
-#include "tools/dnt_scan/message_diff.h"
+#include "host/http_changes.h"
 #include "tools/dnt_scan/request_target.h"
 
 namespace dnt_scan {
 namespace {
 
-std::string AnswerText(const EngineAnswer& answer) {
-  std::string text = answer.kind == EngineAnswer::Kind::Forbidden ? "answered with a forbidden response"
-                                                                  : "answered with an empty OK response";
-  if (!answer.first.empty()) text += ": " + answer.first;
-  if (!answer.second.empty()) text += " " + answer.second;
-  return text;
+// The engine answered the message in place of the server.
+bool Answered(const host::HttpMessage& message) {
+  return message.ForbiddenResponse().has_value() || message.OkResponse().has_value();
+}
+
+// Hands the recorded response's fields to the engine and notes what it
+// changed; true when it answered in place of the server.
+bool ProcessResponse(ScanSession& session, const TrafficResponse& recorded, std::vector<std::string>& changes) {
+  const host::HttpMessage received({}, recorded.fields);
+  auto response = std::make_shared<host::HttpMessage>(received);
+  session.ProcessResponse(response);
+  for (const std::string& change : host::DescribeChanges(received, *response)) changes.push_back("response: " + change);
+  return Answered(*response);
 }
 
 }  // namespace
@@ -107,24 +114,19 @@ void Scanner::Close(SessionList::iterator open) {
 
 void Scanner::Process(OpenSession& session, const TrafficEntry& entry, const std::string& requestTarget,
                       RequestRecord& record) {
-  HttpRequestMessage request{entry.method, requestTarget, entry.httpVersion, entry.fields};
+  const host::HttpMessage sent({requestTarget, entry.method, entry.httpVersion}, entry.fields);
   try {
-    const RequestOutcome outcome = session.session->ProcessRequest(request);
-    record.changes = DiffFields(entry.fields, request.fields);
-    if (request.target != requestTarget) record.changes.push_back("changed URL: " + request.target);
-    EngineAnswer answer = outcome.answer;
+    auto request = std::make_shared<host::HttpMessage>(sent);
+    const bool responseProcessingRequired = session.session->ProcessRequest(request);
+    record.changes = host::DescribeChanges(sent, *request);
+    bool answered = Answered(*request);
     // A request the engine answered never reaches the server: no response.
-    if (answer.kind == EngineAnswer::Kind::None && outcome.responseProcessingRequired && entry.response) {
-      HttpResponseMessage response{entry.response->fields};
-      answer = session.session->ProcessResponse(response);
-      for (const std::string& change : DiffFields(entry.response->fields, response.fields)) {
-        record.changes.push_back("response: " + change);
-      }
+    if (!answered && responseProcessingRequired && entry.response) {
+      answered = ProcessResponse(*session.session, *entry.response, record.changes);
     }
-    if (answer.kind != EngineAnswer::Kind::None) record.changes.push_back(AnswerText(answer));
-    record.action = answer.kind != EngineAnswer::Kind::None ? RequestAction::Blocked
-                    : record.changes.empty()                 ? RequestAction::Untouched
-                                                             : RequestAction::Modified;
+    record.action = answered                 ? RequestAction::Blocked
+                    : record.changes.empty() ? RequestAction::Untouched
+                                             : RequestAction::Modified;
   } catch (const EngineError& e) {
     record.action = RequestAction::Failed;
     record.notes.push_back(e.what());

@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "host/http_message.h"
+
 namespace dnt_scan {
 
-struct HeaderField {
-  std::string name;
-  std::string value;
-  friend bool operator==(const HeaderField&, const HeaderField&) = default;
-};
+// The fields are kept as the engine will be handed them.
+using HeaderField = host::HttpField;
 using HeaderFields = std::vector<HeaderField>;
 
 struct TrafficResponse {

@@ -32,8 +32,8 @@ class RequestCall final : public dnt::ScriptCall {
   void ReadResults(lua_State* L) override { m_results.ReadResults(L); }
 
   const std::vector<std::string>& Results() const { return m_results.results; }
-  /// One line per change: fields set or removed, the request URL, a
-  /// forbidden or OK response.
+  /// One line per change: fields added, changed or removed, the request
+  /// URL, a forbidden or OK response.
   std::vector<std::string> Changes() const;
 
  private:

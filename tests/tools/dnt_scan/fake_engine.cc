@@ -1,8 +1,7 @@
 #include "tests/tools/dnt_scan/fake_engine.h"
 
 #include "do_not_track/categories.h"
-#include "host/host_object.h"
-#include "tools/dnt_scan/message_objects.h"
+#include "host/http_message.h"
 
 namespace dnt_scan_test {
 namespace {
@@ -18,11 +17,10 @@ class FakeSession final : public ScanSession {
  public:
   explicit FakeSession(std::string domain) : m_domain(std::move(domain)) {}
 
-  RequestOutcome ProcessRequest(HttpRequestMessage& request) override {
+  bool ProcessRequest(const std::shared_ptr<host::HttpMessage>& request) override {
     Fail();
-    RequestOutcome outcome;
-    const auto header = MakeRequestHeader(request);
-    const auto controller = host::MakeHostObject<AnswerController>();
+    const auto header = host::MakeRequestHeader(request);
+    const auto controller = host::MakeController(request);
     if (Has(m_domain, "blocked")) {
       controller->SetForbiddenResponse("403 Forbidden", "");
       m_verdict = {dnt::verdict::Blocked, Blocker};
@@ -30,16 +28,15 @@ class FakeSession final : public ScanSession {
       header->RemoveField("Cookie");
       header->RemoveField("Referer");
       header->SetField("DNT", "1");
-      outcome.responseProcessingRequired = true;
       m_verdict = {dnt::verdict::Detected, Tracker};
+      return true;
     }
-    outcome.answer = controller->Answer();
-    return outcome;
+    return false;
   }
 
-  EngineAnswer ProcessResponse(HttpResponseMessage& response) override {
-    MakeResponseHeader(response)->RemoveField("set-cookie");
-    return {};
+  void ProcessResponse(const std::shared_ptr<host::HttpMessage>& response) override {
+    host::MakeResponseHeader(response)->RemoveField("set-cookie");
+    if (Has(m_domain, "late")) host::MakeController(response).As<dnt::IHttpOkResponse>()->SetOkResponse("", "");
   }
 
   SessionVerdict Verdict() override {

@@ -2,8 +2,10 @@
 // do, through the same HTTP message objects the real module is given:
 // hosts with "tracker" in their name are tracked (cookie and Referer
 // removed, Set-Cookie stripped from the response), hosts with "blocked" are
-// answered with a forbidden response, hosts with "broken" make every call
-// fail. Encrypted sessions are asked for only to tracked or blocked hosts.
+// answered with a forbidden response, tracked hosts with "late" have their
+// response answered with an empty OK response, hosts with "broken" make
+// every call fail. Encrypted sessions are asked for only to tracked or
+// blocked hosts.
 #pragma once
 
 #include <string>

@@ -6,7 +6,6 @@
 
 #include "do_not_track/categories.h"
 #include "tests/tools/dnt_scan/fake_engine.h"
-#include "tools/dnt_scan/message_objects.h"
 #include "tools/dnt_scan/report_writers.h"
 #include "tools/dnt_scan/scanner.h"
 
@@ -64,7 +63,7 @@ TEST(Scanner, OneSessionPerServerHostPerPageAndWhatTheEngineDid) {
   EXPECT_EQ(report.requests[0].action, RequestAction::Untouched);
   // A request the engine answers gets no response from the server.
   EXPECT_EQ(report.requests[3].action, RequestAction::Blocked);
-  EXPECT_EQ(report.requests[3].changes, Strings{"answered with a forbidden response: 403 Forbidden"});
+  EXPECT_EQ(report.requests[3].changes, Strings{"forbidden response: 403 Forbidden"});
   EXPECT_EQ(report.requests[4].notes,
             Strings{"not processed: the engine does not ask for encrypted sessions to cdn.site.test"});
   EXPECT_EQ(report.requests[5].action, RequestAction::Skipped);
@@ -100,6 +99,16 @@ TEST(Scanner, SessionsBeyondTheLimitAreClosedAndReopened) {
   EXPECT_EQ(report.sessions[1].verdict.service->name, "Tracker Co");
 }
 
+TEST(Scanner, AnAnswerToTheResponseBlocksTheRequest) {
+  FakeEngine engine;
+  Scanner scanner(engine, "x");
+  scanner.Entry(Request(1, "p", "http://late.tracker.test/", {}, TrafficResponse{200, {{"Set-Cookie", "id=1"}}}));
+  const ScanReport report = scanner.Finish();
+  EXPECT_EQ(report.requests[0].action, RequestAction::Blocked);
+  EXPECT_EQ(report.requests[0].changes,
+            (Strings{"added DNT: 1", "response: removed Set-Cookie", "response: OK response"}));
+}
+
 TEST(Scanner, ReportsInJsonTextAndHtml) {
   FakeEngine engine;
   const ScanReport report = ScanPageLoad(engine);
@@ -131,23 +140,6 @@ TEST(Scanner, ReportsInJsonTextAndHtml) {
   for (const char* outside : {"<script", "src=", "href=", "<link", "url("}) {
     EXPECT_EQ(html.str().find(outside), std::string::npos) << outside;
   }
-}
-
-TEST(Scanner, HeaderObjectsActOnTheScannersMessage) {
-  HttpRequestMessage message{"GET", "/p", "HTTP/1.1", {{"Cookie", "a=1"}, {"Accept", "x"}, {"cookie", "b=2"}}};
-  const auto header = MakeRequestHeader(message);
-  std::string value;
-  ASSERT_EQ(header->GetField("COOKIE", &value), orv::result::NoError);
-  EXPECT_EQ(value, "a=1; b=2");
-  EXPECT_EQ(header->RemoveField("Referer"), orv::result::NotFound);
-  EXPECT_EQ(header->GetField("Referer", &value), orv::result::NotFound);
-  ASSERT_EQ(header->SetFieldValues("Cookie", {"c=3", "d=4"}), orv::result::NoError);
-  EXPECT_EQ(message.fields, (HeaderFields{{"Cookie", "c=3"}, {"Cookie", "d=4"}, {"Accept", "x"}}));
-  ASSERT_EQ(header->SetRequestUrl("http://h.test/q"), orv::result::NoError);
-  dnt::HttpRequestLine line;
-  ASSERT_EQ(header->GetRequestLine(&line), orv::result::NoError);
-  EXPECT_EQ(line.url, "http://h.test/q");
-  EXPECT_EQ(line.method, "GET");
 }
 
 }  // namespace
