@@ -117,7 +117,7 @@ TEST_F(DefaultBases, ScriptsStripDetectedTrackersAndBlockBlockedOnes) {
   const std::string blocked = probe(
       "--setting blockTrackingServiceCategories=2,3 --setting trackingServicesSettings=20:0 "
       "--setting excludeIncompatibleSites=0");
-  EXPECT_NE(blocked.find("https://www.stats.test/collect?v=1: set DNT=1, answered 403 Forbidden -> false\n"),
+  EXPECT_NE(blocked.find("https://www.stats.test/collect?v=1: answered 403 Forbidden -> false\n"),
             std::string::npos)
       << blocked;
   EXPECT_NE(blocked.find("https://cdn.ads.test/banner.js: set DNT=1, removed Referer, removed Set-Cookie -> true"),

@@ -1,5 +1,5 @@
-// ASCII case handling for names and schemes, which HTTP compares without
-// case.
+// Lower-casing schemes, hosts and versions, which HTTP compares without
+// case (names are compared with orv::network::EqualsIgnoringAsciiCase).
 #pragma once
 
 #include <algorithm>
@@ -14,11 +14,6 @@ inline std::string Lower(std::string_view text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
   return lower;
-}
-
-inline bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
 }  // namespace dnt_scan

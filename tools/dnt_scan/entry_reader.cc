@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "tools/dnt_scan/ascii.h"
+#include "url_parser/special_schemes.h"
 
 namespace dnt_scan {
 namespace {
@@ -106,7 +107,7 @@ std::string ReadVersion(const json& request, std::vector<std::string>& notes) {
 }
 
 bool HasField(const HeaderFields& fields, std::string_view name) {
-  return std::any_of(fields.begin(), fields.end(), [&](const HeaderField& f) { return EqualIgnoringCase(f.name, name); });
+  return std::any_of(fields.begin(), fields.end(), [&](const HeaderField& f) { return orv::network::EqualsIgnoringAsciiCase(f.name, name); });
 }
 
 class FieldCollector {
@@ -186,7 +187,7 @@ class FieldCollector {
   void AddOne(const std::string& name, std::string value) {
     // Browsers record some fields twice (as sent and as logged).
     for (const HeaderField& f : m_fields) {
-      if (f.value == value && EqualIgnoringCase(f.name, name)) return;
+      if (f.value == value && orv::network::EqualsIgnoringAsciiCase(f.name, name)) return;
     }
     if (m_fields.size() == MaxFields) throw EntryProblem("more than " + std::to_string(MaxFields) + " header fields");
     m_fields.push_back({name, std::move(value)});

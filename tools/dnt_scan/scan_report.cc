@@ -30,23 +30,13 @@ ScanSummary Summarize(const ScanReport& report) {
 }
 
 std::string CategoryName(uint32_t category) {
-  switch (category) {
-    case dnt::category::SocialNetwork: return "social network";
-    case dnt::category::WebAnalytics: return "web analytics";
-    case dnt::category::AdAgency: return "ad agency";
-    case dnt::category::WebBug: return "web bug";
-    default: return "category " + std::to_string(category);
-  }
+  const char* name = dnt::CategoryName(category);
+  return name ? name : "category " + std::to_string(category);
 }
 
 std::string VerdictName(uint32_t verdict) {
-  switch (verdict) {
-    case dnt::verdict::NotDetected: return "not detected";
-    case dnt::verdict::Detected: return "detected";
-    case dnt::verdict::Blocked: return "blocked";
-    case dnt::verdict::BlockFailed: return "block failed";
-    default: return "verdict " + std::to_string(verdict);
-  }
+  const char* name = dnt::VerdictName(verdict);
+  return name ? name : "verdict " + std::to_string(verdict);
 }
 
 std::string ActionName(RequestAction action) {

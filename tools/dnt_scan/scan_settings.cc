@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "do_not_track/categories.h"
-#include "tools/dnt_scan/ascii.h"
+#include "url_parser/special_schemes.h"
 
 namespace dnt_scan {
 namespace {
@@ -18,7 +18,7 @@ uint32_t ServiceId(const std::string& text, const std::vector<TrackingService>& 
   if (IsNumber(text)) return static_cast<uint32_t>(std::stoul(text));
   const TrackingService* found = nullptr;
   for (const TrackingService& service : services) {
-    if (!EqualIgnoringCase(service.name, text)) continue;
+    if (!orv::network::EqualsIgnoringAsciiCase(service.name, text)) continue;
     if (found) throw std::invalid_argument("more than one service is named \"" + text + "\"; give its id");
     found = &service;
   }

@@ -58,21 +58,6 @@ std::string ResultText(orv::result_t code) {
   return code == 0 ? "ok" : text;
 }
 
-const char* VerdictName(uint32_t verdict) {
-  switch (verdict) {
-    case dnt::verdict::NotDetected:
-      return "not detected";
-    case dnt::verdict::Detected:
-      return "detected";
-    case dnt::verdict::Blocked:
-      return "blocked";
-    case dnt::verdict::BlockFailed:
-      return "block failed";
-    default:
-      return "unknown";
-  }
-}
-
 // The host a request goes to, for a session opened without --domain.
 std::string HostOf(const host::HttpMessage& request) {
   try {
@@ -118,7 +103,7 @@ json VerdictJson(dnt::IHttpSessionProcessor& processor) {
   }
   return {{"verdict", {{"result", ResultText(code)},
                        {"code", verdict.verdict},
-                       {"name", VerdictName(verdict.verdict)},
+                       {"name", dnt::VerdictName(verdict.verdict) ? dnt::VerdictName(verdict.verdict) : "unknown"},
                        {"service", service}}}};
 }
 

@@ -18,32 +18,37 @@ local function MakeRequestProcessor()
     return true
   end
 
+  -- Answers the request in place of the server; false when the host
+  -- cannot, and the request then goes on like an unblocked one.
+  local function Block(request, service, domain)
+    if not pcall(request.SetForbiddenResponse, request, FORBIDDEN, "") then
+      policy.Record(service, DntEngine.VERDICT_BLOCK_FAILED)
+      policy.Log("tracking request to ", policy.ServiceName(service), " on ", domain, ": blocking failed")
+      return false
+    end
+    policy.Record(service, DntEngine.VERDICT_BLOCKED)
+    policy.Log("tracking request to ", policy.ServiceName(service), " on ", domain, ": blocked")
+    return true
+  end
+
   return function(request, sessionFlag, domain, addDntHeader)
+    local url = request:GetRequestUrl()
+    local service = policy.FindService(url, request:GetField("Referer"))
+    if service ~= nil and DntEngine.IsServiceBlockingEnabled(service) and Block(request, service, domain) then
+      return false
+    end
+
+    -- Whatever goes on to the server carries the user's wish.
     if addDntHeader then
       request:SetField("DNT", "1")
     end
-
-    local url = request:GetRequestUrl()
-    local service = policy.FindService(url, request:GetField("Referer"))
     if service == nil then
       return false
     end
-
     if not DntEngine.IsServiceBlockingEnabled(service) then
       policy.Record(service, DntEngine.VERDICT_DETECTED)
       policy.Log("tracking request to ", policy.ServiceName(service), " on ", domain, ": cookies and Referer removed")
-      return Strip(request)
     end
-
-    -- A host that cannot answer the request itself lets it through; the
-    -- tracker then gets what an unblocked one gets.
-    if pcall(request.SetForbiddenResponse, request, FORBIDDEN, "") then
-      policy.Record(service, DntEngine.VERDICT_BLOCKED)
-      policy.Log("tracking request to ", policy.ServiceName(service), " on ", domain, ": blocked")
-      return false
-    end
-    policy.Record(service, DntEngine.VERDICT_BLOCK_FAILED)
-    policy.Log("tracking request to ", policy.ServiceName(service), " on ", domain, ": blocking failed")
     return Strip(request)
   end
 end
