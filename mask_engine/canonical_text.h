@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <span>
 #include <string_view>
+#include <vector>
 
 namespace mask_engine {
 
@@ -16,14 +18,22 @@ class CanonicalText {
   /// Rebuilds the text from `length` bytes of `text`; reuses its buffer.
   void Build(const char* text, uint32_t length);
 
-  std::string_view Host() const { return std::string_view(m_buffer).substr(m_begin, m_hostEnd - m_begin); }
-  std::string_view Rest() const { return std::string_view(m_buffer).substr(m_hostEnd); }
-  std::string_view Whole() const { return std::string_view(m_buffer).substr(m_begin); }
+  std::string_view Host() const { return View(m_begin, m_hostEnd); }
+  std::string_view Rest() const { return View(m_hostEnd, m_end); }
+  std::string_view Whole() const { return View(m_begin, m_end); }
+  /// Where Whole() holds a '.' or a '/', ascending.
+  std::span<const size_t> Separators() const { return m_separators; }
 
  private:
+  std::string_view View(size_t from, size_t to) const { return std::string_view(m_buffer.data() + from, to - from); }
+  size_t Append(size_t at, std::string_view bytes);
+
+  // Sized for the longest text seen; the text is [m_begin, m_end).
   std::string m_buffer;
   size_t m_begin = 0;
   size_t m_hostEnd = 0;
+  size_t m_end = 0;
+  std::vector<size_t> m_separators;
 };
 
 /// Where the host and the rest lie in a raw URL.

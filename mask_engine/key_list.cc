@@ -68,9 +68,12 @@ int CompareKeys(const KeyEntry& a, const KeyEntry& b) {
   return la == lb ? 0 : (la < lb ? -1 : 1);
 }
 
+// Equal keys sort by tag, so the first-added mask is the one that stays.
 void KeyList::SortAndDeduplicate() {
-  std::sort(m_entries.begin(), m_entries.end(),
-            [](const KeyEntry& a, const KeyEntry& b) { return CompareKeys(a, b) < 0; });
+  std::sort(m_entries.begin(), m_entries.end(), [](const KeyEntry& a, const KeyEntry& b) {
+    const int c = CompareKeys(a, b);
+    return c != 0 ? c < 0 : a.tag < b.tag;
+  });
   auto last = std::unique(m_entries.begin(), m_entries.end(),
                           [](const KeyEntry& a, const KeyEntry& b) { return CompareKeys(a, b) == 0; });
   m_entries.erase(last, m_entries.end());

@@ -1,0 +1,47 @@
+// A cheap test that lets a text skip the automaton. Every key that the
+// automaton holds needs something in the text: a literal at one of the
+// text's anchors (see text_anchors.h), else one of its three-byte runs; the
+// rarest among the engine's keys is chosen. A text that has none of these
+// for any key cannot match.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "mask_engine/key_list.h"
+#include "mask_engine/prepared_text.h"
+
+namespace mask_engine {
+
+class AutomatonPrefilter {
+ public:
+  /// A filter for `automatonKeys`; `allKeys` tell which trigrams are rare.
+  /// A key with neither an anchor nor a trigram makes every text pass.
+  void Build(std::span<const KeyEntry> automatonKeys, std::span<const KeyEntry> allKeys);
+
+  /// False only when no key of the automaton can match `text`.
+  bool MayMatch(PreparedText& text) const;
+
+  size_t MemoryBytes() const {
+    return (m_anchors.capacity() + m_edgeShapes.capacity() + m_trigramBits.capacity()) * sizeof(uint64_t);
+  }
+
+ private:
+  bool AnyAnchor(std::span<const TextAnchor> anchors) const;
+  bool AnyEdge(std::string_view text, std::span<const size_t> separators) const;
+  bool HasAnchor(uint64_t mixed) const;
+  void AddAnchors(const std::vector<uint64_t>& anchors);
+  void AddTrigrams(std::span<const KeyEntry* const> keys, const std::vector<uint16_t>& uses);
+
+  // Open addressing over the mixed anchor hashes; 0 marks a free slot.
+  std::vector<uint64_t> m_anchors;
+  unsigned m_anchorShift = 64;
+  unsigned m_anchorKinds = 0;  // bit per AnchorKind that some key needs
+  std::vector<uint64_t> m_edgeShapes;  // bit per wanted kind, length and first byte of an edge
+  std::vector<uint64_t> m_trigramBits;
+  bool m_passAll = false;
+};
+
+}  // namespace mask_engine

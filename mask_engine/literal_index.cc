@@ -1,0 +1,248 @@
+#include "mask_engine/literal_index.h"
+
+#include <bit>
+#include <cstring>
+#include <stdexcept>
+#include <unordered_map>
+
+#include "mask_engine/key_shape.h"
+#include "mask_engine/mask_symbols.h"
+
+namespace mask_engine {
+
+namespace {
+
+constexpr uint8_t kShapeFlags = IndexedKey::kDot | IndexedKey::kWhole | IndexedKey::kEndsText;
+
+uint64_t KeyOf(uint64_t literalHash, uint8_t flags) {
+  return AnchorKey(literalHash, (flags & IndexedKey::kDot) != 0 ? AnchorKind::kDot : AnchorKind::kStart);
+}
+
+uint8_t ShapeFlags(const IndexShape& shape, bool whole) {
+  return static_cast<uint8_t>((shape.dot ? IndexedKey::kDot : 0) | (whole ? IndexedKey::kWhole : 0) |
+                              (shape.endsText ? IndexedKey::kEndsText : 0));
+}
+
+// Literals are short: words first, then bytes, without a call.
+bool SameBytes(const uint8_t* a, const char* b, size_t length) {
+  for (; length >= 8; a += 8, b += 8, length -= 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a, 8);
+    std::memcpy(&y, b, 8);
+    if (x != y) return false;
+  }
+  for (size_t i = 0; i < length; ++i) {
+    if (a[i] != static_cast<uint8_t>(b[i])) return false;
+  }
+  return true;
+}
+
+bool TestBit(const uint8_t* bytes, size_t i) { return ((*(bytes - 1 - i / 8) >> (i % 8)) & 1) != 0; }
+
+}  // namespace
+
+struct LiteralIndex::Candidate {
+  uint32_t entry;
+  IndexShape shape;
+  IndexedKey key;
+};
+
+std::vector<bool> LiteralIndex::Build(const std::vector<KeyEntry>& keys, const std::vector<bool>& hostTags) {
+  std::vector<bool> taken(keys.size(), false);
+  std::vector<Candidate> candidates;
+  for (uint32_t i = 0; i < keys.size(); ++i) {
+    const std::optional<IndexShape> shape = ClassifyForIndex(keys[i]);
+    if (!shape) continue;
+    taken[i] = true;
+    Candidate c{i, *shape, {}};
+    c.key.tag = static_cast<uint32_t>(keys[i].tag);
+    c.key.literalLength = static_cast<uint16_t>(shape->literalLength);
+    for (int s = 0; s < 3; ++s) c.key.segments[s] = static_cast<uint16_t>(shape->segments[s]);
+    c.key.runs = shape->runs;
+    c.key.flags = ShapeFlags(*shape, !hostTags[c.key.tag]);
+    candidates.push_back(c);
+  }
+  if (candidates.empty()) return taken;
+  WriteBytes(keys, candidates);
+  Place(candidates);
+  return taken;
+}
+
+// Variants of one stored key start their literal at the same stored symbol
+// and differ only in where they end, so they share the bytes of the longest.
+void LiteralIndex::WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Candidate>& candidates) {
+  struct Block {
+    uint32_t longest;  // candidate with the furthest end
+    uint32_t offset;
+  };
+  struct BlockHash {
+    size_t operator()(const std::pair<const uint8_t*, uint32_t>& k) const {
+      return std::hash<const uint8_t*>()(k.first) ^ k.second;
+    }
+  };
+  // The stored key and the literal's place in it.
+  auto blockOf = [&](const Candidate& c) {
+    const KeyEntry& e = keys[c.entry];
+    return std::make_pair(e.symbols, e.Head() + c.shape.literalBegin);
+  };
+  std::unordered_map<std::pair<const uint8_t*, uint32_t>, Block, BlockHash> blocks;
+  blocks.reserve(candidates.size());
+  for (uint32_t i = 0; i < candidates.size(); ++i) {
+    const auto [it, inserted] = blocks.try_emplace(blockOf(candidates[i]), Block{i, 0});
+    if (!inserted && keys[candidates[i].entry].Length() > keys[candidates[it->second.longest].entry].Length()) {
+      it->second.longest = i;
+    }
+  }
+  std::vector<uint8_t> stripped;
+  std::vector<bool> anyChar;
+  for (auto& [where, block] : blocks) {
+    const Candidate& c = candidates[block.longest];
+    const KeyEntry& e = keys[c.entry];
+    stripped.clear();
+    anyChar.clear();
+    for (uint32_t p = c.shape.literalBegin; p < e.EffectiveLength(); ++p) {
+      const uint16_t symbol = e.SymbolAt(p);
+      if (symbol == kKeyAnyRun) continue;
+      anyChar.push_back(symbol == kKeyAnyChar);
+      stripped.push_back(static_cast<uint8_t>(symbol & 0xFF));
+    }
+    size_t bitmap = 0;
+    for (bool a : anyChar) bitmap = a ? (stripped.size() + 7) / 8 : bitmap;
+    if (m_bytes.size() + bitmap + stripped.size() > UINT32_MAX) throw std::length_error("mask index too large");
+    m_bytes.resize(m_bytes.size() + bitmap, 0);
+    block.offset = static_cast<uint32_t>(m_bytes.size());
+    m_bytes.insert(m_bytes.end(), stripped.begin(), stripped.end());
+    for (size_t i = 0; i < anyChar.size() && bitmap > 0; ++i) {
+      if (anyChar[i]) m_bytes[block.offset - 1 - i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    }
+    if (bitmap > 0) candidates[block.longest].key.flags |= IndexedKey::kAnyChar;
+  }
+  for (Candidate& c : candidates) {
+    const Block& block = blocks.at(blockOf(c));
+    c.key.bytes = block.offset;
+    c.key.flags |= candidates[block.longest].key.flags & IndexedKey::kAnyChar;
+  }
+  m_bytes.shrink_to_fit();
+}
+
+void LiteralIndex::Place(const std::vector<Candidate>& candidates) {
+  const size_t buckets = std::bit_ceil(std::max<size_t>(2, candidates.size()));
+  m_shift = 64 - static_cast<unsigned>(std::countr_zero(buckets));
+  std::vector<uint32_t> bucketOf(candidates.size());
+  m_bucketStart.assign(buckets + 1, 0);
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    const IndexedKey& key = candidates[i].key;
+    const uint64_t mixed = KeyOf(LiteralHash::Of(&m_bytes[key.bytes], key.literalLength), key.flags);
+    bucketOf[i] = static_cast<uint32_t>(mixed >> m_shift);
+    ++m_bucketStart[bucketOf[i] + 1];
+  }
+  for (size_t b = 0; b < buckets; ++b) m_bucketStart[b + 1] += m_bucketStart[b];
+  m_keys.resize(candidates.size());
+  std::vector<uint32_t> next(m_bucketStart.begin(), m_bucketStart.end() - 1);
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    IndexedKey key = candidates[i].key;
+    key.check = static_cast<uint16_t>(KeyOf(LiteralHash::Of(&m_bytes[key.bytes], key.literalLength), key.flags));
+    m_keys[next[bucketOf[i]]++] = key;
+  }
+}
+
+size_t LiteralIndex::MemoryBytes() const {
+  return m_bucketStart.capacity() * sizeof(uint32_t) + m_keys.capacity() * sizeof(IndexedKey) + m_bytes.capacity();
+}
+
+bool LiteralIndex::PieceMatches(const IndexedKey& key, size_t from, size_t length, const char* text) const {
+  const uint8_t* bytes = m_bytes.data() + key.bytes;
+  if ((key.flags & IndexedKey::kAnyChar) == 0) return SameBytes(bytes + from, text, length);
+  for (size_t i = 0; i < length; ++i) {
+    if (!TestBit(bytes, from + i) && bytes[from + i] != static_cast<uint8_t>(text[i])) return false;
+  }
+  return true;
+}
+
+// Whether the tail's first and last pieces fit `tail`, with room between
+// them for the others.
+bool LiteralIndex::EndsFit(const IndexedKey& key, std::string_view tail) const {
+  const size_t first = key.segments[0];
+  const size_t last = key.runs == 0 ? 0 : key.segments[key.runs];
+  size_t all = 0;
+  for (int s = 0; s <= key.runs; ++s) all += key.segments[s];
+  const size_t lastFrom = key.literalLength + all - last;
+  return tail.size() >= all && PieceMatches(key, key.literalLength, first, tail.data()) &&
+         PieceMatches(key, lastFrom, last, tail.data() + tail.size() - last);
+}
+
+// Routes of a tail with at most one any-run: at most one.
+int32_t LiteralIndex::CountRoutes(const IndexedKey& key, std::string_view tail) const {
+  if (key.runs == 0 && tail.size() != key.segments[0]) return 0;
+  return EndsFit(key, tail) ? 1 : 0;
+}
+
+int32_t LiteralIndex::SpreadRoutes(uint32_t keyIndex, std::string_view text, std::span<const KeyHit> hits,
+                                   int32_t cap) const {
+  const IndexedKey& key = m_keys[keyIndex];
+  const size_t middle = key.segments[1];
+  const size_t from = key.literalLength + key.segments[0];
+  const size_t last = text.size() - key.segments[2] - middle;
+  // Each place of the middle piece is a route for every anchor before it.
+  int32_t routes = 0;
+  size_t anchors = 0;
+  for (size_t p = hits.front().spreadFrom; p <= last; ++p) {
+    while (anchors < hits.size() && hits[anchors].spreadFrom <= p) ++anchors;
+    if (!PieceMatches(key, from, middle, text.data() + p)) continue;
+    routes = std::min<int32_t>(cap, routes + static_cast<int32_t>(std::min<size_t>(anchors, INT32_MAX)));
+    if (routes == cap) break;
+  }
+  return routes;
+}
+
+// Host keys and whole keys with the same literal share a bucket, so the
+// host's anchors, when they are the whole text's first segment, are looked
+// up once for both.
+void LiteralIndex::Probe(const PreparedText& text, std::vector<KeyHit>& hits) const {
+  if (m_keys.empty()) return;
+  if (text.HostIsFirstSegment()) {
+    ProbeAnchors(text.WholeLiterals(), text.Whole(), text.Host(), hits);
+  } else {
+    ProbeAnchors(text.WholeLiterals(), text.Whole(), std::string_view(), hits);
+    ProbeAnchors(text.HostLiterals(), std::string_view(), text.Host(), hits);
+  }
+}
+
+// `whole` and `host` are the texts the anchors are in (a null view: none).
+void LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
+                                std::vector<KeyHit>& hits) const {
+  const char* const base = whole.data() != nullptr ? whole.data() : host.data();
+  constexpr uint8_t kNone = 0xFF;
+  for (const TextAnchor& anchor : anchors) {
+    const uint8_t dot = anchor.kind == AnchorKind::kDot ? IndexedKey::kDot : 0;
+    const uint8_t asWhole = whole.data() == nullptr ? kNone
+                            : static_cast<uint8_t>(dot | IndexedKey::kWhole |
+                                                   (anchor.end == whole.size() ? IndexedKey::kEndsText : 0));
+    const uint8_t asHost = host.data() == nullptr || anchor.end > host.size()
+                               ? kNone
+                               : static_cast<uint8_t>(dot | (anchor.end == host.size() ? IndexedKey::kEndsText : 0));
+    const size_t bucket = anchor.key >> m_shift;
+    const uint32_t length = anchor.end - anchor.begin;
+    for (uint32_t k = m_bucketStart[bucket]; k < m_bucketStart[bucket + 1]; ++k) {
+      const IndexedKey& key = m_keys[k];
+      if (key.check != static_cast<uint16_t>(anchor.key) || key.literalLength != length) continue;
+      const uint8_t shape = key.flags & kShapeFlags;
+      if (shape != asWhole && shape != asHost) continue;
+      if (!SameBytes(m_bytes.data() + key.bytes, base + anchor.begin, length)) continue;
+      Verify(k, anchor, shape == asWhole ? whole : host, hits);
+    }
+  }
+}
+
+void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view text,
+                          std::vector<KeyHit>& hits) const {
+  const IndexedKey& key = m_keys[k];
+  const std::string_view tail = text.substr(anchor.end);
+  if (key.runs == 2) {
+    if (EndsFit(key, tail)) hits.push_back(KeyHit{k, KeyHit::kSpread, anchor.end + key.segments[0]});
+  } else if (CountRoutes(key, tail) > 0) {
+    hits.push_back(KeyHit{k, 1, 0});
+  }
+}
+
+}  // namespace mask_engine
