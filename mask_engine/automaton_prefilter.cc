@@ -12,9 +12,7 @@ namespace mask_engine {
 namespace {
 
 constexpr size_t kTrigramBits = size_t{1} << 16;
-constexpr unsigned KindBit(AnchorKind kind) { return 1u << static_cast<unsigned>(kind); }
-constexpr unsigned kLiteralKinds = KindBit(AnchorKind::kStart) | KindBit(AnchorKind::kDot);
-constexpr unsigned kEdgeKinds = KindBit(AnchorKind::kSegment) | KindBit(AnchorKind::kLabel);
+bool IsEdge(AnchorKind kind) { return kind == AnchorKind::kSegment || kind == AnchorKind::kLabel; }
 
 bool TestBit(const std::vector<uint64_t>& bits, size_t i) { return ((bits[i / 64] >> (i % 64)) & 1) != 0; }
 void SetBit(std::vector<uint64_t>& bits, size_t i) { bits[i / 64] |= uint64_t{1} << (i % 64); }
@@ -24,9 +22,9 @@ bool IsLiteral(uint16_t symbol) { return symbol >= kKeyLiteral; }
 constexpr size_t kEdgeShapeBits = 2 * 32 * 256;
 
 // Kind, length (up to 31) and first byte of an edge literal.
-size_t EdgeShape(AnchorKind kind, std::string_view literal) {
-  const size_t first = literal.empty() ? 0 : static_cast<uint8_t>(literal[0]);
-  return ((kind == AnchorKind::kLabel ? 32 : 0) + std::min<size_t>(literal.size(), 31)) * 256 + first;
+size_t EdgeShape(AnchorKind kind, const char* literal, size_t length) {
+  const size_t first = length == 0 ? 0 : static_cast<uint8_t>(literal[0]);
+  return ((kind == AnchorKind::kLabel ? 32 : 0) + std::min<size_t>(length, 31)) * 256 + first;
 }
 
 // Calls `visit(hash)` for every run of three literals in the key.
@@ -63,8 +61,10 @@ uint32_t Rarity(const std::vector<uint8_t>& literal, const std::vector<uint16_t>
 
 }  // namespace
 
-void AutomatonPrefilter::Build(std::span<const KeyEntry> automatonKeys, std::span<const KeyEntry> allKeys) {
-  if (automatonKeys.empty()) return;
+std::vector<LiteralRequirement> AutomatonPrefilter::Build(std::span<const KeyEntry> automatonKeys,
+                                                          std::span<const KeyEntry> allKeys) {
+  std::vector<LiteralRequirement> literals;
+  if (automatonKeys.empty()) return literals;
   const std::vector<uint16_t> uses = TrigramUses(allKeys);
   std::vector<uint64_t> anchors;
   std::vector<const KeyEntry*> withoutAnchor;
@@ -87,17 +87,17 @@ void AutomatonPrefilter::Build(std::span<const KeyEntry> automatonKeys, std::spa
     }
     if (bestScore == UINT32_MAX) {
       withoutAnchor.push_back(&key);
+    } else if (!IsEdge(bestKind)) {
+      literals.push_back(LiteralRequirement{best, static_cast<uint32_t>(bestLiteral.size()), bestKind});
     } else {
       anchors.push_back(best);
-      m_anchorKinds |= KindBit(bestKind);
-      if ((KindBit(bestKind) & kEdgeKinds) != 0) {
-        if (m_edgeShapes.empty()) m_edgeShapes.assign(kEdgeShapeBits / 64, 0);
-        SetBit(m_edgeShapes, EdgeShape(bestKind, bestLiteral));
-      }
+      if (m_edgeShapes.empty()) m_edgeShapes.assign(kEdgeShapeBits / 64, 0);
+      SetBit(m_edgeShapes, EdgeShape(bestKind, bestLiteral.data(), bestLiteral.size()));
     }
   }
   if (!anchors.empty()) AddAnchors(anchors);
   if (!withoutAnchor.empty()) AddTrigrams(withoutAnchor, uses);
+  return literals;
 }
 
 void AutomatonPrefilter::AddAnchors(const std::vector<uint64_t>& anchors) {
@@ -141,34 +141,18 @@ void AutomatonPrefilter::AddTrigrams(std::span<const KeyEntry* const> keys, cons
 bool AutomatonPrefilter::AnyEdge(std::string_view text, std::span<const size_t> separators) const {
   bool found = false;
   ForEachEdge(text.size(), separators, text.data(), [&](AnchorKind kind, size_t begin, size_t end) {
-    if (found || !TestBit(m_edgeShapes, EdgeShape(kind, text.substr(begin, end - begin)))) return;
+    if (found || !TestBit(m_edgeShapes, EdgeShape(kind, text.data() + begin, end - begin))) return;
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data()) + begin;
     found = HasAnchor(AnchorKey(LiteralHash::Of(bytes, end - begin), kind));
   });
   return found;
 }
 
-bool AutomatonPrefilter::AnyAnchor(std::span<const TextAnchor> anchors) const {
-  for (const TextAnchor& anchor : anchors) {
-    if ((m_anchorKinds >> static_cast<unsigned>(anchor.kind) & 1) != 0 && HasAnchor(anchor.key)) return true;
-  }
-  return false;
-}
-
-// Anchors are looked up by literal and kind alone, so the host's count only
-// when they are not among the whole text's.
 bool AutomatonPrefilter::MayMatch(PreparedText& text) const {
   if (m_passAll) return true;
-  if (!m_anchors.empty()) {
-    if ((m_anchorKinds & kLiteralKinds) != 0 &&
-        (AnyAnchor(text.WholeLiterals()) || (!text.HostIsFirstSegment() && AnyAnchor(text.HostLiterals())))) {
-      return true;
-    }
-    if ((m_anchorKinds & kEdgeKinds) != 0 &&
-        (AnyEdge(text.Whole(), text.WholeSeparators()) ||
-         (!text.HostIsFirstSegment() && AnyEdge(text.Host(), text.HostSeparators())))) {
-      return true;
-    }
+  if (!m_anchors.empty() && (AnyEdge(text.Whole(), text.WholeSeparators()) ||
+                             (!text.HostIsFirstSegment() && AnyEdge(text.Host(), text.HostSeparators())))) {
+    return true;
   }
   if (m_trigramBits.empty()) return false;
   for (const uint16_t t : text.Trigrams()) {

@@ -2,7 +2,8 @@
 // automaton holds needs something in the text: a literal at one of the
 // text's anchors (see text_anchors.h), else one of its three-byte runs; the
 // rarest among the engine's keys is chosen. A text that has none of these
-// for any key cannot match.
+// for any key cannot match. Literals at start and dot anchors are looked up
+// by the literal index, which probes those anchors anyway.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "mask_engine/key_list.h"
+#include "mask_engine/literal_index.h"
 #include "mask_engine/prepared_text.h"
 
 namespace mask_engine {
@@ -19,9 +21,11 @@ class AutomatonPrefilter {
  public:
   /// A filter for `automatonKeys`; `allKeys` tell which trigrams are rare.
   /// A key with neither an anchor nor a trigram makes every text pass.
-  void Build(std::span<const KeyEntry> automatonKeys, std::span<const KeyEntry> allKeys);
+  /// Returns the literals left to the index.
+  std::vector<LiteralRequirement> Build(std::span<const KeyEntry> automatonKeys, std::span<const KeyEntry> allKeys);
 
-  /// False only when no key of the automaton can match `text`.
+  /// False only when no key of the automaton can match `text`, unless the
+  /// text has one of the literals left to the index.
   bool MayMatch(PreparedText& text) const;
 
   size_t MemoryBytes() const {
@@ -29,7 +33,6 @@ class AutomatonPrefilter {
   }
 
  private:
-  bool AnyAnchor(std::span<const TextAnchor> anchors) const;
   bool AnyEdge(std::string_view text, std::span<const size_t> separators) const;
   bool HasAnchor(uint64_t mixed) const;
   void AddAnchors(const std::vector<uint64_t>& anchors);
@@ -38,7 +41,6 @@ class AutomatonPrefilter {
   // Open addressing over the mixed anchor hashes; 0 marks a free slot.
   std::vector<uint64_t> m_anchors;
   unsigned m_anchorShift = 64;
-  unsigned m_anchorKinds = 0;  // bit per AnchorKind that some key needs
   std::vector<uint64_t> m_edgeShapes;  // bit per wanted kind, length and first byte of an edge
   std::vector<uint64_t> m_trigramBits;
   bool m_passAll = false;

@@ -47,25 +47,24 @@ struct LiteralIndex::Candidate {
   IndexedKey key;
 };
 
-std::vector<bool> LiteralIndex::Build(const std::vector<KeyEntry>& keys, const std::vector<bool>& hostTags) {
-  std::vector<bool> taken(keys.size(), false);
+void LiteralIndex::Build(const std::vector<KeyEntry>& keys, const std::vector<std::optional<IndexShape>>& shapes,
+                         const std::vector<bool>& hostTags, std::span<const LiteralRequirement> requirements) {
   std::vector<Candidate> candidates;
   for (uint32_t i = 0; i < keys.size(); ++i) {
-    const std::optional<IndexShape> shape = ClassifyForIndex(keys[i]);
-    if (!shape) continue;
-    taken[i] = true;
-    Candidate c{i, *shape, {}};
+    if (!shapes[i]) continue;
+    const IndexShape& shape = *shapes[i];
+    Candidate c{i, shape, {}};
     c.key.tag = static_cast<uint32_t>(keys[i].tag);
-    c.key.literalLength = static_cast<uint16_t>(shape->literalLength);
-    for (int s = 0; s < 3; ++s) c.key.segments[s] = static_cast<uint16_t>(shape->segments[s]);
-    c.key.runs = shape->runs;
-    c.key.flags = ShapeFlags(*shape, !hostTags[c.key.tag]);
+    c.key.literalLength = static_cast<uint16_t>(shape.literalLength);
+    for (int s = 0; s < 3; ++s) c.key.segments[s] = static_cast<uint16_t>(shape.segments[s]);
+    c.key.runs = shape.runs;
+    c.key.flags = ShapeFlags(shape, !hostTags[c.key.tag]);
     candidates.push_back(c);
   }
-  if (candidates.empty()) return taken;
+  if (candidates.empty() && requirements.empty()) return;
+  m_keyCount = candidates.size();
   WriteBytes(keys, candidates);
-  Place(candidates);
-  return taken;
+  Place(candidates, requirements);
 }
 
 // Variants of one stored key start their literal at the same stored symbol
@@ -125,24 +124,31 @@ void LiteralIndex::WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Can
   m_bytes.shrink_to_fit();
 }
 
-void LiteralIndex::Place(const std::vector<Candidate>& candidates) {
-  const size_t buckets = std::bit_ceil(std::max<size_t>(2, candidates.size()));
-  m_shift = 64 - static_cast<unsigned>(std::countr_zero(buckets));
-  std::vector<uint32_t> bucketOf(candidates.size());
-  m_bucketStart.assign(buckets + 1, 0);
-  for (size_t i = 0; i < candidates.size(); ++i) {
-    const IndexedKey& key = candidates[i].key;
-    const uint64_t mixed = KeyOf(LiteralHash::Of(&m_bytes[key.bytes], key.literalLength), key.flags);
-    bucketOf[i] = static_cast<uint32_t>(mixed >> m_shift);
-    ++m_bucketStart[bucketOf[i] + 1];
+void LiteralIndex::Place(const std::vector<Candidate>& candidates, std::span<const LiteralRequirement> requirements) {
+  std::vector<IndexedKey> records;
+  std::vector<uint64_t> anchorKeys;
+  for (const Candidate& c : candidates) {
+    records.push_back(c.key);
+    anchorKeys.push_back(KeyOf(LiteralHash::Of(&m_bytes[c.key.bytes], c.key.literalLength), c.key.flags));
   }
+  // A requirement is only a hint, so its literal is known by its hash.
+  for (const LiteralRequirement& r : requirements) {
+    IndexedKey record{};
+    record.literalLength = static_cast<uint16_t>(r.length);
+    record.flags = static_cast<uint8_t>(IndexedKey::kRequirement | (r.kind == AnchorKind::kDot ? IndexedKey::kDot : 0));
+    records.push_back(record);
+    anchorKeys.push_back(r.key);
+  }
+  const size_t buckets = std::bit_ceil(std::max<size_t>(2, records.size()));
+  m_shift = 64 - static_cast<unsigned>(std::countr_zero(buckets));
+  m_bucketStart.assign(buckets + 1, 0);
+  for (const uint64_t key : anchorKeys) ++m_bucketStart[(key >> m_shift) + 1];
   for (size_t b = 0; b < buckets; ++b) m_bucketStart[b + 1] += m_bucketStart[b];
-  m_keys.resize(candidates.size());
+  m_keys.resize(records.size());
   std::vector<uint32_t> next(m_bucketStart.begin(), m_bucketStart.end() - 1);
-  for (size_t i = 0; i < candidates.size(); ++i) {
-    IndexedKey key = candidates[i].key;
-    key.check = static_cast<uint16_t>(KeyOf(LiteralHash::Of(&m_bytes[key.bytes], key.literalLength), key.flags));
-    m_keys[next[bucketOf[i]]++] = key;
+  for (size_t i = 0; i < records.size(); ++i) {
+    records[i].check = static_cast<uint16_t>(anchorKeys[i]);
+    m_keys[next[anchorKeys[i] >> m_shift]++] = records[i];
   }
 }
 
@@ -198,40 +204,45 @@ int32_t LiteralIndex::SpreadRoutes(uint32_t keyIndex, std::string_view text, std
 // Host keys and whole keys with the same literal share a bucket, so the
 // host's anchors, when they are the whole text's first segment, are looked
 // up once for both.
-void LiteralIndex::Probe(const PreparedText& text, std::vector<KeyHit>& hits) const {
-  if (m_keys.empty()) return;
-  if (text.HostIsFirstSegment()) {
-    ProbeAnchors(text.WholeLiterals(), text.Whole(), text.Host(), hits);
-  } else {
-    ProbeAnchors(text.WholeLiterals(), text.Whole(), std::string_view(), hits);
-    ProbeAnchors(text.HostLiterals(), std::string_view(), text.Host(), hits);
-  }
+bool LiteralIndex::Probe(const PreparedText& text, std::vector<KeyHit>& hits) const {
+  if (m_keys.empty()) return false;
+  if (text.HostIsFirstSegment()) return ProbeAnchors(text.WholeLiterals(), text.Whole(), text.Host(), hits);
+  const bool whole = ProbeAnchors(text.WholeLiterals(), text.Whole(), std::string_view(), hits);
+  return ProbeAnchors(text.HostLiterals(), std::string_view(), text.Host(), hits) || whole;
 }
 
 // `whole` and `host` are the texts the anchors are in (a null view: none).
-void LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
+bool LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
                                 std::vector<KeyHit>& hits) const {
   const char* const base = whole.data() != nullptr ? whole.data() : host.data();
-  constexpr uint8_t kNone = 0xFF;
+  bool required = false;
   for (const TextAnchor& anchor : anchors) {
-    const uint8_t dot = anchor.kind == AnchorKind::kDot ? IndexedKey::kDot : 0;
-    const uint8_t asWhole = whole.data() == nullptr ? kNone
-                            : static_cast<uint8_t>(dot | IndexedKey::kWhole |
-                                                   (anchor.end == whole.size() ? IndexedKey::kEndsText : 0));
-    const uint8_t asHost = host.data() == nullptr || anchor.end > host.size()
-                               ? kNone
-                               : static_cast<uint8_t>(dot | (anchor.end == host.size() ? IndexedKey::kEndsText : 0));
     const size_t bucket = anchor.key >> m_shift;
+    const auto check = static_cast<uint16_t>(anchor.key);
     const uint32_t length = anchor.end - anchor.begin;
     for (uint32_t k = m_bucketStart[bucket]; k < m_bucketStart[bucket + 1]; ++k) {
       const IndexedKey& key = m_keys[k];
-      if (key.check != static_cast<uint16_t>(anchor.key) || key.literalLength != length) continue;
+      if (key.check != check || key.literalLength != length) continue;
+      const uint8_t dot = anchor.kind == AnchorKind::kDot ? IndexedKey::kDot : 0;
+      if ((key.flags & IndexedKey::kRequirement) != 0) {
+        required = required || (key.flags & IndexedKey::kDot) == dot;
+        continue;
+      }
+      // The key matches at this anchor in the text its shape asks for.
       const uint8_t shape = key.flags & kShapeFlags;
-      if (shape != asWhole && shape != asHost) continue;
-      if (!SameBytes(m_bytes.data() + key.bytes, base + anchor.begin, length)) continue;
-      Verify(k, anchor, shape == asWhole ? whole : host, hits);
+      std::string_view text;
+      if (whole.data() != nullptr && shape == (dot | IndexedKey::kWhole | (anchor.end == whole.size() ? IndexedKey::kEndsText : 0))) {
+        text = whole;
+      } else if (host.data() != nullptr && anchor.end <= host.size() &&
+                 shape == (dot | (anchor.end == host.size() ? IndexedKey::kEndsText : 0))) {
+        text = host;
+      } else {
+        continue;
+      }
+      if (SameBytes(m_bytes.data() + key.bytes, base + anchor.begin, length)) Verify(k, anchor, text, hits);
     }
   }
+  return required;
 }
 
 void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view text,

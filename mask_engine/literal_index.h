@@ -10,11 +10,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "mask_engine/key_list.h"
+#include "mask_engine/key_shape.h"
 #include "mask_engine/prepared_text.h"
 #include "mask_engine/text_anchors.h"
 
@@ -25,6 +27,7 @@ struct IndexedKey {
   static constexpr uint8_t kWhole = 0x02;     // matched against host and rest, not the host alone
   static constexpr uint8_t kEndsText = 0x04;  // nothing after the literal
   static constexpr uint8_t kAnyChar = 0x08;   // the bytes have a '?' bitmap
+  static constexpr uint8_t kRequirement = 0x10;  // not a key: a literal the automaton needs
 
   uint32_t tag;
   uint32_t bytes;           // offset in the byte pool
@@ -35,6 +38,14 @@ struct IndexedKey {
   uint8_t flags;
 };
 static_assert(sizeof(IndexedKey) == 20);
+
+/// A literal at a start or dot anchor that some key of the automaton needs
+/// (see automaton_prefilter.h); the index tells when a text has one.
+struct LiteralRequirement {
+  uint64_t key;  // AnchorKey
+  uint32_t length;
+  AnchorKind kind;
+};
 
 /// One anchor's verified match: the key and its number of routes. A tail
 /// with two any-runs leaves the routes to SpreadRoutes, which counts the
@@ -48,18 +59,18 @@ struct KeyHit {
 
 class LiteralIndex {
  public:
-  /// Takes every key of `keys` that has an index shape; `hostTags[tag]`
-  /// tells whether a key is matched against the host alone. Returns, for
-  /// each key, whether the index took it.
-  std::vector<bool> Build(const std::vector<KeyEntry>& keys, const std::vector<bool>& hostTags);
+  /// Takes the keys of `keys` that have a shape in `shapes` (same order);
+  /// `hostTags[tag]` tells whether a key is matched against the host alone.
+  void Build(const std::vector<KeyEntry>& keys, const std::vector<std::optional<IndexShape>>& shapes,
+             const std::vector<bool>& hostTags, std::span<const LiteralRequirement> requirements);
 
   bool Empty() const { return m_keys.empty(); }
-  size_t KeyCount() const { return m_keys.size(); }
+  size_t KeyCount() const { return m_keyCount; }
   size_t MemoryBytes() const;
 
   /// Appends a hit for every key that matches the text at one of its
-  /// literal anchors.
-  void Probe(const PreparedText& text, std::vector<KeyHit>& hits) const;
+  /// literal anchors. Returns whether the text has a required literal.
+  bool Probe(const PreparedText& text, std::vector<KeyHit>& hits) const;
 
   /// Routes of a key whose hits are kSpread, over all of its `hits` (sorted
   /// by spreadFrom) in `text`, the text the hits were found in.
@@ -72,8 +83,8 @@ class LiteralIndex {
  private:
   struct Candidate;
   void WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Candidate>& candidates);
-  void Place(const std::vector<Candidate>& candidates);
-  void ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
+  void Place(const std::vector<Candidate>& candidates, std::span<const LiteralRequirement> requirements);
+  bool ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
                     std::vector<KeyHit>& hits) const;
   void Verify(uint32_t k, const TextAnchor& anchor, std::string_view text, std::vector<KeyHit>& hits) const;
   int32_t CountRoutes(const IndexedKey& key, std::string_view tail) const;
@@ -84,6 +95,7 @@ class LiteralIndex {
   std::vector<IndexedKey> m_keys;
   std::vector<uint8_t> m_bytes;
   unsigned m_shift = 64;
+  size_t m_keyCount = 0;
 };
 
 }  // namespace mask_engine

@@ -68,14 +68,19 @@ void MaskEngineImpl::Finalize() {
 }
 
 void MaskEngineImpl::CompileKeys(const std::vector<KeyEntry>& keys) {
-  std::vector<bool> indexed(keys.size(), false);
-  if (m_method == MatchMethod::kIndexed) indexed = m_index.Build(keys, m_domainFlags);
+  std::vector<std::optional<IndexShape>> shapes(keys.size());
+  if (m_method == MatchMethod::kIndexed) {
+    for (size_t i = 0; i < keys.size(); ++i) shapes[i] = ClassifyForIndex(keys[i]);
+  }
   std::vector<KeyEntry> rest;
   for (size_t i = 0; i < keys.size(); ++i) {
-    if (!indexed[i]) rest.push_back(keys[i]);
+    if (!shapes[i]) rest.push_back(keys[i]);
   }
   m_layout = std::make_unique<node_layout>(CompileLayout(rest));
-  if (m_method == MatchMethod::kIndexed) m_automatonFilter.Build(rest, keys);
+  if (m_method == MatchMethod::kIndexed) {
+    const std::vector<LiteralRequirement> requirements = m_automatonFilter.Build(rest, keys);
+    m_index.Build(keys, shapes, m_domainFlags, requirements);
+  }
   m_keyCount = keys.size();
 }
 
@@ -89,19 +94,20 @@ const std::vector<MaskMatch>& MaskEngineImpl::Match(const char* text, uint32_t l
   state.ids.clear();
   if (!Finalized() || (m_index.Empty() && m_layout->empty())) return state.result;
   state.text.Prepare(text, length);
-  MatchIndexed(state);
-  MatchWithAutomaton(state);
+  const bool required = MatchIndexed(state);
+  MatchWithAutomaton(state, required);
   CollectResult(state);
   return state.result;
 }
 
+// Returns whether the text has a literal that the automaton's keys need.
 // A key can be found at several anchors (a '.name.tld/' in the path as well
 // as in the host); its routes add up to the cap, as the automaton's do.
-void MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
-  if (m_index.Empty()) return;
+bool MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
+  if (m_index.Empty()) return false;
   std::vector<KeyHit>& hits = state.hits;
   hits.clear();
-  m_index.Probe(state.text, hits);
+  const bool required = m_index.Probe(state.text, hits);
   if (hits.size() > 1) {
     std::sort(hits.begin(), hits.end(), [](const KeyHit& a, const KeyHit& b) {
       return a.key != b.key ? a.key < b.key : a.spreadFrom < b.spreadFrom;
@@ -121,13 +127,14 @@ void MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
     state.ids.insert(state.ids.end(), static_cast<size_t>(routes), m_index.TagOf(key));
     i = end;
   }
+  return required;
 }
 
 // Plain host masks match where the host ends, whatever follows; every other
 // mask must reach the end of the whole text.
-void MaskEngineImpl::MatchWithAutomaton(MatchScratch::State& state) const {
+void MaskEngineImpl::MatchWithAutomaton(MatchScratch::State& state, bool required) const {
   if (m_layout->empty()) return;
-  if (m_method == MatchMethod::kIndexed && !m_automatonFilter.MayMatch(state.text)) return;
+  if (m_method == MatchMethod::kIndexed && !required && !m_automatonFilter.MayMatch(state.text)) return;
   CursorAutomaton& automaton = state.automaton;
   auto report = [&](bool domainFlag) {
     automaton.Report([&](uint32_t tag, int32_t count) {

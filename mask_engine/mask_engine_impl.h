@@ -39,8 +39,8 @@ class MaskEngineImpl final : public MaskEngine, public std::enable_shared_from_t
   };
 
   void CompileKeys(const std::vector<KeyEntry>& keys);
-  void MatchIndexed(MatchScratch::State& state) const;
-  void MatchWithAutomaton(MatchScratch::State& state) const;
+  bool MatchIndexed(MatchScratch::State& state) const;
+  void MatchWithAutomaton(MatchScratch::State& state, bool required) const;
   void CollectResult(MatchScratch::State& state) const;
 
   MatchMethod m_method;

@@ -53,17 +53,18 @@ struct TextAnchor {
 /// text, given the positions of its '.' and '/' (ascending).
 template <class Visit>
 void ForEachEdge(size_t textLength, std::span<const size_t> separators, const char* text, Visit&& visit) {
+  constexpr size_t kNone = static_cast<size_t>(-1);
   size_t labelBegin = 0;
-  for (size_t i = 0; i < separators.size(); ++i) {
-    const size_t pos = separators[i];
+  size_t segmentBegin = kNone;  // only after a '/'
+  for (const size_t pos : separators) {
     visit(AnchorKind::kLabel, labelBegin, pos);
     labelBegin = pos + 1;
     if (text[pos] != '/') continue;
-    size_t next = i + 1;
-    while (next < separators.size() && text[separators[next]] != '/') ++next;
-    visit(AnchorKind::kSegment, pos + 1, next < separators.size() ? separators[next] : textLength);
+    if (segmentBegin != kNone) visit(AnchorKind::kSegment, segmentBegin, pos);
+    segmentBegin = pos + 1;
   }
   visit(AnchorKind::kLabel, labelBegin, textLength);
+  if (segmentBegin != kNone) visit(AnchorKind::kSegment, segmentBegin, textLength);
 }
 
 /// Anchors of one text, in storage that keeps its size from text to text,
