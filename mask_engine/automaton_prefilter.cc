@@ -39,11 +39,13 @@ void ForEachTrigram(const KeyEntry& key, Visit&& visit) {
   }
 }
 
-// How many keys of the engine hold each trigram.
-std::vector<uint16_t> TrigramUses(std::span<const KeyEntry> keys) {
+// How often each trigram occurs in the engine's masks.
+std::vector<uint16_t> TrigramUses(std::string_view maskTexts) {
   std::vector<uint16_t> uses(kTrigramBits, 0);
-  for (const KeyEntry& key : keys) {
-    ForEachTrigram(key, [&](uint16_t hash) { uses[hash] = static_cast<uint16_t>(std::min(0xFFFF, uses[hash] + 1)); });
+  const auto* bytes = reinterpret_cast<const uint8_t*>(maskTexts.data());
+  for (size_t i = 0; i + 3 <= maskTexts.size(); ++i) {
+    uint16_t& count = uses[TrigramHash(bytes[i], bytes[i + 1], bytes[i + 2])];
+    if (count < 0xFFFF) ++count;
   }
   return uses;
 }
@@ -62,10 +64,10 @@ uint32_t Rarity(const std::vector<uint8_t>& literal, const std::vector<uint16_t>
 }  // namespace
 
 std::vector<LiteralRequirement> AutomatonPrefilter::Build(std::span<const KeyEntry> automatonKeys,
-                                                          std::span<const KeyEntry> allKeys) {
+                                                          std::string_view maskTexts) {
   std::vector<LiteralRequirement> literals;
   if (automatonKeys.empty()) return literals;
-  const std::vector<uint16_t> uses = TrigramUses(allKeys);
+  const std::vector<uint16_t> uses = TrigramUses(maskTexts);
   std::vector<uint64_t> anchors;
   std::vector<const KeyEntry*> withoutAnchor;
   std::vector<uint8_t> literal;

@@ -19,10 +19,11 @@ namespace mask_engine {
 
 class AutomatonPrefilter {
  public:
-  /// A filter for `automatonKeys`; `allKeys` tell which trigrams are rare.
-  /// A key with neither an anchor nor a trigram makes every text pass.
-  /// Returns the literals left to the index.
-  std::vector<LiteralRequirement> Build(std::span<const KeyEntry> automatonKeys, std::span<const KeyEntry> allKeys);
+  /// A filter for `automatonKeys`; the engine's mask texts (`maskTexts`,
+  /// back to back) tell which trigrams are rare. A key with neither an
+  /// anchor nor a trigram makes every text pass. Returns the literals left
+  /// to the index.
+  std::vector<LiteralRequirement> Build(std::span<const KeyEntry> automatonKeys, std::string_view maskTexts);
 
   /// False only when no key of the automaton can match `text`, unless the
   /// text has one of the literals left to the index.

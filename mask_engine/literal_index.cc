@@ -37,6 +37,11 @@ bool SameBytes(const uint8_t* a, const char* b, size_t length) {
   return true;
 }
 
+// The filter word of an anchor key, and its two bits there; shifting by 64
+// (a filter of one word) is avoided.
+size_t FilterWord(uint64_t key, unsigned shift) { return shift >= 64 ? 0 : static_cast<size_t>(key >> shift); }
+uint64_t FilterBits(uint64_t key) { return (uint64_t{1} << ((key >> 16) & 63)) | (uint64_t{1} << ((key >> 22) & 63)); }
+
 bool TestBit(const uint8_t* bytes, size_t i) { return ((*(bytes - 1 - i / 8) >> (i % 8)) & 1) != 0; }
 
 }  // namespace
@@ -93,7 +98,7 @@ void LiteralIndex::WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Can
     }
   }
   std::vector<uint8_t> stripped;
-  std::vector<bool> anyChar;
+  std::vector<uint8_t> anyChar;
   for (auto& [where, block] : blocks) {
     const Candidate& c = candidates[block.longest];
     const KeyEntry& e = keys[c.entry];
@@ -106,13 +111,13 @@ void LiteralIndex::WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Can
       stripped.push_back(static_cast<uint8_t>(symbol & 0xFF));
     }
     size_t bitmap = 0;
-    for (bool a : anyChar) bitmap = a ? (stripped.size() + 7) / 8 : bitmap;
+    for (const uint8_t a : anyChar) bitmap = a != 0 ? (stripped.size() + 7) / 8 : bitmap;
     if (m_bytes.size() + bitmap + stripped.size() > UINT32_MAX) throw std::length_error("mask index too large");
     m_bytes.resize(m_bytes.size() + bitmap, 0);
     block.offset = static_cast<uint32_t>(m_bytes.size());
     m_bytes.insert(m_bytes.end(), stripped.begin(), stripped.end());
     for (size_t i = 0; i < anyChar.size() && bitmap > 0; ++i) {
-      if (anyChar[i]) m_bytes[block.offset - 1 - i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+      if (anyChar[i] != 0) m_bytes[block.offset - 1 - i / 8] |= static_cast<uint8_t>(1u << (i % 8));
     }
     if (bitmap > 0) candidates[block.longest].key.flags |= IndexedKey::kAnyChar;
   }
@@ -144,6 +149,10 @@ void LiteralIndex::Place(const std::vector<Candidate>& candidates, std::span<con
   m_bucketStart.assign(buckets + 1, 0);
   for (const uint64_t key : anchorKeys) ++m_bucketStart[(key >> m_shift) + 1];
   for (size_t b = 0; b < buckets; ++b) m_bucketStart[b + 1] += m_bucketStart[b];
+  const size_t filterWords = std::bit_ceil(std::max<size_t>(1, records.size() / 4));
+  m_filterShift = 64 - static_cast<unsigned>(std::countr_zero(filterWords));
+  m_filter.assign(filterWords, 0);
+  for (const uint64_t key : anchorKeys) m_filter[FilterWord(key, m_filterShift)] |= FilterBits(key);
   m_keys.resize(records.size());
   std::vector<uint32_t> next(m_bucketStart.begin(), m_bucketStart.end() - 1);
   for (size_t i = 0; i < records.size(); ++i) {
@@ -153,7 +162,13 @@ void LiteralIndex::Place(const std::vector<Candidate>& candidates, std::span<con
 }
 
 size_t LiteralIndex::MemoryBytes() const {
-  return m_bucketStart.capacity() * sizeof(uint32_t) + m_keys.capacity() * sizeof(IndexedKey) + m_bytes.capacity();
+  return m_filter.capacity() * sizeof(uint64_t) + m_bucketStart.capacity() * sizeof(uint32_t) +
+         m_keys.capacity() * sizeof(IndexedKey) + m_bytes.capacity();
+}
+
+bool LiteralIndex::MayHold(uint64_t anchorKey) const {
+  const uint64_t bits = FilterBits(anchorKey);
+  return (m_filter[FilterWord(anchorKey, m_filterShift)] & bits) == bits;
 }
 
 bool LiteralIndex::PieceMatches(const IndexedKey& key, size_t from, size_t length, const char* text) const {
@@ -217,6 +232,7 @@ bool LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string
   const char* const base = whole.data() != nullptr ? whole.data() : host.data();
   bool required = false;
   for (const TextAnchor& anchor : anchors) {
+    if (!MayHold(anchor.key)) continue;
     const size_t bucket = anchor.key >> m_shift;
     const auto check = static_cast<uint16_t>(anchor.key);
     const uint32_t length = anchor.end - anchor.begin;

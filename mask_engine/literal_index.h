@@ -91,6 +91,12 @@ class LiteralIndex {
   bool EndsFit(const IndexedKey& key, std::string_view tail) const;
   bool PieceMatches(const IndexedKey& key, size_t from, size_t length, const char* text) const;
 
+  bool MayHold(uint64_t anchorKey) const;
+
+  // Two bits per record in one word: most anchors hold no literal, and
+  // this small table tells so without touching the buckets.
+  std::vector<uint64_t> m_filter;
+  unsigned m_filterShift = 64;
   std::vector<uint32_t> m_bucketStart;
   std::vector<IndexedKey> m_keys;
   std::vector<uint8_t> m_bytes;

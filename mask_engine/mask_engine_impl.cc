@@ -78,7 +78,8 @@ void MaskEngineImpl::CompileKeys(const std::vector<KeyEntry>& keys) {
   }
   m_layout = std::make_unique<node_layout>(CompileLayout(rest));
   if (m_method == MatchMethod::kIndexed) {
-    const std::vector<LiteralRequirement> requirements = m_automatonFilter.Build(rest, keys);
+    const std::vector<LiteralRequirement> requirements =
+        m_automatonFilter.Build(rest, std::string_view(m_texts.data(), m_texts.size()));
     m_index.Build(keys, shapes, m_domainFlags, requirements);
   }
   m_keyCount = keys.size();
