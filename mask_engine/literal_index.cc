@@ -1,6 +1,8 @@
 #include "mask_engine/literal_index.h"
 
+#include <algorithm>
 #include <bit>
+#include <tuple>
 #include <cstring>
 #include <stdexcept>
 #include <unordered_map>
@@ -12,16 +14,17 @@ namespace mask_engine {
 
 namespace {
 
-constexpr uint8_t kShapeFlags = IndexedKey::kDot | IndexedKey::kWhole | IndexedKey::kEndsText;
+constexpr uint8_t kTextFlags = IndexedKey::kWhole | IndexedKey::kEndsText;
+constexpr uint8_t kAnchorFlags = IndexedKey::kAtDot | IndexedKey::kAtStart;
 
-uint64_t KeyOf(uint64_t literalHash, uint8_t flags) {
-  return AnchorKey(literalHash, (flags & IndexedKey::kDot) != 0 ? AnchorKind::kDot : AnchorKind::kStart);
-}
+uint64_t KeyOf(uint64_t literalHash) { return AnchorKey(literalHash, AnchorKind::kStart); }
 
 uint8_t ShapeFlags(const IndexShape& shape, bool whole) {
-  return static_cast<uint8_t>((shape.dot ? IndexedKey::kDot : 0) | (whole ? IndexedKey::kWhole : 0) |
-                              (shape.endsText ? IndexedKey::kEndsText : 0));
+  return static_cast<uint8_t>((shape.dot ? IndexedKey::kAtDot : IndexedKey::kAtStart) |
+                              (whole ? IndexedKey::kWhole : 0) | (shape.endsText ? IndexedKey::kEndsText : 0));
 }
+
+uint8_t AcceptFlag(AnchorKind kind) { return kind == AnchorKind::kDot ? IndexedKey::kAtDot : IndexedKey::kAtStart; }
 
 // Literals are short: words first, then bytes, without a call.
 bool SameBytes(const uint8_t* a, const char* b, size_t length) {
@@ -69,6 +72,7 @@ void LiteralIndex::Build(const std::vector<KeyEntry>& keys, const std::vector<st
   if (candidates.empty() && requirements.empty()) return;
   m_keyCount = candidates.size();
   WriteBytes(keys, candidates);
+  MergeVariants(candidates);
   Place(candidates, requirements);
 }
 
@@ -129,22 +133,42 @@ void LiteralIndex::WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Can
   m_bytes.shrink_to_fit();
 }
 
+// Records that differ only in the anchors they take are one.
+void LiteralIndex::MergeVariants(std::vector<Candidate>& candidates) {
+  auto content = [](const IndexedKey& k) {
+    return std::make_tuple(k.bytes, k.literalLength, k.segments[0], k.segments[1], k.segments[2], k.runs,
+                           static_cast<uint8_t>(k.flags & ~kAnchorFlags), k.tag);
+  };
+  std::sort(candidates.begin(), candidates.end(),
+            [&](const Candidate& a, const Candidate& b) { return content(a.key) < content(b.key); });
+  size_t kept = 0;
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (kept > 0 && content(candidates[kept - 1].key) == content(candidates[i].key)) {
+      candidates[kept - 1].key.flags |= candidates[i].key.flags & kAnchorFlags;
+      continue;
+    }
+    candidates[kept++] = candidates[i];
+  }
+  candidates.resize(kept);
+}
+
 void LiteralIndex::Place(const std::vector<Candidate>& candidates, std::span<const LiteralRequirement> requirements) {
   std::vector<IndexedKey> records;
   std::vector<uint64_t> anchorKeys;
   for (const Candidate& c : candidates) {
     records.push_back(c.key);
-    anchorKeys.push_back(KeyOf(LiteralHash::Of(&m_bytes[c.key.bytes], c.key.literalLength), c.key.flags));
+    anchorKeys.push_back(KeyOf(LiteralHash::Of(&m_bytes[c.key.bytes], c.key.literalLength)));
   }
   // A requirement is only a hint, so its literal is known by its hash.
   for (const LiteralRequirement& r : requirements) {
     IndexedKey record{};
     record.literalLength = static_cast<uint16_t>(r.length);
-    record.flags = static_cast<uint8_t>(IndexedKey::kRequirement | (r.kind == AnchorKind::kDot ? IndexedKey::kDot : 0));
+    record.flags = static_cast<uint8_t>(IndexedKey::kRequirement | AcceptFlag(r.kind));
     records.push_back(record);
     anchorKeys.push_back(r.key);
   }
-  const size_t buckets = std::bit_ceil(std::max<size_t>(2, records.size()));
+  // About two records a bucket: the filter keeps most probes out anyway.
+  const size_t buckets = std::bit_ceil(std::max<size_t>(2, records.size() / 2));
   m_shift = 64 - static_cast<unsigned>(std::countr_zero(buckets));
   m_bucketStart.assign(buckets + 1, 0);
   for (const uint64_t key : anchorKeys) ++m_bucketStart[(key >> m_shift) + 1];
@@ -236,21 +260,22 @@ bool LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string
     const size_t bucket = anchor.key >> m_shift;
     const auto check = static_cast<uint16_t>(anchor.key);
     const uint32_t length = anchor.end - anchor.begin;
+    const uint8_t accept = AcceptFlag(anchor.kind);
     for (uint32_t k = m_bucketStart[bucket]; k < m_bucketStart[bucket + 1]; ++k) {
       const IndexedKey& key = m_keys[k];
-      if (key.check != check || key.literalLength != length) continue;
-      const uint8_t dot = anchor.kind == AnchorKind::kDot ? IndexedKey::kDot : 0;
+      if (key.check != check || key.literalLength != length || (key.flags & accept) == 0) continue;
       if ((key.flags & IndexedKey::kRequirement) != 0) {
-        required = required || (key.flags & IndexedKey::kDot) == dot;
+        required = true;
         continue;
       }
       // The key matches at this anchor in the text its shape asks for.
-      const uint8_t shape = key.flags & kShapeFlags;
+      const uint8_t shape = key.flags & kTextFlags;
       std::string_view text;
-      if (whole.data() != nullptr && shape == (dot | IndexedKey::kWhole | (anchor.end == whole.size() ? IndexedKey::kEndsText : 0))) {
+      if (whole.data() != nullptr &&
+          shape == (IndexedKey::kWhole | (anchor.end == whole.size() ? IndexedKey::kEndsText : 0))) {
         text = whole;
       } else if (host.data() != nullptr && anchor.end <= host.size() &&
-                 shape == (dot | (anchor.end == host.size() ? IndexedKey::kEndsText : 0))) {
+                 shape == (anchor.end == host.size() ? IndexedKey::kEndsText : 0)) {
         text = host;
       } else {
         continue;
@@ -264,11 +289,12 @@ bool LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string
 void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view text,
                           std::vector<KeyHit>& hits) const {
   const IndexedKey& key = m_keys[k];
+  const bool atStart = anchor.kind == AnchorKind::kStart;
   const std::string_view tail = text.substr(anchor.end);
   if (key.runs == 2) {
-    if (EndsFit(key, tail)) hits.push_back(KeyHit{k, KeyHit::kSpread, anchor.end + key.segments[0]});
+    if (EndsFit(key, tail)) hits.push_back(KeyHit{k, atStart, KeyHit::kSpread, anchor.end + key.segments[0]});
   } else if (CountRoutes(key, tail) > 0) {
-    hits.push_back(KeyHit{k, 1, 0});
+    hits.push_back(KeyHit{k, atStart, 1, 0});
   }
 }
 

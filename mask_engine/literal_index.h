@@ -23,11 +23,14 @@
 namespace mask_engine {
 
 struct IndexedKey {
-  static constexpr uint8_t kDot = 0x01;       // '*.' before the literal
-  static constexpr uint8_t kWhole = 0x02;     // matched against host and rest, not the host alone
-  static constexpr uint8_t kEndsText = 0x04;  // nothing after the literal
-  static constexpr uint8_t kAnyChar = 0x08;   // the bytes have a '?' bitmap
+  static constexpr uint8_t kAtDot = 0x01;        // the literal follows '*.': it sits after a '.'
+  static constexpr uint8_t kWhole = 0x02;        // matched against host and rest, not the host alone
+  static constexpr uint8_t kEndsText = 0x04;     // nothing after the literal
+  static constexpr uint8_t kAnyChar = 0x08;      // the bytes have a '?' bitmap
   static constexpr uint8_t kRequirement = 0x10;  // not a key: a literal the automaton needs
+  static constexpr uint8_t kAtStart = 0x20;      // the literal starts the text
+  // A '*.name.tld' key and its 'name.tld' variant of the same mask are one
+  // record that takes both anchors.
 
   uint32_t tag;
   uint32_t bytes;           // offset in the byte pool
@@ -47,14 +50,19 @@ struct LiteralRequirement {
   AnchorKind kind;
 };
 
-/// One anchor's verified match: the key and its number of routes. A tail
-/// with two any-runs leaves the routes to SpreadRoutes, which counts the
-/// middle piece's places once for all anchors of the key.
+/// One anchor's verified match: the record, whether the anchor was the
+/// start of the text (the 'name.tld' variant of a '*.name.tld' record: its
+/// routes count apart), and the number of routes. A tail with two any-runs
+/// leaves the routes to SpreadRoutes, which counts the middle piece's places
+/// once for all anchors of the key.
 struct KeyHit {
   static constexpr int32_t kSpread = -1;
   uint32_t key;
+  bool atStart;
   int32_t routes;       // or kSpread
   uint32_t spreadFrom;  // with kSpread: where the middle piece may start
+
+  bool SameKey(const KeyHit& other) const { return key == other.key && atStart == other.atStart; }
 };
 
 class LiteralIndex {
@@ -83,6 +91,7 @@ class LiteralIndex {
  private:
   struct Candidate;
   void WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Candidate>& candidates);
+  static void MergeVariants(std::vector<Candidate>& candidates);
   void Place(const std::vector<Candidate>& candidates, std::span<const LiteralRequirement> requirements);
   bool ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
                     std::vector<KeyHit>& hits) const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <tuple>
 
 #include "mask_engine/layout_compiler.h"
 #include "mask_engine/mask_matcher_impl.h"
@@ -111,12 +112,12 @@ bool MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
   const bool required = m_index.Probe(state.text, hits);
   if (hits.size() > 1) {
     std::sort(hits.begin(), hits.end(), [](const KeyHit& a, const KeyHit& b) {
-      return a.key != b.key ? a.key < b.key : a.spreadFrom < b.spreadFrom;
+      return std::tie(a.key, a.atStart, a.spreadFrom) < std::tie(b.key, b.atStart, b.spreadFrom);
     });
   }
   for (size_t i = 0; i < hits.size();) {
     size_t end = i + 1;
-    while (end < hits.size() && hits[end].key == hits[i].key) ++end;
+    while (end < hits.size() && hits[end].SameKey(hits[i])) ++end;
     const uint32_t key = hits[i].key;
     int32_t routes = 0;
     if (hits[i].routes == KeyHit::kSpread) {

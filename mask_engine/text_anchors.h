@@ -34,9 +34,11 @@ enum class AnchorKind : uint8_t {
 };
 
 /// What the index and the automaton's filter look a literal up by: its hash
-/// and the anchor's kind. Never 0.
+/// and the anchor's kind. Start and dot anchors share keys, so that the
+/// index holds '*.name.tld' and 'name.tld' once. Never 0.
 inline uint64_t AnchorKey(uint64_t literalHash, AnchorKind kind) {
-  uint64_t m = (literalHash ^ (0xD6E8FEB86659FD93ull * (static_cast<uint64_t>(kind) + 1))) * 0xFF51AFD7ED558CCDull;
+  const uint64_t salt = kind == AnchorKind::kSegment ? 2 : kind == AnchorKind::kLabel ? 3 : 1;
+  uint64_t m = (literalHash ^ (0xD6E8FEB86659FD93ull * salt)) * 0xFF51AFD7ED558CCDull;
   m ^= m >> 32;
   return m != 0 ? m : 1;
 }

@@ -6,6 +6,8 @@
 //                       dntbugs.dat and urls.txt for `dntbases match --stats`)
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -59,13 +61,20 @@ long ResidentBytes() {
   return resident * sysconf(_SC_PAGESIZE);
 }
 
+// Heap bytes in use: what a loaded model really holds, allocator overhead
+// included.
+size_t HeapBytes() { return mallinfo2().uordblks; }
+
 void LoadAndMeasure(benchmark::State& state, const std::vector<uint8_t>& file) {
   size_t modelBytes = 0;
   long rssDelta = 0;
+  size_t heapBytes = 0;
   for (auto _ : state) {
     const long before = ResidentBytes();
+    const size_t heapBefore = HeapBytes();
     std::unique_ptr<BugBases> bases = Load(file);
     rssDelta = ResidentBytes() - before;
+    heapBytes = HeapBytes() - heapBefore;
     modelBytes = bases->MemoryBytes();
     benchmark::DoNotOptimize(bases.get());
     state.PauseTiming();
@@ -75,6 +84,7 @@ void LoadAndMeasure(benchmark::State& state, const std::vector<uint8_t>& file) {
   state.counters["file_bytes"] = static_cast<double>(file.size());
   state.counters["model_bytes"] = static_cast<double>(modelBytes);
   state.counters["rss_delta_bytes"] = static_cast<double>(rssDelta);
+  state.counters["heap_bytes"] = static_cast<double>(heapBytes);
 }
 
 void BM_LoadBugBases(benchmark::State& state) { LoadAndMeasure(state, Shared().file); }
