@@ -13,7 +13,8 @@ constexpr uint16_t kDotSymbol = kKeyLiteral | '.';
 // Up to this many any-runs after the literal the routes of a key are
 // counted by comparisons and one scan for the middle piece.
 constexpr unsigned kMaxTailRuns = 2;
-constexpr uint32_t kMaxPieceLength = 0xFFFF;
+// Longer literals and pieces are rare enough for the automaton.
+constexpr uint32_t kMaxPieceLength = 255;
 
 bool IsLiteral(uint16_t symbol) { return symbol >= kKeyLiteral; }
 

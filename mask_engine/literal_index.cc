@@ -63,8 +63,8 @@ void LiteralIndex::Build(const std::vector<KeyEntry>& keys, const std::vector<st
     const IndexShape& shape = *shapes[i];
     Candidate c{i, shape, {}};
     c.key.tag = static_cast<uint32_t>(keys[i].tag);
-    c.key.literalLength = static_cast<uint16_t>(shape.literalLength);
-    for (int s = 0; s < 3; ++s) c.key.segments[s] = static_cast<uint16_t>(shape.segments[s]);
+    c.key.literalLength = static_cast<uint8_t>(shape.literalLength);
+    for (int s = 0; s < 3; ++s) c.key.segments[s] = static_cast<uint8_t>(shape.segments[s]);
     c.key.runs = shape.runs;
     c.key.flags = ShapeFlags(shape, !hostTags[c.key.tag]);
     candidates.push_back(c);
@@ -162,13 +162,14 @@ void LiteralIndex::Place(const std::vector<Candidate>& candidates, std::span<con
   // A requirement is only a hint, so its literal is known by its hash.
   for (const LiteralRequirement& r : requirements) {
     IndexedKey record{};
-    record.literalLength = static_cast<uint16_t>(r.length);
+    record.literalLength = static_cast<uint8_t>(std::min<uint32_t>(r.length, 255));
     record.flags = static_cast<uint8_t>(IndexedKey::kRequirement | AcceptFlag(r.kind));
     records.push_back(record);
     anchorKeys.push_back(r.key);
   }
-  // About two records a bucket: the filter keeps most probes out anyway.
-  const size_t buckets = std::bit_ceil(std::max<size_t>(2, records.size() / 2));
+  // About four records (a cache line) a bucket: the filter keeps most
+  // probes out anyway.
+  const size_t buckets = std::bit_ceil(std::max<size_t>(2, records.size() / 4));
   m_shift = 64 - static_cast<unsigned>(std::countr_zero(buckets));
   m_bucketStart.assign(buckets + 1, 0);
   for (const uint64_t key : anchorKeys) ++m_bucketStart[(key >> m_shift) + 1];
@@ -263,11 +264,14 @@ bool LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string
     const uint8_t accept = AcceptFlag(anchor.kind);
     for (uint32_t k = m_bucketStart[bucket]; k < m_bucketStart[bucket + 1]; ++k) {
       const IndexedKey& key = m_keys[k];
-      if (key.check != check || key.literalLength != length || (key.flags & accept) == 0) continue;
+      if (key.check != check || key.literalLength != std::min<uint32_t>(length, 255) || (key.flags & accept) == 0) {
+        continue;
+      }
       if ((key.flags & IndexedKey::kRequirement) != 0) {
         required = true;
         continue;
       }
+      if (length > 255) continue;
       // The key matches at this anchor in the text its shape asks for.
       const uint8_t shape = key.flags & kTextFlags;
       std::string_view text;

@@ -34,13 +34,13 @@ struct IndexedKey {
 
   uint32_t tag;
   uint32_t bytes;           // offset in the byte pool
-  uint16_t literalLength;
+  uint8_t literalLength;    // a requirement's: at most 255
+  uint8_t segments[3];      // tail pieces between any-runs
   uint16_t check;           // more bits of the bucket hash
-  uint16_t segments[3];     // tail pieces between any-runs
   uint8_t runs;             // any-runs in the tail
   uint8_t flags;
 };
-static_assert(sizeof(IndexedKey) == 20);
+static_assert(sizeof(IndexedKey) == 16);
 
 /// A literal at a start or dot anchor that some key of the automaton needs
 /// (see automaton_prefilter.h); the index tells when a text has one.
