@@ -134,26 +134,57 @@ size_t CanonicalText::Append(size_t at, std::string_view bytes) {
   return static_cast<size_t>(out - m_buffer.data());
 }
 
+// Host and rest that meet in the raw text and need no change are used
+// where they lie; only their separators are noted.
+bool CanonicalText::UseInPlace(std::string_view raw, const UrlParts& parts) {
+  if (parts.hostEnd != parts.restBegin || (parts.hostEnd > parts.hostBegin && raw[parts.hostEnd - 1] == '.')) {
+    return false;
+  }
+  const std::string_view text = raw.substr(parts.hostBegin);
+  if (text.size() - (parts.hostEnd - parts.hostBegin) >= 2 && text.substr(parts.hostEnd - parts.hostBegin, 2) == "//") {
+    return false;
+  }
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint8_t cls = kByteClass[static_cast<unsigned char>(text[i])];
+    if (cls == kCopy) continue;
+    if (cls != kSeparator) {
+      m_separators.clear();
+      return false;
+    }
+    m_separators.push_back(i);
+  }
+  m_base = text.data();
+  m_hostEnd = parts.hostEnd - parts.hostBegin;
+  m_end = text.size();
+  return true;
+}
+
 void CanonicalText::Build(const char* text, uint32_t length) {
   const std::string_view raw = length == 0 ? std::string_view() : std::string_view(text, length);
   const UrlParts parts = SplitUrl(raw);
-  if (m_buffer.size() < kMaxGrowth * raw.size()) m_buffer.resize(kMaxGrowth * raw.size());
   m_separators.clear();
+  if (!UseInPlace(raw, parts)) {
+    if (m_buffer.size() < kMaxGrowth * raw.size()) m_buffer.resize(kMaxGrowth * raw.size());
+    m_base = m_buffer.data();
+    std::string_view host = raw.substr(parts.hostBegin, parts.hostEnd - parts.hostBegin);
+    while (!host.empty() && host.back() == '.') host.remove_suffix(1);
+    m_hostEnd = Append(0, host);
+    std::string_view rest = raw.substr(parts.restBegin);
+    while (rest.size() >= 2 && rest[0] == '/' && rest[1] == '/') rest.remove_prefix(1);
+    rest = rest.substr(0, rest.find('#'));
+    m_end = Append(m_hostEnd, rest);
+  }
+  Finish();
+}
 
-  std::string_view host = raw.substr(parts.hostBegin, parts.hostEnd - parts.hostBegin);
-  while (!host.empty() && host.back() == '.') host.remove_suffix(1);
-  m_hostEnd = Append(0, host);
-  m_begin = m_hostEnd >= 4 && std::string_view(m_buffer.data(), 4) == "www." ? 4 : 0;
-
-  std::string_view rest = raw.substr(parts.restBegin);
-  while (rest.size() >= 2 && rest[0] == '/' && rest[1] == '/') rest.remove_prefix(1);
-  rest = rest.substr(0, rest.find('#'));
-  m_end = Append(m_hostEnd, rest);
-  if (m_end > m_hostEnd && m_buffer[m_end - 1] == '/') {
+// One leading "www." and one trailing '/' go; separators count from the
+// text's start.
+void CanonicalText::Finish() {
+  m_begin = m_hostEnd >= 4 && std::string_view(m_base, 4) == "www." ? 4 : 0;
+  if (m_end > m_hostEnd && m_base[m_end - 1] == '/') {
     --m_end;
     m_separators.pop_back();
   }
-  // From buffer positions to positions in the whole text.
   size_t kept = 0;
   for (const size_t position : m_separators) {
     if (position >= m_begin) m_separators[kept++] = position - m_begin;

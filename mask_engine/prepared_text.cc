@@ -22,7 +22,8 @@ void PreparedText::Prepare(const char* text, uint32_t length) {
   } else {
     m_raw.assign(text, length);
   }
-  m_canonical.Build(text, length);
+  // The canonical text may point into the copy, which lives as long.
+  m_canonical.Build(m_raw.data(), length);
   if (Whole().size() >= UINT32_MAX) throw std::length_error("the canonical text is too long");
 
   const std::string_view host = Host();
