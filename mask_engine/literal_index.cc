@@ -45,9 +45,36 @@ bool SameBytes(const uint8_t* a, const char* b, size_t length) {
 size_t FilterWord(uint64_t key, unsigned shift) { return shift >= 64 ? 0 : static_cast<size_t>(key >> shift); }
 uint64_t FilterBits(uint64_t key) { return (uint64_t{1} << ((key >> 16) & 63)) | (uint64_t{1} << ((key >> 22) & 63)); }
 
+// A text with many anchors for the same keys (a hostile one) keeps its hits
+// bounded: past this many, each key keeps only those that can still count.
+constexpr size_t kTrimAt = 4096;
+
+// Keeps at most `cap` hits of each key: with spread routes the ones that
+// start first, since a place of the middle piece counts for every anchor
+// before it and the total is capped.
+void TrimHits(std::vector<KeyHit>& hits, int32_t cap) {
+  SortHits(hits);
+  size_t kept = 0;
+  int32_t run = 0;
+  KeyHit previous{};
+  for (size_t i = 0; i < hits.size(); ++i) {
+    const KeyHit hit = hits[i];
+    run = i > 0 && hit.SameKey(previous) ? run + 1 : 0;
+    previous = hit;
+    if (run < cap) hits[kept++] = hit;
+  }
+  hits.resize(kept);
+}
+
 bool TestBit(const uint8_t* bytes, size_t i) { return ((*(bytes - 1 - i / 8) >> (i % 8)) & 1) != 0; }
 
 }  // namespace
+
+void SortHits(std::vector<KeyHit>& hits) {
+  std::sort(hits.begin(), hits.end(), [](const KeyHit& a, const KeyHit& b) {
+    return std::tie(a.key, a.atStart, a.spreadFrom) < std::tie(b.key, b.atStart, b.spreadFrom);
+  });
+}
 
 struct LiteralIndex::Candidate {
   uint32_t entry;
@@ -244,18 +271,19 @@ int32_t LiteralIndex::SpreadRoutes(uint32_t keyIndex, std::string_view text, std
 // Host keys and whole keys with the same literal share a bucket, so the
 // host's anchors, when they are the whole text's first segment, are looked
 // up once for both.
-bool LiteralIndex::Probe(const PreparedText& text, std::vector<KeyHit>& hits) const {
+bool LiteralIndex::Probe(const PreparedText& text, int32_t routeCap, std::vector<KeyHit>& hits) const {
   if (m_keys.empty()) return false;
-  if (text.HostIsFirstSegment()) return ProbeAnchors(text.WholeLiterals(), text.Whole(), text.Host(), hits);
-  const bool whole = ProbeAnchors(text.WholeLiterals(), text.Whole(), std::string_view(), hits);
-  return ProbeAnchors(text.HostLiterals(), std::string_view(), text.Host(), hits) || whole;
+  if (text.HostIsFirstSegment()) return ProbeAnchors(text.WholeLiterals(), text.Whole(), text.Host(), routeCap, hits);
+  const bool whole = ProbeAnchors(text.WholeLiterals(), text.Whole(), std::string_view(), routeCap, hits);
+  return ProbeAnchors(text.HostLiterals(), std::string_view(), text.Host(), routeCap, hits) || whole;
 }
 
 // `whole` and `host` are the texts the anchors are in (a null view: none).
 bool LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
-                                std::vector<KeyHit>& hits) const {
+                                int32_t routeCap, std::vector<KeyHit>& hits) const {
   const char* const base = whole.data() != nullptr ? whole.data() : host.data();
   bool required = false;
+  size_t trimAt = std::max(kTrimAt, 2 * hits.size());
   for (const TextAnchor& anchor : anchors) {
     if (!MayHold(anchor.key)) continue;
     const size_t bucket = anchor.key >> m_shift;
@@ -284,7 +312,12 @@ bool LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string
       } else {
         continue;
       }
-      if (SameBytes(m_bytes.data() + key.bytes, base + anchor.begin, length)) Verify(k, anchor, text, hits);
+      if (!SameBytes(m_bytes.data() + key.bytes, base + anchor.begin, length)) continue;
+      Verify(k, anchor, text, hits);
+      if (hits.size() >= trimAt) {
+        TrimHits(hits, routeCap);
+        trimAt = std::max(kTrimAt, 2 * hits.size());
+      }
     }
   }
   return required;

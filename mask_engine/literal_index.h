@@ -65,6 +65,9 @@ struct KeyHit {
   bool SameKey(const KeyHit& other) const { return key == other.key && atStart == other.atStart; }
 };
 
+/// Orders hits by key, anchor kind and spreadFrom.
+void SortHits(std::vector<KeyHit>& hits);
+
 class LiteralIndex {
  public:
   /// Takes the keys of `keys` that have a shape in `shapes` (same order);
@@ -77,8 +80,9 @@ class LiteralIndex {
   size_t MemoryBytes() const;
 
   /// Appends a hit for every key that matches the text at one of its
-  /// literal anchors. Returns whether the text has a required literal.
-  bool Probe(const PreparedText& text, std::vector<KeyHit>& hits) const;
+  /// literal anchors, but no more of one key than can count below
+  /// `routeCap`. Returns whether the text has a required literal.
+  bool Probe(const PreparedText& text, int32_t routeCap, std::vector<KeyHit>& hits) const;
 
   /// Routes of a key whose hits are kSpread, over all of its `hits` (sorted
   /// by spreadFrom) in `text`, the text the hits were found in.
@@ -94,7 +98,7 @@ class LiteralIndex {
   static void MergeVariants(std::vector<Candidate>& candidates);
   void Place(const std::vector<Candidate>& candidates, std::span<const LiteralRequirement> requirements);
   bool ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
-                    std::vector<KeyHit>& hits) const;
+                    int32_t routeCap, std::vector<KeyHit>& hits) const;
   void Verify(uint32_t k, const TextAnchor& anchor, std::string_view text, std::vector<KeyHit>& hits) const;
   int32_t CountRoutes(const IndexedKey& key, std::string_view tail) const;
   bool EndsFit(const IndexedKey& key, std::string_view tail) const;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <tuple>
 
 #include "mask_engine/layout_compiler.h"
 #include "mask_engine/mask_matcher_impl.h"
@@ -109,12 +108,8 @@ bool MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
   if (m_index.Empty()) return false;
   std::vector<KeyHit>& hits = state.hits;
   hits.clear();
-  const bool required = m_index.Probe(state.text, hits);
-  if (hits.size() > 1) {
-    std::sort(hits.begin(), hits.end(), [](const KeyHit& a, const KeyHit& b) {
-      return std::tie(a.key, a.atStart, a.spreadFrom) < std::tie(b.key, b.atStart, b.spreadFrom);
-    });
-  }
+  const bool required = m_index.Probe(state.text, kRouteCap, hits);
+  if (hits.size() > 1) SortHits(hits);
   for (size_t i = 0; i < hits.size();) {
     size_t end = i + 1;
     while (end < hits.size() && hits[end].SameKey(hits[i])) ++end;

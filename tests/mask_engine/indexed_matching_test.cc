@@ -12,6 +12,7 @@
 
 #include "mask_engine/mask_engine.h"
 #include "mask_engine/mask_engine_impl.h"
+#include "mask_engine/match_scratch_state.h"
 
 namespace mask_engine {
 namespace {
@@ -106,6 +107,30 @@ TEST(IndexedMatching, AgreesWithTheAutomatonOnRepeatedLabelsAndManyRoutes) {
   size_t reported = 0;
   for (uint32_t seed = 21; seed <= 23; ++seed) reported += ExpectIndexAgreesWithAutomaton(seed, sets);
   EXPECT_GT(reported, 2000u);
+}
+
+// Thousands of anchors for the same keys: routes still add up to the cap,
+// and the hits kept along the way stay few.
+TEST(IndexedMatching, AgreesWithTheAutomatonOnManyAnchors) {
+  const std::vector<std::string> masks{"*.a/*b", "*.a/*x*b", "*.a/x*b*", "a/*x*", "*.a", "*.a/x/b"};
+  std::string url;
+  for (int i = 0; i < 5000; ++i) url += i % 3 == 0 ? ".a/xb" : ".a/";
+  for (const char* end : {"b", "xb", "x/b", ""}) {
+    const std::string text = url + end;
+    auto indexed = MaskEngine::Create(MatchMethod::kIndexed);
+    auto reference = MaskEngine::Create(MatchMethod::kAutomatonOnly);
+    for (const std::string& m : masks) {
+      indexed->AddMask(m.data(), static_cast<uint32_t>(m.size()));
+      reference->AddMask(m.data(), static_cast<uint32_t>(m.size()));
+    }
+    indexed->Finalize();
+    reference->Finalize();
+    MatchScratch scratch;
+    std::vector<uint64_t> want = Indexes(reference->CreateMatcher()->Match(text.data(), static_cast<uint32_t>(text.size())));
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(Indexes(indexed->Match(text.data(), static_cast<uint32_t>(text.size()), scratch)), want) << end;
+    EXPECT_LE(scratch.Get().hits.capacity(), 8192u);
+  }
 }
 
 // One scratch for every query, across engines, repeated texts and a text
