@@ -144,7 +144,9 @@ bool CanonicalText::UseInPlace(std::string_view raw, const UrlParts& parts) {
   if (text.size() - (parts.hostEnd - parts.hostBegin) >= 2 && text.substr(parts.hostEnd - parts.hostBegin, 2) == "//") {
     return false;
   }
+  const size_t hostLength = parts.hostEnd - parts.hostBegin;
   for (size_t i = 0; i < text.size(); ++i) {
+    if (i == hostLength) m_hostSeparators = m_separators.size();
     const uint8_t cls = kByteClass[static_cast<unsigned char>(text[i])];
     if (cls == kCopy) continue;
     if (cls != kSeparator) {
@@ -153,8 +155,9 @@ bool CanonicalText::UseInPlace(std::string_view raw, const UrlParts& parts) {
     }
     m_separators.push_back(i);
   }
+  if (text.size() == hostLength) m_hostSeparators = m_separators.size();
   m_base = text.data();
-  m_hostEnd = parts.hostEnd - parts.hostBegin;
+  m_hostEnd = hostLength;
   m_end = text.size();
   return true;
 }
@@ -169,6 +172,7 @@ void CanonicalText::Build(const char* text, uint32_t length) {
     std::string_view host = raw.substr(parts.hostBegin, parts.hostEnd - parts.hostBegin);
     while (!host.empty() && host.back() == '.') host.remove_suffix(1);
     m_hostEnd = Append(0, host);
+    m_hostSeparators = m_separators.size();
     std::string_view rest = raw.substr(parts.restBegin);
     while (rest.size() >= 2 && rest[0] == '/' && rest[1] == '/') rest.remove_prefix(1);
     rest = rest.substr(0, rest.find('#'));
@@ -189,6 +193,7 @@ void CanonicalText::Finish() {
   for (const size_t position : m_separators) {
     if (position >= m_begin) m_separators[kept++] = position - m_begin;
   }
+  m_hostSeparators -= m_separators.size() - kept;
   m_separators.resize(kept);
 }
 

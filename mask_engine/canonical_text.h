@@ -30,8 +30,9 @@ class CanonicalText {
   std::string_view Host() const { return View(m_begin, m_hostEnd); }
   std::string_view Rest() const { return View(m_hostEnd, m_end); }
   std::string_view Whole() const { return View(m_begin, m_end); }
-  /// Where Whole() holds a '.' or a '/', ascending.
+  /// Where Whole() holds a '.' or a '/', ascending; the host's come first.
   std::span<const size_t> Separators() const { return m_separators; }
+  std::span<const size_t> HostSeparators() const { return Separators().first(m_hostSeparators); }
 
  private:
   std::string_view View(size_t from, size_t to) const { return std::string_view(m_base + from, to - from); }
@@ -47,6 +48,7 @@ class CanonicalText {
   size_t m_hostEnd = 0;
   size_t m_end = 0;
   std::vector<size_t> m_separators;
+  size_t m_hostSeparators = 0;
 };
 
 /// Splits leniently: optional "scheme:" and slashes, optional user

@@ -29,16 +29,11 @@ void PreparedText::Prepare(const char* text, uint32_t length) {
   const std::string_view host = Host();
   const std::string_view rest = Rest();
   const std::span<const size_t> separators = m_canonical.Separators();
-  const auto inHost = std::lower_bound(separators.begin(), separators.end(), host.size());
-  m_hostSeparators = separators.first(static_cast<size_t>(inHost - separators.begin()));
+  m_hostSeparators = m_canonical.HostSeparators();
   m_wholeLiterals.CollectLiterals(Whole(), separators);
   m_hostIsFirstSegment = host.find('/') == std::string_view::npos && (rest.empty() || rest[0] == '/');
   if (m_hostIsFirstSegment) {
-    // The first segment's anchors come last.
-    const std::span<const TextAnchor> whole = m_wholeLiterals.Anchors();
-    size_t first = whole.size();
-    while (first > 0 && whole[first - 1].end <= host.size()) --first;
-    m_hostLiterals = whole.subspan(first);
+    m_hostLiterals = m_wholeLiterals.FirstSegment();
   } else {
     m_ownHostLiterals.CollectLiterals(host, m_hostSeparators);
     m_hostLiterals = m_ownHostLiterals.Anchors();

@@ -19,6 +19,7 @@ TextAnchor* AnchorList::Reserve(size_t count) {
 // and the whole first segment.
 void AnchorList::CollectLiterals(std::string_view text, std::span<const size_t> separators) {
   TextAnchor* out = Reserve(separators.size() + 1);
+  m_firstSegment = 0;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   size_t segmentEnd = text.size();
   size_t hashedFrom = text.size();
@@ -31,6 +32,7 @@ void AnchorList::CollectLiterals(std::string_view text, std::span<const size_t> 
     if (bytes[pos] == '/') {
       segmentEnd = hashedFrom = pos;
       hash = 0;
+      m_firstSegment = static_cast<size_t>(out - m_anchors.data());
       continue;
     }
     extendTo(pos + 1);

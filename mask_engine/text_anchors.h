@@ -80,12 +80,15 @@ class AnchorList {
 
   void Clear() { m_size = 0; }
   std::span<const TextAnchor> Anchors() const { return {m_anchors.data(), m_size}; }
+  /// The anchors of the text's first segment (they come last).
+  std::span<const TextAnchor> FirstSegment() const { return Anchors().subspan(m_firstSegment); }
 
  private:
   TextAnchor* Reserve(size_t count);
 
   std::vector<TextAnchor> m_anchors;
   size_t m_size = 0;
+  size_t m_firstSegment = 0;
 };
 
 /// A 16-bit hash of three bytes.
