@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <string>
+#include <optional>
 
 #include "mask_engine/key_shape.h"
 #include "mask_engine/mask_symbols.h"
@@ -61,6 +61,28 @@ uint32_t Rarity(const std::vector<uint8_t>& literal, const std::vector<uint16_t>
   return rarest;
 }
 
+struct Choice {
+  AnchorKind kind;
+  std::vector<uint8_t> literal;
+};
+
+// The key's rarest required literal: the names of trackers, not 'ads' or
+// 'com'.
+std::optional<Choice> RarestAnchor(const KeyEntry& key, const std::vector<uint16_t>& uses) {
+  std::optional<Choice> best;
+  uint32_t bestScore = UINT32_MAX;
+  std::vector<uint8_t> literal;
+  for (const RequiredAnchor& anchor : RequiredAnchorsOf(key)) {
+    literal.clear();
+    for (uint32_t p = 0; p < anchor.length; ++p) literal.push_back(static_cast<uint8_t>(key.SymbolAt(anchor.begin + p)));
+    const uint32_t score = Rarity(literal, uses);
+    if (best && score >= bestScore) continue;
+    bestScore = score;
+    best = Choice{anchor.kind, literal};
+  }
+  return best;
+}
+
 }  // namespace
 
 std::vector<LiteralRequirement> AutomatonPrefilter::Build(std::span<const KeyEntry> automatonKeys,
@@ -68,36 +90,25 @@ std::vector<LiteralRequirement> AutomatonPrefilter::Build(std::span<const KeyEnt
   std::vector<LiteralRequirement> literals;
   if (automatonKeys.empty()) return literals;
   const std::vector<uint16_t> uses = TrigramUses(maskTexts);
-  std::vector<uint64_t> anchors;
+  std::vector<uint64_t> edges;
   std::vector<const KeyEntry*> withoutAnchor;
-  std::vector<uint8_t> literal;
   for (const KeyEntry& key : automatonKeys) {
-    // The rarest literal: the names of trackers, not 'ads' or 'com'.
-    uint32_t bestScore = UINT32_MAX;
-    uint64_t best = 0;
-    AnchorKind bestKind = AnchorKind::kStart;
-    std::string bestLiteral;
-    for (const RequiredAnchor& anchor : RequiredAnchorsOf(key)) {
-      literal.clear();
-      for (uint32_t p = 0; p < anchor.length; ++p) literal.push_back(static_cast<uint8_t>(key.SymbolAt(anchor.begin + p)));
-      const uint32_t score = Rarity(literal, uses);
-      if (score >= bestScore) continue;
-      bestScore = score;
-      best = AnchorKey(LiteralHash::Of(literal.data(), literal.size()), anchor.kind);
-      bestKind = anchor.kind;
-      bestLiteral.assign(literal.begin(), literal.end());
-    }
-    if (bestScore == UINT32_MAX) {
+    const std::optional<Choice> choice = RarestAnchor(key, uses);
+    if (!choice) {
       withoutAnchor.push_back(&key);
-    } else if (!IsEdge(bestKind)) {
-      literals.push_back(LiteralRequirement{best, static_cast<uint32_t>(bestLiteral.size()), bestKind});
-    } else {
-      anchors.push_back(best);
-      if (m_edgeShapes.empty()) m_edgeShapes.assign(kEdgeShapeBits / 64, 0);
-      SetBit(m_edgeShapes, EdgeShape(bestKind, bestLiteral.data(), bestLiteral.size()));
+      continue;
     }
+    const uint64_t anchorKey = AnchorKey(LiteralHash::Of(choice->literal.data(), choice->literal.size()), choice->kind);
+    if (!IsEdge(choice->kind)) {
+      literals.push_back(LiteralRequirement{anchorKey, static_cast<uint32_t>(choice->literal.size()), choice->kind});
+      continue;
+    }
+    edges.push_back(anchorKey);
+    if (m_edgeShapes.empty()) m_edgeShapes.assign(kEdgeShapeBits / 64, 0);
+    SetBit(m_edgeShapes,
+           EdgeShape(choice->kind, reinterpret_cast<const char*>(choice->literal.data()), choice->literal.size()));
   }
-  if (!anchors.empty()) AddAnchors(anchors);
+  if (!edges.empty()) AddAnchors(edges);
   if (!withoutAnchor.empty()) AddTrigrams(withoutAnchor, uses);
   return literals;
 }

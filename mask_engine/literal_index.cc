@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <bit>
-#include <tuple>
 #include <cstring>
 #include <stdexcept>
+#include <tuple>
 #include <unordered_map>
 
-#include "mask_engine/key_shape.h"
 #include "mask_engine/mask_symbols.h"
 
 namespace mask_engine {

@@ -28,9 +28,9 @@ struct IndexedKey {
   static constexpr uint8_t kEndsText = 0x04;     // nothing after the literal
   static constexpr uint8_t kAnyChar = 0x08;      // the bytes have a '?' bitmap
   static constexpr uint8_t kRequirement = 0x10;  // not a key: a literal the automaton needs
-  static constexpr uint8_t kAtStart = 0x20;      // the literal starts the text
   // A '*.name.tld' key and its 'name.tld' variant of the same mask are one
   // record that takes both anchors.
+  static constexpr uint8_t kAtStart = 0x20;      // the literal starts the text
 
   uint32_t tag;
   uint32_t bytes;           // offset in the byte pool
