@@ -34,7 +34,7 @@ struct BugMatchContext {
 };
 
 /// Bug indexes of the rules that match `text` cut at its first '?', in
-/// matcher order, repeats possible.
+/// matcher order (the order the rules were added), repeats possible.
 std::vector<uint32_t> MatchBugRules(const BugBases& bases, const char* text, uint32_t length);
 
 /// Bug indexes of the exceptions that match `text` cut at its first '?',
