@@ -146,7 +146,6 @@ bool CanonicalText::UseInPlace(std::string_view raw, const UrlParts& parts) {
   }
   const size_t hostLength = parts.hostEnd - parts.hostBegin;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (i == hostLength) m_hostSeparators = m_separators.size();
     const uint8_t cls = kByteClass[static_cast<unsigned char>(text[i])];
     if (cls == kCopy) continue;
     if (cls != kSeparator) {
@@ -155,7 +154,8 @@ bool CanonicalText::UseInPlace(std::string_view raw, const UrlParts& parts) {
     }
     m_separators.push_back(i);
   }
-  if (text.size() == hostLength) m_hostSeparators = m_separators.size();
+  m_hostSeparators = 0;
+  while (m_hostSeparators < m_separators.size() && m_separators[m_hostSeparators] < hostLength) ++m_hostSeparators;
   m_base = text.data();
   m_hostEnd = hostLength;
   m_end = text.size();
