@@ -41,7 +41,6 @@ std::optional<IndexShape> ClassifyForIndex(const KeyEntry& key) {
       if (++shape.runs > kMaxTailRuns) return std::nullopt;
       continue;
     }
-    if (symbol == kKeyAnyChar) shape.anyChar = true;
     if (++shape.segments[shape.runs] > kMaxPieceLength) return std::nullopt;
   }
   if (shape.literalLength > kMaxPieceLength) return std::nullopt;

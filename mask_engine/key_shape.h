@@ -29,7 +29,6 @@ struct IndexShape {
   bool endsText = false;       // no tail: the literal ends the text
   uint8_t runs = 0;            // any-runs in the tail
   uint32_t segments[3] = {};   // tail pieces between its any-runs
-  bool anyChar = false;        // the tail holds a '?'
 };
 
 /// The key's shape in the index, or nullopt when the automaton must match it.

@@ -140,8 +140,8 @@ void LiteralIndex::WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Can
       anyChar.push_back(symbol == kKeyAnyChar);
       stripped.push_back(static_cast<uint8_t>(symbol & 0xFF));
     }
-    size_t bitmap = 0;
-    for (const uint8_t a : anyChar) bitmap = a != 0 ? (stripped.size() + 7) / 8 : bitmap;
+    const bool hasAnyChar = std::find(anyChar.begin(), anyChar.end(), 1) != anyChar.end();
+    const size_t bitmap = hasAnyChar ? (stripped.size() + 7) / 8 : 0;
     if (m_bytes.size() + bitmap + stripped.size() > UINT32_MAX) throw std::length_error("mask index too large");
     m_bytes.resize(m_bytes.size() + bitmap, 0);
     block.offset = static_cast<uint32_t>(m_bytes.size());

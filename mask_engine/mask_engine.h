@@ -56,6 +56,7 @@ class MatchScratch {
   MatchScratch(const MatchScratch&) = delete;
   MatchScratch& operator=(const MatchScratch&) = delete;
 
+  /// The engine's working state, opaque outside it.
   struct State;
   State& Get() { return *m_state; }
 

@@ -78,7 +78,6 @@ class AnchorList {
   /// of its '.' and '/' (ascending): what the index looks up.
   void CollectLiterals(std::string_view text, std::span<const size_t> separators);
 
-  void Clear() { m_size = 0; }
   std::span<const TextAnchor> Anchors() const { return {m_anchors.data(), m_size}; }
   /// The anchors of the text's first segment (they come last).
   std::span<const TextAnchor> FirstSegment() const { return Anchors().subspan(m_firstSegment); }
