@@ -18,7 +18,7 @@ bool StateBefore(const uint8_t* aNode, const uint8_t* aLabelPos, const uint8_t* 
 
 }  // namespace
 
-CursorAutomaton::CursorAutomaton(const uint8_t* root) : m_root(root), m_pool(kInitialCursors) { Reset(); }
+CursorAutomaton::CursorAutomaton() : m_pool(kInitialCursors) {}
 
 inline void CursorAutomaton::Place(Cursor* c, const uint8_t* child, int32_t count) {
   c->node = child;
@@ -38,14 +38,14 @@ bool CursorAutomaton::TaggedEnd(const Cursor* c) {
 
 uint32_t CursorAutomaton::TagOf(const Cursor* c) { return layout::Branch(c->node).Tag(); }
 
-void CursorAutomaton::Reset() {
+void CursorAutomaton::Reset(const uint8_t* root) {
   m_pool.ReleaseChain(m_transient.TakeAll());
   m_pool.ReleaseChain(m_persistent.TakeAll());
   m_pool.ReleaseChain(m_next.TakeAll());
   m_closures.clear();
-  if (m_root == nullptr) return;
+  if (root == nullptr) return;
   Cursor* c = m_pool.Take();
-  Place(c, m_root, 1);
+  Place(c, root, 1);
   m_transient.PushBack(c);
   Close(c);
   MergeClosures();

@@ -22,13 +22,14 @@ class CursorAutomaton {
   static constexpr int32_t kMaxCount = 16;
   static constexpr size_t kInitialCursors = 32;
 
-  /// `root` is the layout's root branch node, or nullptr for no layout.
-  explicit CursorAutomaton(const uint8_t* root);
+  CursorAutomaton();
   CursorAutomaton(const CursorAutomaton&) = delete;
   CursorAutomaton& operator=(const CursorAutomaton&) = delete;
 
-  /// Back to one cursor on the root.
-  void Reset();
+  /// One cursor on `root`, a layout's root branch node (none for nullptr).
+  /// Cursors left from an earlier layout are dropped unread, so that layout
+  /// may be gone by then.
+  void Reset(const uint8_t* root);
   void Feed(uint8_t c);
   /// True when no cursor is left, so no further byte can lead to a match.
   bool Dead() const { return m_transient.Empty() && m_persistent.Empty(); }
@@ -49,7 +50,6 @@ class CursorAutomaton {
   static bool TaggedEnd(const Cursor* c);
   static uint32_t TagOf(const Cursor* c);
 
-  const uint8_t* m_root;
   CursorPool m_pool;
   CursorList m_transient;
   CursorList m_persistent;

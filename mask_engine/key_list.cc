@@ -68,12 +68,48 @@ int CompareKeys(const KeyEntry& a, const KeyEntry& b) {
   return la == lb ? 0 : (la < lb ? -1 : 1);
 }
 
+namespace {
+
+constexpr int kPrefixSymbols = 7;  // 9 bits each in a 64-bit word
+
+// The key's first 14 symbols packed so that words order like the keys; most
+// comparisons end there.
+struct SortItem {
+  uint64_t high;
+  uint64_t low;
+  uint32_t entry;
+};
+
+uint64_t PackSymbols(const KeyEntry& key, size_t from) {
+  uint64_t packed = 0;
+  for (int i = 0; i < kPrefixSymbols; ++i) packed = packed << 9 | key.SymbolAt(from + i);
+  return packed;
+}
+
+}  // namespace
+
+// Equal keys sort by tag, so the first-added mask is the one that stays.
 void KeyList::SortAndDeduplicate() {
-  std::sort(m_entries.begin(), m_entries.end(),
-            [](const KeyEntry& a, const KeyEntry& b) { return CompareKeys(a, b) < 0; });
-  auto last = std::unique(m_entries.begin(), m_entries.end(),
-                          [](const KeyEntry& a, const KeyEntry& b) { return CompareKeys(a, b) == 0; });
-  m_entries.erase(last, m_entries.end());
+  std::vector<SortItem> items(m_entries.size());
+  for (uint32_t i = 0; i < m_entries.size(); ++i) {
+    items[i] = SortItem{PackSymbols(m_entries[i], 0), PackSymbols(m_entries[i], kPrefixSymbols), i};
+  }
+  std::sort(items.begin(), items.end(), [&](const SortItem& a, const SortItem& b) {
+    if (a.high != b.high) return a.high < b.high;
+    if (a.low != b.low) return a.low < b.low;
+    const KeyEntry& x = m_entries[a.entry];
+    const KeyEntry& y = m_entries[b.entry];
+    const int c = CompareKeys(x, y);
+    return c != 0 ? c < 0 : x.tag < y.tag;
+  });
+  std::vector<KeyEntry> sorted;
+  sorted.reserve(items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    const KeyEntry& entry = m_entries[items[i].entry];
+    const bool samePrefix = i > 0 && items[i].high == items[i - 1].high && items[i].low == items[i - 1].low;
+    if (!samePrefix || CompareKeys(sorted.back(), entry) != 0) sorted.push_back(entry);
+  }
+  m_entries.swap(sorted);
 }
 
 }  // namespace mask_engine

@@ -60,7 +60,8 @@ class KeyList {
   /// key (or variant) without symbols.
   void Add(std::span<const uint32_t> symbols, uint8_t head, uint8_t tail, uint64_t tag);
 
-  /// Sorts by effective symbols and keeps one entry per distinct key.
+  /// Sorts by effective symbols and keeps one entry per distinct key: the
+  /// one with the smallest tag.
   void SortAndDeduplicate();
 
   const std::vector<KeyEntry>& Entries() const { return m_entries; }

@@ -30,12 +30,43 @@ struct MaskMatch {
 /// Size figures of a mask engine, for diagnostics.
 struct MaskEngineStats {
   uint64_t masks = 0;        ///< masks added (empty ones excluded)
-  uint64_t keys = 0;         ///< distinct keys in the compiled layout
-  uint64_t layoutBytes = 0;  ///< bytes of the compiled layout
+  uint64_t keys = 0;         ///< distinct keys compiled
+  uint64_t indexedKeys = 0;  ///< keys in the literal index; the others are in the layout
+  uint64_t layoutBytes = 0;  ///< bytes of the automaton's layout
+  uint64_t indexBytes = 0;   ///< bytes of the literal index and its filter
 };
 
-/// Matches texts against the masks of one finalized engine. Not thread-safe:
-/// use one matcher per thread; any number may share an engine.
+/// How a finalized engine finds its matches. Both report the same matches;
+/// the automaton alone is the reference definition that the index is held
+/// against.
+enum class MatchMethod {
+  kIndexed,        ///< literal index, the automaton only for what it cannot answer
+  kAutomatonOnly,  ///< every key in the automaton
+};
+
+/// What matching reuses from call to call: canonical text, cursors, results.
+/// Use one per thread (or per script host); it may serve any number of
+/// engines and keeps no pointer into any of them between calls, so it may
+/// outlive them. Matching the same text against several engines in a row
+/// brings it into canonical form once.
+class MatchScratch {
+ public:
+  MatchScratch();
+  ~MatchScratch();
+  MatchScratch(const MatchScratch&) = delete;
+  MatchScratch& operator=(const MatchScratch&) = delete;
+
+  /// The engine's working state, opaque outside it.
+  struct State;
+  State& Get() { return *m_state; }
+
+ private:
+  std::unique_ptr<State> m_state;
+};
+
+/// Matches texts against the masks of one finalized engine, reporting masks
+/// in ascending index order. Not thread-safe: use one matcher per thread;
+/// any number may share an engine.
 class MaskMatcher {
  public:
   /// Returns one record per route on which a mask matches `text`; a mask may
@@ -49,7 +80,7 @@ class MaskMatcher {
 class MaskEngine {
  public:
   /// A fresh engine that accepts masks.
-  static std::shared_ptr<MaskEngine> Create();
+  static std::shared_ptr<MaskEngine> Create(MatchMethod method = MatchMethod::kIndexed);
 
   /// Stores a mask and returns its index (0, 1, 2 ...; repeats get new ones).
   /// An empty mask returns {0xFFFFFFFF, 0}. Throws std::runtime_error
@@ -64,6 +95,13 @@ class MaskEngine {
   /// A matcher over the compiled masks; one made before Finalize matches
   /// nothing. The matcher keeps the engine alive.
   virtual std::shared_ptr<MaskMatcher> CreateMatcher() const = 0;
+
+  /// The masks that match `text`, as MaskMatcher::Match reports them, using
+  /// `scratch` instead of a matcher: nothing is allocated once the scratch
+  /// is warm. The result lives in `scratch` until its next use and points
+  /// into this engine. Before Finalize nothing matches. Safe to call from
+  /// any number of threads at once, each with its own scratch.
+  virtual const std::vector<MaskMatch>& Match(const char* text, uint32_t length, MatchScratch& scratch) const = 0;
 
   virtual ~MaskEngine();
 

@@ -1,24 +1,39 @@
 #include "mask_engine/mask_engine_impl.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "mask_engine/layout_compiler.h"
 #include "mask_engine/mask_matcher_impl.h"
 #include "mask_engine/mask_symbols.h"
+#include "mask_engine/match_scratch_state.h"
 
 namespace mask_engine {
 
 namespace {
+
 constexpr uint32_t kNoIndex = 0xFFFFFFFF;
+constexpr int32_t kRouteCap = CursorAutomaton::kMaxCount;
+
+void FeedAll(CursorAutomaton& automaton, std::string_view bytes) {
+  for (char c : bytes) {
+    if (automaton.Dead()) return;
+    automaton.Feed(static_cast<uint8_t>(c));
+  }
+}
+
 }  // namespace
 
 MaskEngine::~MaskEngine() = default;
 
-std::shared_ptr<MaskEngine> MaskEngine::Create() { return std::make_shared<MaskEngineImpl>(); }
+std::shared_ptr<MaskEngine> MaskEngine::Create(MatchMethod method) { return std::make_shared<MaskEngineImpl>(method); }
+
+MatchScratch::MatchScratch() : m_state(std::make_unique<State>()) {}
+MatchScratch::~MatchScratch() = default;
 
 MaskEngineImpl::BuildContext::BuildContext() { symbols.reserve(512); }
 
-MaskEngineImpl::MaskEngineImpl() : m_build(std::make_unique<BuildContext>()) {}
+MaskEngineImpl::MaskEngineImpl(MatchMethod method) : m_method(method), m_build(std::make_unique<BuildContext>()) {}
 
 AddMaskResult MaskEngineImpl::AddMask(const char* text, uint32_t length) {
   if (Finalized()) throw std::runtime_error("the mask engine is finalized");
@@ -48,26 +63,105 @@ void MaskEngineImpl::Finalize() {
   m_offsets.shrink_to_fit();
   m_domainFlags.shrink_to_fit();
   m_build->keys.SortAndDeduplicate();
-  const std::vector<KeyEntry>& entries = m_build->keys.Entries();
-  m_layout = std::make_unique<node_layout>(CompileLayout(entries));
-  m_keyCount = entries.size();
+  CompileKeys(m_build->keys.Entries());
   m_build.reset();
 }
 
+void MaskEngineImpl::CompileKeys(const std::vector<KeyEntry>& keys) {
+  std::vector<std::optional<IndexShape>> shapes(keys.size());
+  if (m_method == MatchMethod::kIndexed) {
+    for (size_t i = 0; i < keys.size(); ++i) shapes[i] = ClassifyForIndex(keys[i]);
+  }
+  std::vector<KeyEntry> rest;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (!shapes[i]) rest.push_back(keys[i]);
+  }
+  m_layout = std::make_unique<node_layout>(CompileLayout(rest));
+  if (m_method == MatchMethod::kIndexed) {
+    const std::vector<LiteralRequirement> requirements =
+        m_automatonFilter.Build(rest, std::string_view(m_texts.data(), m_texts.size()));
+    m_index.Build(keys, shapes, m_domainFlags, requirements);
+  }
+  m_keyCount = keys.size();
+}
+
 std::shared_ptr<MaskMatcher> MaskEngineImpl::CreateMatcher() const {
-  EngineView view;
-  if (Finalized() && !m_layout->empty()) view.root = m_layout->data();
-  view.texts = m_texts.data();
-  view.offsets = m_offsets.data();
-  view.domainFlags = &m_domainFlags;
-  return std::make_shared<MaskMatcherImpl>(shared_from_this(), view);
+  return std::make_shared<MaskMatcherImpl>(shared_from_this(), Finalized());
+}
+
+const std::vector<MaskMatch>& MaskEngineImpl::Match(const char* text, uint32_t length, MatchScratch& scratch) const {
+  MatchScratch::State& state = scratch.Get();
+  state.result.clear();
+  state.ids.clear();
+  if (!Finalized() || (m_index.Empty() && m_layout->empty())) return state.result;
+  state.text.Prepare(text, length);
+  const bool required = MatchIndexed(state);
+  MatchWithAutomaton(state, required);
+  CollectResult(state);
+  return state.result;
+}
+
+// Returns whether the text has a literal that the automaton's keys need.
+// A key can be found at several anchors (a '.name.tld/' in the path as well
+// as in the host); its routes add up to the cap, as the automaton's do.
+bool MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
+  if (m_index.Empty()) return false;
+  std::vector<KeyHit>& hits = state.hits;
+  hits.clear();
+  const bool required = m_index.Probe(state.text, kRouteCap, hits);
+  if (hits.size() > 1) SortHits(hits);
+  for (size_t i = 0; i < hits.size();) {
+    size_t end = i + 1;
+    while (end < hits.size() && hits[end].SameKey(hits[i])) ++end;
+    const uint32_t key = hits[i].key;
+    int32_t routes = 0;
+    if (hits[i].routes == KeyHit::kSpread) {
+      const std::string_view text = m_index.IsWhole(key) ? state.text.Whole() : state.text.Host();
+      routes = m_index.SpreadRoutes(key, text, std::span<const KeyHit>(hits).subspan(i, end - i), kRouteCap);
+    } else {
+      for (size_t h = i; h < end; ++h) routes = std::min(kRouteCap, routes + hits[h].routes);
+    }
+    state.ids.insert(state.ids.end(), static_cast<size_t>(routes), m_index.TagOf(key));
+    i = end;
+  }
+  return required;
+}
+
+// Plain host masks match where the host ends, whatever follows; every other
+// mask must reach the end of the whole text.
+void MaskEngineImpl::MatchWithAutomaton(MatchScratch::State& state, bool required) const {
+  if (m_layout->empty()) return;
+  if (m_method == MatchMethod::kIndexed && !required && !m_automatonFilter.MayMatch(state.text)) return;
+  CursorAutomaton& automaton = state.automaton;
+  auto report = [&](bool domainFlag) {
+    automaton.Report([&](uint32_t tag, int32_t count) {
+      if (tag < m_domainFlags.size() && m_domainFlags[tag] == domainFlag) {
+        state.ids.insert(state.ids.end(), static_cast<size_t>(count), tag);
+      }
+    });
+  };
+  automaton.Reset(m_layout->data());
+  FeedAll(automaton, state.text.Host());
+  report(true);
+  FeedAll(automaton, state.text.Rest());
+  report(false);
+}
+
+void MaskEngineImpl::CollectResult(MatchScratch::State& state) const {
+  std::sort(state.ids.begin(), state.ids.end());
+  for (const uint32_t tag : state.ids) {
+    const uint64_t begin = m_offsets[tag];
+    state.result.push_back(MaskMatch{m_texts.data() + begin, static_cast<uint32_t>(m_offsets[tag + 1] - begin), tag});
+  }
 }
 
 MaskEngineStats MaskEngineImpl::Stats() const {
   MaskEngineStats stats;
   stats.masks = m_offsets.size() - 1;
   stats.keys = m_keyCount;
+  stats.indexedKeys = m_index.KeyCount();
   stats.layoutBytes = m_layout ? m_layout->size_bytes() : 0;
+  stats.indexBytes = m_index.MemoryBytes() + m_automatonFilter.MemoryBytes();
   return stats;
 }
 

@@ -1,26 +1,32 @@
-// MaskEngine: collects masks as keys, compiles them at Finalize.
+// MaskEngine: collects masks as keys; Finalize puts the keys that a literal
+// anchors into the literal index and compiles the others into the layout
+// that the automaton runs.
 #pragma once
 
 #include <memory>
 #include <vector>
 
 #include "mask_engine/key_list.h"
+#include "mask_engine/literal_index.h"
 #include "mask_engine/mask_engine.h"
 #include "mask_engine/mask_keys.h"
 #include "mask_engine/node_layout.h"
+#include "mask_engine/automaton_prefilter.h"
 
 namespace mask_engine {
 
 class MaskEngineImpl final : public MaskEngine, public std::enable_shared_from_this<MaskEngineImpl> {
  public:
-  MaskEngineImpl();
+  explicit MaskEngineImpl(MatchMethod method);
 
   AddMaskResult AddMask(const char* text, uint32_t length) override;
   void Finalize() override;
   std::shared_ptr<MaskMatcher> CreateMatcher() const override;
+  const std::vector<MaskMatch>& Match(const char* text, uint32_t length, MatchScratch& scratch) const override;
   MaskEngineStats Stats() const override;
 
   bool Finalized() const { return m_build == nullptr; }
+  /// The automaton's layout: every key with MatchMethod::kAutomatonOnly.
   const node_layout* Layout() const { return m_layout.get(); }
 
  private:
@@ -32,10 +38,18 @@ class MaskEngineImpl final : public MaskEngine, public std::enable_shared_from_t
     KeyList keys;
   };
 
+  void CompileKeys(const std::vector<KeyEntry>& keys);
+  bool MatchIndexed(MatchScratch::State& state) const;
+  void MatchWithAutomaton(MatchScratch::State& state, bool required) const;
+  void CollectResult(MatchScratch::State& state) const;
+
+  MatchMethod m_method;
   std::vector<char> m_texts;
   std::vector<uint64_t> m_offsets{0};
   std::vector<bool> m_domainFlags;
   std::unique_ptr<node_layout> m_layout;
+  LiteralIndex m_index;
+  AutomatonPrefilter m_automatonFilter;
   std::unique_ptr<BuildContext> m_build;
   uint64_t m_keyCount = 0;
 };

@@ -1,11 +1,20 @@
-// Loading a bug database of 50k rules and 5k exceptions, and the cost of the
-// per-URL queries on it.
+// Loading a bug database of 50k rules and 5k exceptions, and one shaped like
+// the real database, and the cost of the per-URL queries on them.
+//
+// Run: bug_bases_bench [--benchmark_filter=...]
+//      bug_bases_bench --write-database=DIR   (writes the real-shaped
+//                       dntbugs.dat and urls.txt for `dntbases match --stats`)
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <unistd.h>
 
+#include "bench/bases/real_shaped_database.h"
 #include "bench/bases/synthetic_database.h"
 #include "do_not_track/dnt_engine/bug_bases_loader.h"
 #include "do_not_track/dnt_engine/bug_queries.h"
@@ -22,6 +31,16 @@ struct Fixture {
 
 const Fixture& Shared() {
   static const Fixture fixture;
+  return fixture;
+}
+
+struct RealShapedFixture {
+  bench::RealShapedDatabase real = bench::MakeRealShapedDatabase(9490, 7273, 600, 100000);
+  std::vector<uint8_t> file = bases_writer::Write(real.database);
+};
+
+const RealShapedFixture& RealShaped() {
+  static const RealShapedFixture fixture;
   return fixture;
 }
 
@@ -42,42 +61,67 @@ long ResidentBytes() {
   return resident * sysconf(_SC_PAGESIZE);
 }
 
-void BM_LoadBugBases(benchmark::State& state) {
-  const Fixture& fixture = Shared();
+// Heap bytes in use: what a loaded model really holds, allocator overhead
+// included.
+size_t HeapBytes() { return mallinfo2().uordblks; }
+
+void LoadAndMeasure(benchmark::State& state, const std::vector<uint8_t>& file) {
   size_t modelBytes = 0;
   long rssDelta = 0;
+  size_t heapBytes = 0;
   for (auto _ : state) {
     const long before = ResidentBytes();
-    std::unique_ptr<BugBases> bases = Load(fixture.file);
+    const size_t heapBefore = HeapBytes();
+    std::unique_ptr<BugBases> bases = Load(file);
     rssDelta = ResidentBytes() - before;
+    heapBytes = HeapBytes() - heapBefore;
     modelBytes = bases->MemoryBytes();
     benchmark::DoNotOptimize(bases.get());
     state.PauseTiming();
     bases.reset();
     state.ResumeTiming();
   }
-  state.counters["file_bytes"] = static_cast<double>(fixture.file.size());
+  state.counters["file_bytes"] = static_cast<double>(file.size());
   state.counters["model_bytes"] = static_cast<double>(modelBytes);
   state.counters["rss_delta_bytes"] = static_cast<double>(rssDelta);
+  state.counters["heap_bytes"] = static_cast<double>(heapBytes);
 }
+
+void BM_LoadBugBases(benchmark::State& state) { LoadAndMeasure(state, Shared().file); }
 BENCHMARK(BM_LoadBugBases)->Unit(benchmark::kMillisecond);
 
-// Rules and exceptions of one URL, as a script asks for them.
-void BM_MatchUrl(benchmark::State& state) {
-  const Fixture& fixture = Shared();
-  static const std::unique_ptr<BugBases> bases = Load(fixture.file);
-  const std::vector<std::string>& urls = fixture.synthetic.urls;
-  size_t i = 0;
+void BM_LoadRealShaped(benchmark::State& state) { LoadAndMeasure(state, RealShaped().file); }
+BENCHMARK(BM_LoadRealShaped)->Unit(benchmark::kMillisecond);
+
+// Rules and exceptions of one URL, as a script asks for them, with a
+// context of its own per thread.
+void MatchUrls(benchmark::State& state, const BugBases& bases, const std::vector<std::string>& urls) {
+  BugMatchContext context;
+  // Threads start at different URLs so that they do not share a cache line's worth of work.
+  size_t i = static_cast<size_t>(state.thread_index()) * 7919;
   size_t matches = 0;
   for (auto _ : state) {
     const std::string& url = urls[i++ % urls.size()];
     const auto length = static_cast<uint32_t>(url.size());
-    matches += MatchBugRules(*bases, url.data(), length).size();
-    matches += MatchBugExceptions(*bases, url.data(), length).size();
+    matches += MatchBugRules(bases, url.data(), length, context).size();
+    matches += MatchBugExceptions(bases, url.data(), length, context).size();
   }
-  state.counters["matches_per_url"] = static_cast<double>(matches) / static_cast<double>(state.iterations());
+  state.counters["matches_per_url"] =
+      benchmark::Counter(static_cast<double>(matches) / static_cast<double>(state.iterations()), benchmark::Counter::kAvgThreads);
+  state.counters["urls_per_second"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void BM_MatchUrl(benchmark::State& state) {
+  static const std::unique_ptr<BugBases> bases = Load(Shared().file);
+  MatchUrls(state, *bases, Shared().synthetic.urls);
 }
 BENCHMARK(BM_MatchUrl)->Threads(1)->Threads(2);
+
+void BM_MatchRealShaped(benchmark::State& state) {
+  static const std::unique_ptr<BugBases> bases = Load(RealShaped().file);
+  MatchUrls(state, *bases, RealShaped().real.urls);
+}
+BENCHMARK(BM_MatchRealShaped)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_HttpsDomainCheck(benchmark::State& state) {
   static const std::unique_ptr<BugBases> bases = Load(Shared().file);
@@ -89,6 +133,27 @@ void BM_HttpsDomainCheck(benchmark::State& state) {
 }
 BENCHMARK(BM_HttpsDomainCheck);
 
+bool WriteDatabase(const std::string& dir) {
+  const RealShapedFixture& fixture = RealShaped();
+  std::ofstream database(dir + "/dntbugs.dat", std::ios::binary);
+  database.write(reinterpret_cast<const char*>(fixture.file.data()), static_cast<std::streamsize>(fixture.file.size()));
+  std::ofstream urls(dir + "/urls.txt", std::ios::binary);
+  for (const std::string& url : fixture.real.urls) urls << url << '\n';
+  return database && urls;
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  constexpr const char kWriteDatabase[] = "--write-database=";
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], kWriteDatabase, sizeof kWriteDatabase - 1) == 0) {
+      return WriteDatabase(argv[i] + sizeof kWriteDatabase - 1) ? 0 : 1;
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

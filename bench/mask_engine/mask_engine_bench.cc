@@ -1,7 +1,8 @@
 // Finalize time, layout size and Match time of realistic mask sets.
 //
 // Run: mask_engine_bench [--benchmark_filter=...]
-//      mask_engine_bench --write-sets=DIR   (writes masks_<n>.txt and urls.txt
+//      mask_engine_bench --write-sets=DIR   (writes masks_<n>.txt, urls.txt,
+//                                             masks_real.txt and urls_real.txt
 //                                             for `dntbases mask-match --stats`)
 #include <benchmark/benchmark.h>
 
@@ -22,6 +23,7 @@ constexpr uint64_t kMaskSeed = 20240601;
 constexpr uint64_t kUrlSeed = 777;
 constexpr size_t kUrlCount = 5000;
 const int64_t kSetSizes[] = {1000, 10000, 50000, 200000};
+constexpr size_t kRealShapedMasks = 7273;
 
 const std::vector<std::string>& Masks(size_t count) {
   static std::map<size_t, std::vector<std::string>> cache;
@@ -60,8 +62,10 @@ void BM_Finalize(benchmark::State& state) {
     engine.reset();
     state.ResumeTiming();
   }
-  state.counters["bytes_per_mask"] = static_cast<double>(stats.layoutBytes) / static_cast<double>(stats.masks);
+  state.counters["bytes_per_mask"] =
+      static_cast<double>(stats.layoutBytes + stats.indexBytes) / static_cast<double>(stats.masks);
   state.counters["keys"] = static_cast<double>(stats.keys);
+  state.counters["indexed_keys"] = static_cast<double>(stats.indexedKeys);
 }
 
 void BM_AddMasks(benchmark::State& state) {
@@ -104,7 +108,33 @@ void SizesAndKinds(benchmark::internal::Benchmark* b) {
   }
 }
 
+// A set shaped like the real tracker list and requests of real length.
+const std::vector<std::string>& RealShapedMasks() {
+  static const std::vector<std::string> masks = GenerateRealShapedMasks(kRealShapedMasks, kMaskSeed);
+  return masks;
+}
+
+void BM_MatchRealShaped(benchmark::State& state) {
+  const auto method = state.range(0) == 0 ? MatchMethod::kIndexed : MatchMethod::kAutomatonOnly;
+  state.SetLabel(state.range(0) == 0 ? "indexed" : "automaton");
+  auto engine = MaskEngine::Create(method);
+  for (const auto& m : RealShapedMasks()) engine->AddMask(m.data(), static_cast<uint32_t>(m.size()));
+  engine->Finalize();
+  const std::vector<std::string> urls = GenerateRealShapedUrls(RealShapedMasks(), kUrlCount, 40, kUrlSeed);
+  MatchScratch scratch;
+  size_t i = 0;
+  for (auto _ : state) {
+    const std::string& url = urls[i];
+    benchmark::DoNotOptimize(engine->Match(url.data(), static_cast<uint32_t>(url.size()), scratch).size());
+    if (++i == urls.size()) i = 0;
+  }
+  const MaskEngineStats stats = engine->Stats();
+  state.counters["bytes_per_mask"] =
+      static_cast<double>(stats.layoutBytes + stats.indexBytes) / static_cast<double>(stats.masks);
+}
+
 BENCHMARK(BM_Finalize)->Apply(SizesOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MatchRealShaped)->Arg(0)->Arg(1);
 BENCHMARK(BM_AddMasks)->Apply(SizesOnly)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MatchMix)->Apply(SizesOnly);
 BENCHMARK(BM_MatchKind)->Apply(SizesAndKinds);
@@ -117,7 +147,11 @@ bool WriteSets(const std::string& dir) {
   }
   std::ofstream urls(dir + "/urls.txt", std::ios::binary);
   for (const auto& u : GenerateUrlMix(Masks(50000), kUrlCount, kUrlSeed)) urls << u << '\n';
-  return static_cast<bool>(urls);
+  std::ofstream realMasks(dir + "/masks_real.txt", std::ios::binary);
+  for (const auto& m : RealShapedMasks()) realMasks << m << '\n';
+  std::ofstream realUrls(dir + "/urls_real.txt", std::ios::binary);
+  for (const auto& u : GenerateRealShapedUrls(RealShapedMasks(), kUrlCount, 40, kUrlSeed)) realUrls << u << '\n';
+  return urls && realMasks && realUrls;
 }
 
 }  // namespace

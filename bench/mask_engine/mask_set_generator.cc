@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <random>
+#include <set>
 
 namespace mask_engine::bench {
 
@@ -26,6 +27,22 @@ class Random {
   }
   std::string Domain() { return Word(4, 12) + "." + kTlds[Below(std::size(kTlds))]; }
   std::string PathWord() { return kPathWords[Below(std::size(kPathWords))]; }
+
+  // Pronounceable names, closer to real host names than random letters.
+  std::string Name(size_t minSyllables, size_t maxSyllables) {
+    static const char kConsonants[] = "bcdfghklmnprstvwz";
+    static const char kVowels[] = "aeiou";
+    std::string w;
+    const size_t syllables = minSyllables + Below(maxSyllables - minSyllables + 1);
+    for (size_t i = 0; i < syllables; ++i) {
+      w += kConsonants[Below(sizeof kConsonants - 1)];
+      w += kVowels[Below(sizeof kVowels - 1)];
+      if (Chance(30)) w += kConsonants[Below(sizeof kConsonants - 1)];
+    }
+    if (Chance(10)) w += "-" + Word(2, 5);
+    return w;
+  }
+  std::string Tld() { return kTlds[Below(std::size(kTlds))]; }
 
  private:
   std::mt19937_64 m_engine;
@@ -122,6 +139,116 @@ std::vector<std::string> GenerateUrlMix(const std::vector<std::string>& masks, s
   }
   std::shuffle(mix.begin(), mix.end(), std::mt19937_64(seed));
   return mix;
+}
+
+namespace {
+
+const char* const kSubdomains[] = {"stats", "ads", "pixel", "t", "analytics", "cdn", "s", "track", "b", "px"};
+
+std::string TrackerDomain(Random& random) {
+  std::string domain = random.Name(2, 4) + "." + random.Tld();
+  if (random.Chance(25)) domain = kSubdomains[random.Below(std::size(kSubdomains))] + ("." + domain);
+  return domain;
+}
+
+std::string PathMask(Random& random, const std::string& domain) {
+  const std::string word = random.PathWord();
+  if (random.Chance(70)) {
+    return "*." + domain + "/" + (random.Chance(50) ? word : word + "/" + random.Word(2, 6)) + "*";
+  }
+  return random.Chance(50) ? "*." + domain + "/" + word + "*/" + random.Word(3, 8)
+                           : "*." + domain + "/*/" + word + "." + (random.Chance(50) ? "js" : "gif");
+}
+
+std::string WildcardHostMask(Random& random) {
+  if (random.Chance(50)) return "*." + random.Word(2, 4) + "-*." + random.Name(2, 3) + "." + random.Tld();
+  return "*." + random.Name(2, 3) + ".*/" + random.PathWord() + "/";
+}
+
+std::string RealShapedMask(Random& random) {
+  const size_t kind = random.Below(1000);
+  const std::string domain = TrackerDomain(random);
+  if (kind < 760) return "*." + domain;
+  if (kind < 960) return PathMask(random, domain);
+  if (kind < 998) return random.Chance(50) ? "*." + domain + "/" + random.PathWord() + "/" : domain;
+  return WildcardHostMask(random);
+}
+
+// A mask written back as a URL that it matches: wildcards filled in.
+std::string Instantiate(Random& random, const std::string& mask) {
+  std::string out;
+  for (size_t i = 0; i < mask.size(); ++i) {
+    if (mask[i] != '*') {
+      out += mask[i];
+    } else if (i == 0) {
+      out += random.Chance(30) ? random.Name(1, 2) : "www";
+    } else {
+      out += random.Word(1, 6);
+    }
+  }
+  if (out.size() >= 2 && out.compare(0, 2, "*.") == 0) out.erase(0, 2);
+  return out;
+}
+
+std::string RandomPath(Random& random) {
+  std::string path;
+  const size_t segments = 1 + random.Below(3);
+  for (size_t i = 0; i < segments; ++i) path += "/" + (random.Chance(50) ? random.PathWord() : random.Word(2, 10));
+  if (random.Chance(60)) path += "." + std::string(random.Chance(50) ? "js" : "gif");
+  return path;
+}
+
+// Half the requests carry a query; its length has a long tail.
+std::string RandomQuery(Random& random) {
+  if (random.Chance(43)) return "";
+  std::string query = "?";
+  const size_t pairs = random.Chance(85) ? 1 + random.Below(3) : 4 + random.Below(6);
+  for (size_t i = 0; i < pairs; ++i) {
+    if (i > 0) query += "&";
+    query += random.Word(1, 6) + "=" + random.Word(2, 15);
+  }
+  return query;
+}
+
+std::string TrackerUrl(Random& random, const std::string& mask) {
+  std::string url = Instantiate(random, mask);
+  const size_t slash = url.find('/');
+  if (slash == std::string::npos || random.Chance(40)) url = url.substr(0, slash) + RandomPath(random);
+  return url;
+}
+
+std::string UnrelatedUrl(Random& random) {
+  static const char* const kHosts[] = {"www", "static", "img", "m", "news", "api", "cdn"};
+  return std::string(kHosts[random.Below(std::size(kHosts))]) + "." + random.Name(2, 5) + "." + random.Tld() +
+         RandomPath(random);
+}
+
+}  // namespace
+
+std::vector<std::string> GenerateRealShapedMasks(size_t count, uint64_t seed) {
+  Random random(seed);
+  std::vector<std::string> masks;
+  std::set<std::string> seen;
+  masks.reserve(count);
+  while (masks.size() < count) {
+    std::string mask = RealShapedMask(random);
+    if (seen.insert(mask).second) masks.push_back(std::move(mask));
+  }
+  return masks;
+}
+
+std::vector<std::string> GenerateRealShapedUrls(const std::vector<std::string>& masks, size_t count,
+                                                unsigned trackerPercent, uint64_t seed) {
+  Random random(seed);
+  std::vector<std::string> urls;
+  urls.reserve(count);
+  for (size_t i = 0; i < count; ++i) {
+    const std::string scheme = random.Chance(90) ? "https://" : "http://";
+    const std::string target =
+        random.Chance(trackerPercent) ? TrackerUrl(random, masks[random.Below(masks.size())]) : UnrelatedUrl(random);
+    urls.push_back(scheme + target + RandomQuery(random));
+  }
+  return urls;
 }
 
 }  // namespace mask_engine::bench

@@ -25,4 +25,16 @@ std::vector<std::string> GenerateUrls(const std::vector<std::string>& masks, Url
 /// An even mix of every kind.
 std::vector<std::string> GenerateUrlMix(const std::vector<std::string>& masks, size_t count, uint64_t seed);
 
+/// Distinct masks shaped like a real tracker list: 76% '*.name.tld', 20%
+/// '*.name.tld/path*' with a trailing or inner '*', 4% '*.name.tld/path/' or a
+/// bare 'name.tld', 0.2% with wildcards inside the host ('*.fls-*.name.tld',
+/// '*.name.*/path/').
+std::vector<std::string> GenerateRealShapedMasks(size_t count, uint64_t seed);
+
+/// Request URLs of real length (median about 53 bytes, 40 before '?', p99
+/// about 160): `trackerPercent` of them to hosts under `masks`, the others
+/// to unrelated sites.
+std::vector<std::string> GenerateRealShapedUrls(const std::vector<std::string>& masks, size_t count,
+                                                unsigned trackerPercent, uint64_t seed);
+
 }  // namespace mask_engine::bench

@@ -26,11 +26,25 @@ uint32_t CategoryOfBug(const BugBases& bases, uint32_t bugIndex) {
 }  // namespace
 
 std::vector<uint32_t> MatchBugRules(const BugBases& bases, const char* text, uint32_t length) {
-  return bases.Rules().Match(text, LengthBeforeQuery(text, length));
+  BugMatchContext context;
+  return MatchBugRules(bases, text, length, context);
 }
 
 std::vector<uint32_t> MatchBugExceptions(const BugBases& bases, const char* text, uint32_t length) {
-  return bases.Exceptions().Match(text, LengthBeforeQuery(text, length));
+  BugMatchContext context;
+  return MatchBugExceptions(bases, text, length, context);
+}
+
+const std::vector<uint32_t>& MatchBugRules(const BugBases& bases, const char* text, uint32_t length,
+                                           BugMatchContext& context) {
+  bases.Rules().Match(text, LengthBeforeQuery(text, length), context.masks, context.bugIndexes);
+  return context.bugIndexes;
+}
+
+const std::vector<uint32_t>& MatchBugExceptions(const BugBases& bases, const char* text, uint32_t length,
+                                                BugMatchContext& context) {
+  bases.Exceptions().Match(text, LengthBeforeQuery(text, length), context.masks, context.bugIndexes);
+  return context.bugIndexes;
 }
 
 ExceptionalSiteFlags DetectExceptionalSites(const BugBases& bases, std::span<const uint32_t> bugIndexes) {
@@ -52,7 +66,12 @@ uint32_t GetSiteCategory(const BugBases& bases, std::span<const uint32_t> except
 }
 
 uint32_t GetSiteCategory(const BugBases& bases, const char* text, uint32_t length) {
-  return GetSiteCategory(bases, MatchBugExceptions(bases, text, length));
+  BugMatchContext context;
+  return GetSiteCategory(bases, text, length, context);
+}
+
+uint32_t GetSiteCategory(const BugBases& bases, const char* text, uint32_t length, BugMatchContext& context) {
+  return GetSiteCategory(bases, MatchBugExceptions(bases, text, length, context));
 }
 
 ServiceInfo GetServiceInfo(const BugBases& bases, uint32_t serviceIndex) { return bases.Service(serviceIndex); }
@@ -90,12 +109,18 @@ void GetSupportedTrackingServices(const BugBases& bases, uint32_t category,
 }
 
 bool IsHttpsDomainProcessingRequired(const BugBases& bases, const char* domain, uint32_t length) {
+  BugMatchContext context;
+  return IsHttpsDomainProcessingRequired(bases, domain, length, context);
+}
+
+bool IsHttpsDomainProcessingRequired(const BugBases& bases, const char* domain, uint32_t length,
+                                     BugMatchContext& context) {
   const std::shared_ptr<mask_engine::MaskEngine>& domains = bases.HttpsDomains();
   if (!domains) {
     orv::TraceStream(bases.Tracer(), orv::trace_level::Irregularity) << "Using safe fallback for https domain list";
     return true;
   }
-  return !domains->CreateMatcher()->Match(domain, length).empty();
+  return !domains->Match(domain, length, context.masks).empty();
 }
 
 }  // namespace dnt

@@ -57,11 +57,16 @@ void BugRules::Finalize() {
 }
 
 std::vector<uint32_t> BugRules::Match(const char* text, uint32_t length) const {
-  const std::shared_ptr<mask_engine::MaskMatcher> matcher = m_masks->CreateMatcher();
-  const std::vector<mask_engine::MaskMatch>& matches = matcher->Match(text, length);
+  mask_engine::MatchScratch scratch;
   std::vector<uint32_t> bugIndexes;
-  bugIndexes.reserve(matches.size());
-  for (const mask_engine::MaskMatch& match : matches) {
+  Match(text, length, scratch, bugIndexes);
+  return bugIndexes;
+}
+
+void BugRules::Match(const char* text, uint32_t length, mask_engine::MatchScratch& scratch,
+                     std::vector<uint32_t>& bugIndexes) const {
+  bugIndexes.clear();
+  for (const mask_engine::MaskMatch& match : m_masks->Match(text, length, scratch)) {
     if (match.index >= m_values.size()) continue;
     const uint32_t value = m_values[static_cast<size_t>(match.index)];
     if ((value & BugListFlag) == 0) {
@@ -73,12 +78,11 @@ std::vector<uint32_t> BugRules::Match(const char* text, uint32_t length) const {
     const auto list = m_listTable.begin() + static_cast<std::ptrdiff_t>(value & ~BugListFlag);
     bugIndexes.insert(bugIndexes.end(), list + 1, list + 1 + static_cast<std::ptrdiff_t>(*list));
   }
-  return bugIndexes;
 }
 
 size_t BugRules::MemoryBytes() const noexcept {
   const mask_engine::MaskEngineStats stats = m_masks->Stats();
-  return (m_values.capacity() + m_listTable.capacity()) * sizeof(uint32_t) + stats.layoutBytes;
+  return (m_values.capacity() + m_listTable.capacity()) * sizeof(uint32_t) + stats.layoutBytes + stats.indexBytes;
 }
 
 }  // namespace dnt

@@ -127,6 +127,48 @@ TEST(BugQueriesTest, SupportedTrackingServices) {
   EXPECT_EQ(services.size(), 2u);
 }
 
+TEST(BugQueriesTest, ARepeatedMaskKeepsTheFirstRecordsBug) {
+  bases_writer::Database db = QueryDatabase();
+  // The second shares both of the first's keys; the third repeats it.
+  db.rules = {{"dup.test/p", 13}, {"*.dup.test/p", 15}, {"dup.test/p", 12}};
+  db.exceptions = {{"ex.test", 16, std::nullopt}, {"ex.test", 11, std::nullopt}};
+  const testing::LoadedBases loaded = testing::LoadDatabase(db);
+  ASSERT_EQ(loaded.result, orv::result::NoError) << loaded.Failures();
+  EXPECT_THAT(Rules(*loaded.bases, "http://dup.test/p"), ElementsAre(3u));
+  EXPECT_THAT(Rules(*loaded.bases, "http://dup.test/p/x"), ElementsAre(3u));
+  EXPECT_THAT(Rules(*loaded.bases, "http://a.dup.test/p"), ElementsAre(5u));
+  EXPECT_THAT(Exceptions(*loaded.bases, "http://ex.test/"), ElementsAre(6u));
+}
+
+// A context keeps nothing of the bases it served: the same text against
+// other bases gets their answer, and the first bases may be gone by then.
+TEST(BugQueriesTest, AContextServesAnyBasesOneAfterAnother) {
+  const std::vector<std::string> urls = {"http://pixel.test/track", "http://list.test/a", "http://q.test/px=1",
+                                         "http://partner-first.test/", "http://none.test/"};
+  BugMatchContext context;
+  auto expectSameAsFresh = [&](const BugBases& bases) {
+    for (int round = 0; round < 3; ++round) {
+      for (const std::string& url : urls) {
+        const auto length = static_cast<uint32_t>(url.size());
+        EXPECT_EQ(MatchBugRules(bases, url.data(), length, context), Rules(bases, url)) << url;
+        EXPECT_EQ(MatchBugExceptions(bases, url.data(), length, context), Exceptions(bases, url)) << url;
+        EXPECT_EQ(GetSiteCategory(bases, url.data(), length, context), SiteCategory(bases, url)) << url;
+      }
+    }
+  };
+  {
+    Fixture f;
+    expectSameAsFresh(f.bases());
+  }
+  bases_writer::Database db = QueryDatabase();
+  db.rules = {{"*.list.test", 17}, {"none.test", 18}};
+  const testing::LoadedBases other = testing::LoadDatabase(db);
+  ASSERT_EQ(other.result, orv::result::NoError);
+  expectSameAsFresh(*other.bases);
+  EXPECT_THAT(MatchBugRules(*other.bases, urls[1].data(), static_cast<uint32_t>(urls[1].size()), context),
+              ElementsAre(7u));
+}
+
 TEST(BugQueriesTest, ConcurrentQueriesAgree) {
   Fixture f;
   const std::vector<std::string> urls = {"http://pixel.test/track", "http://list.test/a", "http://q.test/px=1",

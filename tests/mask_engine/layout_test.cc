@@ -98,8 +98,9 @@ class LayoutWalker {
   std::vector<uint32_t> m_tags;
 };
 
+// The whole trie: with the literal index, most keys would not be in it.
 std::shared_ptr<MaskEngine> Compile(const std::vector<std::string>& masks) {
-  auto engine = MaskEngine::Create();
+  auto engine = MaskEngine::Create(MatchMethod::kAutomatonOnly);
   for (const auto& m : masks) engine->AddMask(m.data(), static_cast<uint32_t>(m.size()));
   engine->Finalize();
   return engine;
@@ -204,7 +205,7 @@ TEST(MaskEngine, ErrorsAndLimits) {
 
 TEST(MaskEngine, MoreThan255LiteralChildrenFailFinalize) {
   auto build = [](int children) {
-    auto engine = MaskEngine::Create();
+    auto engine = MaskEngine::Create(MatchMethod::kAutomatonOnly);
     for (int b = 0; b < children; ++b) {
       const std::string mask = {'\\', static_cast<char>(b), '*'};  // host "<b>*": one key each
       engine->AddMask(mask.data(), static_cast<uint32_t>(mask.size()));

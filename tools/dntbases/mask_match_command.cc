@@ -77,7 +77,9 @@ void PrintStats(const mask_engine::MaskEngine& engine, mask_engine::MaskMatcher&
   const mask_engine::MaskEngineStats stats = engine.Stats();
   out["masks"] = stats.masks;
   out["keys"] = stats.keys;
+  out["indexed_keys"] = stats.indexedKeys;
   out["layout_bytes"] = stats.layoutBytes;
+  out["index_bytes"] = stats.indexBytes;
   out["compile_ns"] = compileNs;
   std::cout << out.dump() << '\n';
 }

@@ -24,13 +24,29 @@ struct BugService {
   uint32_t serviceId = 0;
 };
 
+/// What the match queries reuse from call to call, so that a warm context
+/// allocates nothing: one per thread or per script host, never used by two
+/// threads at once. It holds nothing of any bases and may outlive them.
+/// Rules and then exceptions of one text bring it into canonical form once.
+struct BugMatchContext {
+  mask_engine::MatchScratch masks;
+  std::vector<uint32_t> bugIndexes;
+};
+
 /// Bug indexes of the rules that match `text` cut at its first '?', in
-/// matcher order, repeats possible.
+/// matcher order (the order the rules were added), repeats possible.
 std::vector<uint32_t> MatchBugRules(const BugBases& bases, const char* text, uint32_t length);
 
 /// Bug indexes of the exceptions that match `text` cut at its first '?',
 /// with every list value replaced in place by the bug indexes of its list.
 std::vector<uint32_t> MatchBugExceptions(const BugBases& bases, const char* text, uint32_t length);
+
+/// The two queries above with a caller's context; the result lives in the
+/// context until its next query.
+const std::vector<uint32_t>& MatchBugRules(const BugBases& bases, const char* text, uint32_t length,
+                                           BugMatchContext& context);
+const std::vector<uint32_t>& MatchBugExceptions(const BugBases& bases, const char* text, uint32_t length,
+                                                BugMatchContext& context);
 
 /// Whether any of the bugs belongs to a partner (category 6) or incompatible
 /// (7) site. Throws std::out_of_range "the bug index is out of range".
@@ -39,6 +55,7 @@ ExceptionalSiteFlags DetectExceptionalSites(const BugBases& bases, std::span<con
 /// 6 or 7 for the first exception match whose service has that category,
 /// else 0.
 uint32_t GetSiteCategory(const BugBases& bases, const char* text, uint32_t length);
+uint32_t GetSiteCategory(const BugBases& bases, const char* text, uint32_t length, BugMatchContext& context);
 /// The same for exceptions already matched (MatchBugExceptions' result), so a
 /// caller that has them does not match again. Throws std::out_of_range "the
 /// bug index is out of range".
@@ -64,5 +81,7 @@ void GetSupportedTrackingServices(const BugBases& bases, uint32_t category,
 /// domain mask matches it, and always true (traced at level 500) when the
 /// database has no HTTPS domain list.
 bool IsHttpsDomainProcessingRequired(const BugBases& bases, const char* domain, uint32_t length);
+bool IsHttpsDomainProcessingRequired(const BugBases& bases, const char* domain, uint32_t length,
+                                     BugMatchContext& context);
 
 }  // namespace dnt

@@ -44,6 +44,9 @@ class BugRules {
   /// value replaced in place by the indexes of its list. Each call uses a
   /// matcher of its own, so calls may run at once.
   std::vector<uint32_t> Match(const char* text, uint32_t length) const;
+  /// The same into `bugIndexes`, with the caller's scratch (one per thread).
+  void Match(const char* text, uint32_t length, mask_engine::MatchScratch& scratch,
+             std::vector<uint32_t>& bugIndexes) const;
 
   size_t MemoryBytes() const noexcept;
 

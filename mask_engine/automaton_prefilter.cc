@@ -1,0 +1,177 @@
+#include "mask_engine/automaton_prefilter.h"
+
+#include <algorithm>
+#include <bit>
+#include <optional>
+
+#include "mask_engine/key_shape.h"
+#include "mask_engine/mask_symbols.h"
+
+namespace mask_engine {
+
+namespace {
+
+constexpr size_t kTrigramBits = size_t{1} << 16;
+bool IsEdge(AnchorKind kind) { return kind == AnchorKind::kSegment || kind == AnchorKind::kLabel; }
+
+bool TestBit(const std::vector<uint64_t>& bits, size_t i) { return ((bits[i / 64] >> (i % 64)) & 1) != 0; }
+void SetBit(std::vector<uint64_t>& bits, size_t i) { bits[i / 64] |= uint64_t{1} << (i % 64); }
+
+bool IsLiteral(uint16_t symbol) { return symbol >= kKeyLiteral; }
+
+constexpr size_t kEdgeShapeBits = 2 * 32 * 256;
+
+// Kind, length (up to 31) and first byte of an edge literal.
+size_t EdgeShape(AnchorKind kind, const char* literal, size_t length) {
+  const size_t first = length == 0 ? 0 : static_cast<uint8_t>(literal[0]);
+  return ((kind == AnchorKind::kLabel ? 32 : 0) + std::min<size_t>(length, 31)) * 256 + first;
+}
+
+// Calls `visit(hash)` for every run of three literals in the key.
+template <class Visit>
+void ForEachTrigram(const KeyEntry& key, Visit&& visit) {
+  const uint32_t n = key.EffectiveLength();
+  for (uint32_t p = 0; p + 3 <= n; ++p) {
+    const uint16_t a = key.SymbolAt(p), b = key.SymbolAt(p + 1), c = key.SymbolAt(p + 2);
+    if (IsLiteral(a) && IsLiteral(b) && IsLiteral(c)) {
+      visit(TrigramHash(static_cast<uint8_t>(a), static_cast<uint8_t>(b), static_cast<uint8_t>(c)));
+    }
+  }
+}
+
+// How often each trigram occurs in the engine's masks.
+std::vector<uint16_t> TrigramUses(std::string_view maskTexts) {
+  std::vector<uint16_t> uses(kTrigramBits, 0);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(maskTexts.data());
+  for (size_t i = 0; i + 3 <= maskTexts.size(); ++i) {
+    uint16_t& count = uses[TrigramHash(bytes[i], bytes[i + 1], bytes[i + 2])];
+    if (count < 0xFFFF) ++count;
+  }
+  return uses;
+}
+
+// Lower is rarer: the fewest uses of any of the literal's trigrams, and
+// literals too short for one after all others, the longer first.
+uint32_t Rarity(const std::vector<uint8_t>& literal, const std::vector<uint16_t>& uses) {
+  if (literal.size() < 3) return 0x10000 + 3 - static_cast<uint32_t>(literal.size());
+  uint32_t rarest = 0xFFFF;
+  for (size_t i = 0; i + 3 <= literal.size(); ++i) {
+    rarest = std::min<uint32_t>(rarest, uses[TrigramHash(literal[i], literal[i + 1], literal[i + 2])]);
+  }
+  return rarest;
+}
+
+struct Choice {
+  AnchorKind kind;
+  std::vector<uint8_t> literal;
+};
+
+// The key's rarest required literal: the names of trackers, not 'ads' or
+// 'com'.
+std::optional<Choice> RarestAnchor(const KeyEntry& key, const std::vector<uint16_t>& uses) {
+  std::optional<Choice> best;
+  uint32_t bestScore = UINT32_MAX;
+  std::vector<uint8_t> literal;
+  for (const RequiredAnchor& anchor : RequiredAnchorsOf(key)) {
+    literal.clear();
+    for (uint32_t p = 0; p < anchor.length; ++p) literal.push_back(static_cast<uint8_t>(key.SymbolAt(anchor.begin + p)));
+    const uint32_t score = Rarity(literal, uses);
+    if (best && score >= bestScore) continue;
+    bestScore = score;
+    best = Choice{anchor.kind, literal};
+  }
+  return best;
+}
+
+}  // namespace
+
+std::vector<LiteralRequirement> AutomatonPrefilter::Build(std::span<const KeyEntry> automatonKeys,
+                                                          std::string_view maskTexts) {
+  std::vector<LiteralRequirement> literals;
+  if (automatonKeys.empty()) return literals;
+  const std::vector<uint16_t> uses = TrigramUses(maskTexts);
+  std::vector<uint64_t> edges;
+  std::vector<const KeyEntry*> withoutAnchor;
+  for (const KeyEntry& key : automatonKeys) {
+    const std::optional<Choice> choice = RarestAnchor(key, uses);
+    if (!choice) {
+      withoutAnchor.push_back(&key);
+      continue;
+    }
+    const uint64_t anchorKey = AnchorKey(LiteralHash::Of(choice->literal.data(), choice->literal.size()), choice->kind);
+    if (!IsEdge(choice->kind)) {
+      literals.push_back(LiteralRequirement{anchorKey, static_cast<uint32_t>(choice->literal.size()), choice->kind});
+      continue;
+    }
+    edges.push_back(anchorKey);
+    if (m_edgeShapes.empty()) m_edgeShapes.assign(kEdgeShapeBits / 64, 0);
+    SetBit(m_edgeShapes,
+           EdgeShape(choice->kind, reinterpret_cast<const char*>(choice->literal.data()), choice->literal.size()));
+  }
+  if (!edges.empty()) AddAnchors(edges);
+  if (!withoutAnchor.empty()) AddTrigrams(withoutAnchor, uses);
+  return literals;
+}
+
+void AutomatonPrefilter::AddAnchors(const std::vector<uint64_t>& anchors) {
+  const size_t slots = std::bit_ceil(anchors.size() * 2);
+  m_anchorShift = 64 - static_cast<unsigned>(std::countr_zero(slots));
+  m_anchors.assign(slots, 0);
+  for (const uint64_t mixed : anchors) {
+    size_t i = mixed >> m_anchorShift;
+    while (m_anchors[i] != 0 && m_anchors[i] != mixed) i = (i + 1) & (slots - 1);
+    m_anchors[i] = mixed;
+  }
+}
+
+bool AutomatonPrefilter::HasAnchor(uint64_t mixed) const {
+  for (size_t i = mixed >> m_anchorShift;; i = (i + 1) & (m_anchors.size() - 1)) {
+    if (m_anchors[i] == mixed) return true;
+    if (m_anchors[i] == 0) return false;
+  }
+}
+
+// A key without anchors is known by its rarest trigram.
+void AutomatonPrefilter::AddTrigrams(std::span<const KeyEntry* const> keys, const std::vector<uint16_t>& uses) {
+  m_trigramBits.assign(kTrigramBits / 64, 0);
+  for (const KeyEntry* key : keys) {
+    bool found = false;
+    uint16_t rarest = 0;
+    ForEachTrigram(*key, [&](uint16_t hash) {
+      if (!found || uses[hash] < uses[rarest]) rarest = hash;
+      found = true;
+    });
+    if (!found) {
+      m_passAll = true;
+      return;
+    }
+    SetBit(m_trigramBits, rarest);
+  }
+}
+
+// Edges are many and seldom wanted: only those whose kind, length and first
+// byte some key asks for are hashed.
+bool AutomatonPrefilter::AnyEdge(std::string_view text, std::span<const size_t> separators) const {
+  bool found = false;
+  ForEachEdge(text.size(), separators, text.data(), [&](AnchorKind kind, size_t begin, size_t end) {
+    if (found || !TestBit(m_edgeShapes, EdgeShape(kind, text.data() + begin, end - begin))) return;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data()) + begin;
+    found = HasAnchor(AnchorKey(LiteralHash::Of(bytes, end - begin), kind));
+  });
+  return found;
+}
+
+bool AutomatonPrefilter::MayMatch(PreparedText& text) const {
+  if (m_passAll) return true;
+  if (!m_anchors.empty() && (AnyEdge(text.Whole(), text.WholeSeparators()) ||
+                             (!text.HostIsFirstSegment() && AnyEdge(text.Host(), text.HostSeparators())))) {
+    return true;
+  }
+  if (m_trigramBits.empty()) return false;
+  for (const uint16_t t : text.Trigrams()) {
+    if (TestBit(m_trigramBits, t)) return true;
+  }
+  return false;
+}
+
+}  // namespace mask_engine

@@ -1,0 +1,50 @@
+// A cheap test that lets a text skip the automaton. Every key that the
+// automaton holds needs something in the text: a literal at one of the
+// text's anchors (see text_anchors.h), else one of its three-byte runs; the
+// rarest among the engine's keys is chosen. A text that has none of these
+// for any key cannot match. Literals at start and dot anchors are looked up
+// by the literal index, which probes those anchors anyway.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "mask_engine/key_list.h"
+#include "mask_engine/literal_index.h"
+#include "mask_engine/prepared_text.h"
+
+namespace mask_engine {
+
+class AutomatonPrefilter {
+ public:
+  /// A filter for `automatonKeys`; the engine's mask texts (`maskTexts`,
+  /// back to back) tell which trigrams are rare. A key with neither an
+  /// anchor nor a trigram makes every text pass. Returns the literals left
+  /// to the index.
+  std::vector<LiteralRequirement> Build(std::span<const KeyEntry> automatonKeys, std::string_view maskTexts);
+
+  /// False only when no key of the automaton can match `text`, unless the
+  /// text has one of the literals left to the index.
+  bool MayMatch(PreparedText& text) const;
+
+  size_t MemoryBytes() const {
+    return (m_anchors.capacity() + m_edgeShapes.capacity() + m_trigramBits.capacity()) * sizeof(uint64_t);
+  }
+
+ private:
+  bool AnyEdge(std::string_view text, std::span<const size_t> separators) const;
+  bool HasAnchor(uint64_t mixed) const;
+  void AddAnchors(const std::vector<uint64_t>& anchors);
+  void AddTrigrams(std::span<const KeyEntry* const> keys, const std::vector<uint16_t>& uses);
+
+  // Open addressing over the mixed anchor hashes; 0 marks a free slot.
+  std::vector<uint64_t> m_anchors;
+  unsigned m_anchorShift = 64;
+  std::vector<uint64_t> m_edgeShapes;  // bit per wanted kind, length and first byte of an edge
+  std::vector<uint64_t> m_trigramBits;
+  bool m_passAll = false;
+};
+
+}  // namespace mask_engine

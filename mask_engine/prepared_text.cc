@@ -1,0 +1,63 @@
+#include "mask_engine/prepared_text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace mask_engine {
+
+namespace {
+
+// Buffers grown past this by one huge text are given back before the next.
+constexpr size_t kKeepBytes = 64 * 1024;
+
+}  // namespace
+
+void PreparedText::Prepare(const char* text, uint32_t length) {
+  if (m_prepared && length == m_raw.size() && (length == 0 || std::memcmp(text, m_raw.data(), length) == 0)) return;
+  if (m_raw.capacity() > kKeepBytes && length <= kKeepBytes) ReleaseBuffers();
+  m_prepared = false;
+  if (length == 0) {
+    m_raw.clear();
+  } else {
+    m_raw.assign(text, length);
+  }
+  // The canonical text may point into the copy, which lives as long.
+  m_canonical.Build(m_raw.data(), length);
+  if (Whole().size() >= UINT32_MAX) throw std::length_error("the canonical text is too long");
+
+  const std::string_view host = Host();
+  const std::string_view rest = Rest();
+  const std::span<const size_t> separators = m_canonical.Separators();
+  m_hostSeparators = m_canonical.HostSeparators();
+  m_wholeLiterals.CollectLiterals(Whole(), separators);
+  m_hostIsFirstSegment = host.find('/') == std::string_view::npos && (rest.empty() || rest[0] == '/');
+  if (m_hostIsFirstSegment) {
+    m_hostLiterals = m_wholeLiterals.FirstSegment();
+  } else {
+    m_ownHostLiterals.CollectLiterals(host, m_hostSeparators);
+    m_hostLiterals = m_ownHostLiterals.Anchors();
+  }
+  m_haveTrigrams = false;
+  m_prepared = true;
+}
+
+void PreparedText::ReleaseBuffers() {
+  m_raw = std::string();
+  m_canonical = CanonicalText();
+  m_wholeLiterals = AnchorList();
+  m_ownHostLiterals = AnchorList();
+  m_hostLiterals = {};
+  m_hostSeparators = {};
+  m_trigrams = std::vector<uint16_t>();
+}
+
+std::span<const uint16_t> PreparedText::Trigrams() {
+  if (!m_haveTrigrams) {
+    CollectTrigrams(Whole(), m_trigrams);
+    m_haveTrigrams = true;
+  }
+  return m_trigrams;
+}
+
+}  // namespace mask_engine
