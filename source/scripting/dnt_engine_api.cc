@@ -91,17 +91,25 @@ int MatchBugTable(lua_State* L, bool exceptions) {
   const IScriptEngineContext& context = ContextOf(L);
 
   const BugBases* bugs = nullptr;
-  std::vector<uint32_t> indexes;
+  std::vector<uint32_t>* found = nullptr;
   RunComponent(
       L,
       [&] {
         bugs = &context.GetBases().Bugs();
+        ScriptHost::MatchState& matching = HostOf(L).Matching();
         const auto size = static_cast<uint32_t>(length);
-        indexes = exceptions ? MatchBugExceptions(*bugs, text, size) : MatchBugRules(*bugs, text, size);
+        const std::vector<uint32_t>& matched = exceptions ? MatchBugExceptions(*bugs, text, size, matching.context)
+                                                          : MatchBugRules(*bugs, text, size, matching.context);
+        std::vector<uint32_t>& indexes = matching.indexes;
+        indexes.assign(matched.begin(), matched.end());
         std::sort(indexes.begin(), indexes.end());
         indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+        found = &indexes;
       },
       "underlying component error in DntMatchBugRulesImpl(): %s");
+  // Nothing below runs a script before the indexes are read, so the host's
+  // reused vector cannot change under them.
+  const std::vector<uint32_t>& indexes = *found;
   PushIndexTable(L, indexes, asSet);
   if (!exceptions) return 1;
 

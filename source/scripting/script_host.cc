@@ -167,6 +167,11 @@ void ScriptHost::Configure(const ServiceSettings& settings) {
 
 void ScriptHost::RestartInstructionBudget() noexcept { m_limits->Restart(m_state.get()); }
 
+ScriptHost::MatchState& ScriptHost::Matching() {
+  if (!m_matching) m_matching = std::make_unique<MatchState>();
+  return *m_matching;
+}
+
 ScriptHost* ScriptHost::FromState(lua_State* L) noexcept {
   lua_getfield(L, LUA_REGISTRYINDEX, RegistryHostKey);
   // Only the host stores a light userdata there; a script that reaches the

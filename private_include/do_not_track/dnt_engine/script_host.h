@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "do_not_track/dnt_engine/bug_queries.h"
 #include "orv/com_ptr.h"
 #include "orv/tracer.h"
 
@@ -130,6 +131,15 @@ class ScriptHost {
   /// Null at the discovery stage.
   const IScriptEngineContext* Context() const noexcept { return m_context; }
 
+  /// What the engine queries of this host reuse from one call to the next,
+  /// so that matching a URL allocates nothing once the host is warm. Made on
+  /// first use; throws std::bad_alloc.
+  struct MatchState {
+    BugMatchContext context;
+    std::vector<uint32_t> indexes;
+  };
+  MatchState& Matching();
+
   /// The host a state belongs to (registry "DntEngine"), or null.
   static ScriptHost* FromState(lua_State* L) noexcept;
 
@@ -148,6 +158,7 @@ class ScriptHost {
   std::unique_ptr<lua_State, StateCloser> m_state;
   const IScriptEngineContext* m_context;
   int m_cacheRef = 0;
+  std::unique_ptr<MatchState> m_matching;
 };
 
 /// The panic function of every host's state: throws std::runtime_error
