@@ -1,6 +1,7 @@
 #include "mask_engine/automaton_prefilter.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <optional>
 
@@ -19,12 +20,19 @@ void SetBit(std::vector<uint64_t>& bits, size_t i) { bits[i / 64] |= uint64_t{1}
 
 bool IsLiteral(uint16_t symbol) { return symbol >= kKeyLiteral; }
 
-constexpr size_t kEdgeShapeBits = 2 * 32 * 256;
+// Bit of an edge literal's length (up to 31) in its first byte's entry of
+// an edge shape table; an empty literal is wanted whatever byte follows.
+void AddEdgeShape(std::array<uint32_t, 256>& shapes, const std::vector<uint8_t>& literal) {
+  if (literal.empty()) {
+    for (uint32_t& shape : shapes) shape |= 1;
+    return;
+  }
+  shapes[literal[0]] |= uint32_t{1} << std::min<size_t>(literal.size(), 31);
+}
 
-// Kind, length (up to 31) and first byte of an edge literal.
-size_t EdgeShape(AnchorKind kind, const char* literal, size_t length) {
-  const size_t first = length == 0 ? 0 : static_cast<uint8_t>(literal[0]);
-  return ((kind == AnchorKind::kLabel ? 32 : 0) + std::min<size_t>(length, 31)) * 256 + first;
+bool WantedEdge(const std::array<uint32_t, 256>& shapes, const uint8_t* text, size_t begin, size_t end) {
+  const uint8_t first = begin < end ? text[begin] : 0;
+  return ((shapes[first] >> std::min<size_t>(end - begin, 31)) & 1) != 0;
 }
 
 // Calls `visit(hash)` for every run of three literals in the key.
@@ -104,9 +112,7 @@ std::vector<LiteralRequirement> AutomatonPrefilter::Build(std::span<const KeyEnt
       continue;
     }
     edges.push_back(anchorKey);
-    if (m_edgeShapes.empty()) m_edgeShapes.assign(kEdgeShapeBits / 64, 0);
-    SetBit(m_edgeShapes,
-           EdgeShape(choice->kind, reinterpret_cast<const char*>(choice->literal.data()), choice->literal.size()));
+    AddEdgeShape(choice->kind == AnchorKind::kLabel ? m_labelShapes : m_segmentShapes, choice->literal);
   }
   if (!edges.empty()) AddAnchors(edges);
   if (!withoutAnchor.empty()) AddTrigrams(withoutAnchor, uses);
@@ -149,25 +155,35 @@ void AutomatonPrefilter::AddTrigrams(std::span<const KeyEntry* const> keys, cons
   }
 }
 
-// Edges are many and seldom wanted: only those whose kind, length and first
-// byte some key asks for are hashed.
-bool AutomatonPrefilter::AnyEdge(std::string_view text, std::span<const size_t> separators) const {
-  bool found = false;
-  ForEachEdge(text.size(), separators, text.data(), [&](AnchorKind kind, size_t begin, size_t end) {
-    if (found || !TestBit(m_edgeShapes, EdgeShape(kind, text.data() + begin, end - begin))) return;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data()) + begin;
-    found = HasAnchor(AnchorKey(LiteralHash::Of(bytes, end - begin), kind));
-  });
-  return found;
+// Edges are many and seldom wanted: only those whose length and first byte
+// some key asks for are hashed. Segments run between two '/', labels
+// between any two separators (or the ends of the text).
+bool AutomatonPrefilter::AnyEdge(std::string_view text, std::span<const uint32_t> separators) const {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  auto found = [&](const std::array<uint32_t, 256>& shapes, AnchorKind kind, size_t begin, size_t end) {
+    return WantedEdge(shapes, bytes, begin, end) &&
+           HasAnchor(AnchorKey(LiteralHash::OfPadded(bytes + begin, end - begin), kind));
+  };
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t labelBegin = 0;
+  size_t segmentBegin = kNone;
+  for (const size_t pos : separators) {
+    if (found(m_labelShapes, AnchorKind::kLabel, labelBegin, pos)) return true;
+    labelBegin = pos + 1;
+    if (bytes[pos] != '/') continue;
+    if (segmentBegin != kNone && found(m_segmentShapes, AnchorKind::kSegment, segmentBegin, pos)) return true;
+    segmentBegin = pos + 1;
+  }
+  return found(m_labelShapes, AnchorKind::kLabel, labelBegin, text.size()) ||
+         (segmentBegin != kNone && found(m_segmentShapes, AnchorKind::kSegment, segmentBegin, text.size()));
 }
 
-bool AutomatonPrefilter::MayMatch(PreparedText& text) const {
-  if (m_passAll) return true;
-  if (!m_anchors.empty() && (AnyEdge(text.Whole(), text.WholeSeparators()) ||
-                             (!text.HostIsFirstSegment() && AnyEdge(text.Host(), text.HostSeparators())))) {
-    return true;
-  }
-  if (m_trigramBits.empty()) return false;
+bool AutomatonPrefilter::AnyEdgeOf(const PreparedText& text) const {
+  return AnyEdge(text.Whole(), text.WholeSeparators()) ||
+         (!text.HostIsFirstSegment() && AnyEdge(text.Host(), text.HostSeparators()));
+}
+
+bool AutomatonPrefilter::AnyTrigramOf(PreparedText& text) const {
   for (const uint16_t t : text.Trigrams()) {
     if (TestBit(m_trigramBits, t)) return true;
   }

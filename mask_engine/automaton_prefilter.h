@@ -6,6 +6,7 @@
 // by the literal index, which probes those anchors anyway.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -27,14 +28,21 @@ class AutomatonPrefilter {
 
   /// False only when no key of the automaton can match `text`, unless the
   /// text has one of the literals left to the index.
-  bool MayMatch(PreparedText& text) const;
+  bool MayMatch(PreparedText& text) const {
+    if (m_passAll) return true;
+    if (!m_anchors.empty() && AnyEdgeOf(text)) return true;
+    return !m_trigramBits.empty() && AnyTrigramOf(text);
+  }
 
   size_t MemoryBytes() const {
-    return (m_anchors.capacity() + m_edgeShapes.capacity() + m_trigramBits.capacity()) * sizeof(uint64_t);
+    return (m_anchors.capacity() + m_trigramBits.capacity()) * sizeof(uint64_t) + sizeof(m_labelShapes) +
+           sizeof(m_segmentShapes);
   }
 
  private:
-  bool AnyEdge(std::string_view text, std::span<const size_t> separators) const;
+  bool AnyEdgeOf(const PreparedText& text) const;
+  bool AnyEdge(std::string_view text, std::span<const uint32_t> separators) const;
+  bool AnyTrigramOf(PreparedText& text) const;
   bool HasAnchor(uint64_t mixed) const;
   void AddAnchors(const std::vector<uint64_t>& anchors);
   void AddTrigrams(std::span<const KeyEntry* const> keys, const std::vector<uint16_t>& uses);
@@ -42,7 +50,9 @@ class AutomatonPrefilter {
   // Open addressing over the mixed anchor hashes; 0 marks a free slot.
   std::vector<uint64_t> m_anchors;
   unsigned m_anchorShift = 64;
-  std::vector<uint64_t> m_edgeShapes;  // bit per wanted kind, length and first byte of an edge
+  // By an edge literal's first byte, a bit per wanted length.
+  std::array<uint32_t, 256> m_labelShapes{};
+  std::array<uint32_t, 256> m_segmentShapes{};
   std::vector<uint64_t> m_trigramBits;
   bool m_passAll = false;
 };
