@@ -1,7 +1,6 @@
 #include "mask_engine/automaton_prefilter.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <optional>
 
@@ -22,7 +21,8 @@ bool IsLiteral(uint16_t symbol) { return symbol >= kKeyLiteral; }
 
 // Bit of an edge literal's length (up to 31) in its first byte's entry of
 // an edge shape table; an empty literal is wanted whatever byte follows.
-void AddEdgeShape(std::array<uint32_t, 256>& shapes, const std::vector<uint8_t>& literal) {
+void AddEdgeShape(std::vector<uint32_t>& shapes, const std::vector<uint8_t>& literal) {
+  if (shapes.empty()) shapes.assign(256, 0);
   if (literal.empty()) {
     for (uint32_t& shape : shapes) shape |= 1;
     return;
@@ -30,7 +30,7 @@ void AddEdgeShape(std::array<uint32_t, 256>& shapes, const std::vector<uint8_t>&
   shapes[literal[0]] |= uint32_t{1} << std::min<size_t>(literal.size(), 31);
 }
 
-bool WantedEdge(const std::array<uint32_t, 256>& shapes, const uint8_t* text, size_t begin, size_t end) {
+bool WantedEdge(const uint32_t* shapes, const uint8_t* text, size_t begin, size_t end) {
   const uint8_t first = begin < end ? text[begin] : 0;
   return ((shapes[first] >> std::min<size_t>(end - begin, 31)) & 1) != 0;
 }
@@ -155,32 +155,47 @@ void AutomatonPrefilter::AddTrigrams(std::span<const KeyEntry* const> keys, cons
   }
 }
 
-// Edges are many and seldom wanted: only those whose length and first byte
-// some key asks for are hashed. Segments run between two '/', labels
-// between any two separators (or the ends of the text).
-bool AutomatonPrefilter::AnyEdge(std::string_view text, std::span<const uint32_t> separators) const {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  auto found = [&](const std::array<uint32_t, 256>& shapes, AnchorKind kind, size_t begin, size_t end) {
-    return WantedEdge(shapes, bytes, begin, end) &&
-           HasAnchor(AnchorKey(LiteralHash::OfPadded(bytes + begin, end - begin), kind));
-  };
-  constexpr size_t kNone = static_cast<size_t>(-1);
-  size_t labelBegin = 0;
-  size_t segmentBegin = kNone;
-  for (const size_t pos : separators) {
-    if (found(m_labelShapes, AnchorKind::kLabel, labelBegin, pos)) return true;
-    labelBegin = pos + 1;
-    if (bytes[pos] != '/') continue;
-    if (segmentBegin != kNone && found(m_segmentShapes, AnchorKind::kSegment, segmentBegin, pos)) return true;
-    segmentBegin = pos + 1;
-  }
-  return found(m_labelShapes, AnchorKind::kLabel, labelBegin, text.size()) ||
-         (segmentBegin != kNone && found(m_segmentShapes, AnchorKind::kSegment, segmentBegin, text.size()));
+bool AutomatonPrefilter::HasEdge(AnchorKind kind, const uint8_t* text, size_t begin, size_t end) const {
+  return HasAnchor(AnchorKey(LiteralHash::OfPadded(text + begin, end - begin), kind));
 }
 
-bool AutomatonPrefilter::AnyEdgeOf(const PreparedText& text) const {
-  return AnyEdge(text.Whole(), text.WholeSeparators()) ||
-         (!text.HostIsFirstSegment() && AnyEdge(text.Host(), text.HostSeparators()));
+// Edges are many and seldom wanted: only those whose length and first byte
+// some key asks for are hashed. Labels run between any two separators or
+// the ends of the text.
+bool AutomatonPrefilter::AnyLabel(std::string_view text, std::span<const uint32_t> separators) const {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const uint32_t* const shapes = m_labelShapes.data();
+  size_t begin = 0;
+  for (const size_t pos : separators) {
+    if (WantedEdge(shapes, bytes, begin, pos) && HasEdge(AnchorKind::kLabel, bytes, begin, pos)) return true;
+    begin = pos + 1;
+  }
+  return WantedEdge(shapes, bytes, begin, text.size()) &&
+         HasEdge(AnchorKind::kLabel, bytes, begin, text.size());
+}
+
+// Segments run from a '/' to the next one or the end of the text.
+bool AutomatonPrefilter::AnySegment(std::string_view text, std::span<const uint32_t> separators) const {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const uint32_t* const shapes = m_segmentShapes.data();
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t begin = kNone;
+  for (const size_t pos : separators) {
+    if (bytes[pos] != '/') continue;
+    if (begin != kNone && WantedEdge(shapes, bytes, begin, pos) &&
+        HasEdge(AnchorKind::kSegment, bytes, begin, pos)) {
+      return true;
+    }
+    begin = pos + 1;
+  }
+  return begin != kNone && WantedEdge(shapes, bytes, begin, text.size()) &&
+         HasEdge(AnchorKind::kSegment, bytes, begin, text.size());
+}
+
+// A host that is not the whole text's first segment has edges of its own.
+bool AutomatonPrefilter::AnyHostEdge(const PreparedText& text) const {
+  return (!m_labelShapes.empty() && AnyLabel(text.Host(), text.HostSeparators())) ||
+         (!m_segmentShapes.empty() && AnySegment(text.Host(), text.HostSeparators()));
 }
 
 bool AutomatonPrefilter::AnyTrigramOf(PreparedText& text) const {

@@ -25,18 +25,19 @@ uint8_t ShapeFlags(const IndexShape& shape, bool whole) {
 
 uint8_t AcceptFlag(AnchorKind kind) { return kind == AnchorKind::kDot ? IndexedKey::kAtDot : IndexedKey::kAtStart; }
 
-// Literals are short: words first, then bytes, without a call.
-bool SameBytes(const uint8_t* a, const char* b, size_t length) {
-  for (; length >= 8; a += 8, b += 8, length -= 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    if (x != y) return false;
+// Literals are short: eight bytes a step, the last (or only) step ending
+// where they end. Both sides have LiteralHash::kPadding readable bytes
+// before them, which a short compare reads and shifts out.
+bool SameBytes(const uint8_t* a, const char* text, size_t length) {
+  const auto* b = reinterpret_cast<const uint8_t*>(text);
+  if (length < 8) {
+    if (length == 0) return true;
+    return ((LoadLittle64(a + length - 8) ^ LoadLittle64(b + length - 8)) >> (64 - 8 * length)) == 0;
   }
-  for (size_t i = 0; i < length; ++i) {
-    if (a[i] != static_cast<uint8_t>(b[i])) return false;
+  for (size_t i = 0; i + 8 < length; i += 8) {
+    if (LoadLittle64(a + i) != LoadLittle64(b + i)) return false;
   }
-  return true;
+  return LoadLittle64(a + length - 8) == LoadLittle64(b + length - 8);
 }
 
 
@@ -125,6 +126,8 @@ void LiteralIndex::WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Can
   }
   std::vector<uint8_t> stripped;
   std::vector<uint8_t> anyChar;
+  // Comparisons read up to eight bytes before a literal.
+  m_bytes.assign(LiteralHash::kPadding, 0);
   for (auto& [where, block] : blocks) {
     const Candidate& c = candidates[block.longest];
     const KeyEntry& e = keys[c.entry];
@@ -235,15 +238,6 @@ bool LiteralIndex::EndsFit(const IndexedKey& key, std::string_view tail) const {
          PieceMatches(key, lastFrom, last, tail.data() + tail.size() - last);
 }
 
-// Routes of a tail with at most one any-run: at most one. A tail without
-// any-run is the commonest ('*.name.tld', whose text ends at the literal).
-int32_t LiteralIndex::CountRoutes(const IndexedKey& key, std::string_view tail) const {
-  if (key.runs == 0) {
-    return tail.size() == key.segments[0] && PieceMatches(key, key.literalLength, tail.size(), tail.data()) ? 1 : 0;
-  }
-  return EndsFit(key, tail) ? 1 : 0;
-}
-
 int32_t LiteralIndex::SpreadRoutes(uint32_t keyIndex, std::string_view text, std::span<const KeyHit> hits,
                                    int32_t cap) const {
   const IndexedKey& key = m_keys[keyIndex];
@@ -329,10 +323,18 @@ void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view
   const IndexedKey& key = m_keys[k];
   const bool atStart = anchor.kind == AnchorKind::kStart;
   const std::string_view tail = text.substr(anchor.end);
-  if (key.runs == 2) {
-    if (EndsFit(key, tail)) hits.push_back(KeyHit{k, atStart, KeyHit::kSpread, anchor.end + key.segments[0]});
-  } else if (CountRoutes(key, tail) > 0) {
+  // A tail without any-run is the commonest ('*.name.tld', whose text ends
+  // at the literal); with at most one any-run there is at most one route.
+  if (key.runs == 0) {
+    if (tail.size() == key.segments[0] && PieceMatches(key, key.literalLength, tail.size(), tail.data())) {
+      hits.push_back(KeyHit{k, atStart, 1, 0});
+    }
+  } else if (!EndsFit(key, tail)) {
+    return;
+  } else if (key.runs == 1) {
     hits.push_back(KeyHit{k, atStart, 1, 0});
+  } else {
+    hits.push_back(KeyHit{k, atStart, KeyHit::kSpread, anchor.end + key.segments[0]});
   }
 }
 

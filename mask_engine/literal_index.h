@@ -106,7 +106,6 @@ class LiteralIndex {
   };
   void ProbeBucket(const TextAnchor& anchor, ProbeState& state, std::vector<KeyHit>& hits) const;
   void Verify(uint32_t k, const TextAnchor& anchor, std::string_view text, std::vector<KeyHit>& hits) const;
-  int32_t CountRoutes(const IndexedKey& key, std::string_view tail) const;
   bool EndsFit(const IndexedKey& key, std::string_view tail) const;
   bool PieceMatches(const IndexedKey& key, size_t from, size_t length, const char* text) const;
 

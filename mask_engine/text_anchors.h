@@ -14,6 +14,18 @@
 
 namespace mask_engine {
 
+/// The eight bytes at `bytes` as a little-endian number (byte i in bits
+/// 8i to 8i + 7), whatever the machine's byte order.
+inline uint64_t LoadLittle64(const uint8_t* bytes) {
+  uint64_t value = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&value, bytes, 8);
+  } else {
+    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
+  }
+  return value;
+}
+
 /// Hash of a literal from its first and last eight bytes and its length, so
 /// that an anchor costs one step however long its literal. Literals that
 /// share both ends and the length collide: that costs a comparison (the
@@ -26,7 +38,7 @@ struct LiteralHash {
 
   /// The literal may be anywhere.
   static uint64_t Of(const uint8_t* bytes, size_t length) {
-    if (length >= 8) return Mix(LoadLittle(bytes), LoadLittle(bytes + length - 8), length);
+    if (length >= 8) return Mix(LoadLittle64(bytes), LoadLittle64(bytes + length - 8), length);
     uint64_t value = 0;
     for (size_t i = 0; i < length; ++i) value |= uint64_t{bytes[i]} << (8 * i);
     return Mix(value, value, length);
@@ -34,23 +46,13 @@ struct LiteralHash {
 
   /// The same for a literal with kPadding readable bytes before it.
   static uint64_t OfPadded(const uint8_t* bytes, size_t length) {
-    if (length >= 8) return Mix(LoadLittle(bytes), LoadLittle(bytes + length - 8), length);
+    if (length >= 8) return Mix(LoadLittle64(bytes), LoadLittle64(bytes + length - 8), length);
     if (length == 0) return Mix(0, 0, 0);
-    const uint64_t value = LoadLittle(bytes + length - 8) >> (64 - 8 * length);
+    const uint64_t value = LoadLittle64(bytes + length - 8) >> (64 - 8 * length);
     return Mix(value, value, length);
   }
 
  private:
-  // The eight bytes as a little-endian number, whatever the machine's order.
-  static uint64_t LoadLittle(const uint8_t* bytes) {
-    uint64_t value = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(&value, bytes, 8);
-    } else {
-      for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
-    }
-    return value;
-  }
   // AnchorKey mixes the result once more.
   static uint64_t Mix(uint64_t first, uint64_t last, size_t length) {
     return (first * 0x9E3779B97F4A7C15ull) ^ last ^ length;
