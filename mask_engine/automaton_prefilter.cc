@@ -19,12 +19,20 @@ void SetBit(std::vector<uint64_t>& bits, size_t i) { bits[i / 64] |= uint64_t{1}
 
 bool IsLiteral(uint16_t symbol) { return symbol >= kKeyLiteral; }
 
-constexpr size_t kEdgeShapeBits = 2 * 32 * 256;
+// Bit of an edge literal's length (up to 31) in its first byte's entry of
+// an edge shape table; an empty literal is wanted whatever byte follows.
+void AddEdgeShape(std::vector<uint32_t>& shapes, const std::vector<uint8_t>& literal) {
+  if (shapes.empty()) shapes.assign(256, 0);
+  if (literal.empty()) {
+    for (uint32_t& shape : shapes) shape |= 1;
+    return;
+  }
+  shapes[literal[0]] |= uint32_t{1} << std::min<size_t>(literal.size(), 31);
+}
 
-// Kind, length (up to 31) and first byte of an edge literal.
-size_t EdgeShape(AnchorKind kind, const char* literal, size_t length) {
-  const size_t first = length == 0 ? 0 : static_cast<uint8_t>(literal[0]);
-  return ((kind == AnchorKind::kLabel ? 32 : 0) + std::min<size_t>(length, 31)) * 256 + first;
+bool WantedEdge(const uint32_t* shapes, const uint8_t* text, size_t begin, size_t end) {
+  const uint8_t first = begin < end ? text[begin] : 0;
+  return ((shapes[first] >> std::min<size_t>(end - begin, 31)) & 1) != 0;
 }
 
 // Calls `visit(hash)` for every run of three literals in the key.
@@ -104,9 +112,7 @@ std::vector<LiteralRequirement> AutomatonPrefilter::Build(std::span<const KeyEnt
       continue;
     }
     edges.push_back(anchorKey);
-    if (m_edgeShapes.empty()) m_edgeShapes.assign(kEdgeShapeBits / 64, 0);
-    SetBit(m_edgeShapes,
-           EdgeShape(choice->kind, reinterpret_cast<const char*>(choice->literal.data()), choice->literal.size()));
+    AddEdgeShape(choice->kind == AnchorKind::kLabel ? m_labelShapes : m_segmentShapes, choice->literal);
   }
   if (!edges.empty()) AddAnchors(edges);
   if (!withoutAnchor.empty()) AddTrigrams(withoutAnchor, uses);
@@ -149,25 +155,50 @@ void AutomatonPrefilter::AddTrigrams(std::span<const KeyEntry* const> keys, cons
   }
 }
 
-// Edges are many and seldom wanted: only those whose kind, length and first
-// byte some key asks for are hashed.
-bool AutomatonPrefilter::AnyEdge(std::string_view text, std::span<const size_t> separators) const {
-  bool found = false;
-  ForEachEdge(text.size(), separators, text.data(), [&](AnchorKind kind, size_t begin, size_t end) {
-    if (found || !TestBit(m_edgeShapes, EdgeShape(kind, text.data() + begin, end - begin))) return;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data()) + begin;
-    found = HasAnchor(AnchorKey(LiteralHash::Of(bytes, end - begin), kind));
-  });
-  return found;
+bool AutomatonPrefilter::HasEdge(AnchorKind kind, const uint8_t* text, size_t begin, size_t end) const {
+  return HasAnchor(AnchorKey(LiteralHash::OfPadded(text + begin, end - begin), kind));
 }
 
-bool AutomatonPrefilter::MayMatch(PreparedText& text) const {
-  if (m_passAll) return true;
-  if (!m_anchors.empty() && (AnyEdge(text.Whole(), text.WholeSeparators()) ||
-                             (!text.HostIsFirstSegment() && AnyEdge(text.Host(), text.HostSeparators())))) {
-    return true;
+// Edges are many and seldom wanted: only those whose length and first byte
+// some key asks for are hashed. Labels run between any two separators or
+// the ends of the text.
+bool AutomatonPrefilter::AnyLabel(std::string_view text, std::span<const uint32_t> separators) const {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const uint32_t* const shapes = m_labelShapes.data();
+  size_t begin = 0;
+  for (const size_t pos : separators) {
+    if (WantedEdge(shapes, bytes, begin, pos) && HasEdge(AnchorKind::kLabel, bytes, begin, pos)) return true;
+    begin = pos + 1;
   }
-  if (m_trigramBits.empty()) return false;
+  return WantedEdge(shapes, bytes, begin, text.size()) &&
+         HasEdge(AnchorKind::kLabel, bytes, begin, text.size());
+}
+
+// Segments run from a '/' to the next one or the end of the text.
+bool AutomatonPrefilter::AnySegment(std::string_view text, std::span<const uint32_t> separators) const {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const uint32_t* const shapes = m_segmentShapes.data();
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t begin = kNone;
+  for (const size_t pos : separators) {
+    if (bytes[pos] != '/') continue;
+    if (begin != kNone && WantedEdge(shapes, bytes, begin, pos) &&
+        HasEdge(AnchorKind::kSegment, bytes, begin, pos)) {
+      return true;
+    }
+    begin = pos + 1;
+  }
+  return begin != kNone && WantedEdge(shapes, bytes, begin, text.size()) &&
+         HasEdge(AnchorKind::kSegment, bytes, begin, text.size());
+}
+
+// A host that is not the whole text's first segment has edges of its own.
+bool AutomatonPrefilter::AnyHostEdge(const PreparedText& text) const {
+  return (!m_labelShapes.empty() && AnyLabel(text.Host(), text.HostSeparators())) ||
+         (!m_segmentShapes.empty() && AnySegment(text.Host(), text.HostSeparators()));
+}
+
+bool AutomatonPrefilter::AnyTrigramOf(PreparedText& text) const {
   for (const uint16_t t : text.Trigrams()) {
     if (TestBit(m_trigramBits, t)) return true;
   }

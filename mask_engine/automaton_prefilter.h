@@ -27,14 +27,25 @@ class AutomatonPrefilter {
 
   /// False only when no key of the automaton can match `text`, unless the
   /// text has one of the literals left to the index.
-  bool MayMatch(PreparedText& text) const;
+  bool MayMatch(PreparedText& text) const {
+    if (m_passAll) return true;
+    if (!m_labelShapes.empty() && AnyLabel(text.Whole(), text.WholeSeparators())) return true;
+    if (!m_segmentShapes.empty() && AnySegment(text.Whole(), text.WholeSeparators())) return true;
+    if (!m_anchors.empty() && !text.HostIsFirstSegment() && AnyHostEdge(text)) return true;
+    return !m_trigramBits.empty() && AnyTrigramOf(text);
+  }
 
   size_t MemoryBytes() const {
-    return (m_anchors.capacity() + m_edgeShapes.capacity() + m_trigramBits.capacity()) * sizeof(uint64_t);
+    return (m_anchors.capacity() + m_trigramBits.capacity()) * sizeof(uint64_t) +
+           (m_labelShapes.capacity() + m_segmentShapes.capacity()) * sizeof(uint32_t);
   }
 
  private:
-  bool AnyEdge(std::string_view text, std::span<const size_t> separators) const;
+  bool AnyHostEdge(const PreparedText& text) const;
+  bool AnyLabel(std::string_view text, std::span<const uint32_t> separators) const;
+  bool AnySegment(std::string_view text, std::span<const uint32_t> separators) const;
+  bool HasEdge(AnchorKind kind, const uint8_t* text, size_t begin, size_t end) const;
+  bool AnyTrigramOf(PreparedText& text) const;
   bool HasAnchor(uint64_t mixed) const;
   void AddAnchors(const std::vector<uint64_t>& anchors);
   void AddTrigrams(std::span<const KeyEntry* const> keys, const std::vector<uint16_t>& uses);
@@ -42,7 +53,10 @@ class AutomatonPrefilter {
   // Open addressing over the mixed anchor hashes; 0 marks a free slot.
   std::vector<uint64_t> m_anchors;
   unsigned m_anchorShift = 64;
-  std::vector<uint64_t> m_edgeShapes;  // bit per wanted kind, length and first byte of an edge
+  // By an edge literal's first byte, a bit per wanted length; empty when
+  // no key wants an edge of that kind.
+  std::vector<uint32_t> m_labelShapes;
+  std::vector<uint32_t> m_segmentShapes;
   std::vector<uint64_t> m_trigramBits;
   bool m_passAll = false;
 };

@@ -1,6 +1,7 @@
 #include "mask_engine/canonical_text.h"
 
 #include <array>
+#include <cstring>
 
 namespace mask_engine {
 
@@ -21,6 +22,34 @@ constexpr std::array<uint8_t, 256> MakeByteClasses() {
   return classes;
 }
 constexpr std::array<uint8_t, 256> kByteClass = MakeByteClasses();
+
+// What the in-place scan makes of a byte: kept as it is, a separator, the
+// end of the host, the start of the fragment, or one that needs changing
+// (or, in the host, a port or user information).
+enum ScanClass : uint8_t { kPlain, kDot, kSlash, kQuestion, kHash, kOther };
+
+constexpr std::array<uint8_t, 256> MakeScanClasses(bool host) {
+  std::array<uint8_t, 256> classes{};
+  for (int c = 0; c < 256; ++c) classes[c] = kByteClass[c] == kCopy ? kPlain : kOther;
+  classes['.'] = kDot;
+  classes['/'] = kSlash;
+  if (host) {
+    classes[':'] = kOther;
+    classes['?'] = kQuestion;
+  } else {
+    classes['#'] = kHash;
+  }
+  return classes;
+}
+constexpr std::array<uint8_t, 256> kHostScan = MakeScanClasses(true);
+constexpr std::array<uint8_t, 256> kRestScan = MakeScanClasses(false);
+
+// The first byte from `p` on that is not plain, two bytes a step. A plain
+// byte is never the stop byte, so the one after it can be read.
+const unsigned char* SkipPlain(const std::array<uint8_t, 256>& classes, const unsigned char* p) {
+  while (classes[p[0]] == kPlain && classes[p[1]] == kPlain) p += 2;
+  return classes[p[0]] == kPlain ? p + 1 : p;
+}
 
 // What splitting a URL looks for.
 enum UrlChar : uint8_t { kSchemeChar = 1, kEndsAuthority = 2, kAt = 4, kColon = 8, kLetter = 16 };
@@ -56,13 +85,21 @@ size_t FindAuthorityEnd(std::string_view text, size_t from) {
   return from;
 }
 
-// Length of "scheme:" plus its slashes, or 0 when the text has none.
-size_t SchemePrefixLength(std::string_view text) {
+// Length of "scheme:", or 0 when the text has none.
+size_t SchemeLength(std::string_view text) {
+  // The schemes of nearly every request, known without a scan.
+  if (text.starts_with("https:")) return 6;
+  if (text.starts_with("http:")) return 5;
   if (text.empty() || (UrlCharOf(text[0]) & kLetter) == 0) return 0;
   size_t i = 1;
   while (i < text.size() && (UrlCharOf(text[i]) & kSchemeChar) != 0) ++i;
-  if (i >= text.size() || text[i] != ':') return 0;
-  ++i;
+  return i < text.size() && text[i] == ':' ? i + 1 : 0;
+}
+
+// Length of "scheme:" plus its slashes, or 0 when the text has none.
+size_t SchemePrefixLength(std::string_view text) {
+  size_t i = SchemeLength(text);
+  if (i == 0) return 0;
   while (i < text.size() && text[i] == '/') ++i;
   return i;
 }
@@ -104,7 +141,8 @@ UrlParts SplitUrl(std::string_view text) {
 // room for the worst case.
 size_t CanonicalText::Append(size_t at, std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
-  char* out = m_buffer.data() + at;
+  char* const text = m_buffer.data() + LiteralHash::kPadding;
+  char* out = text + at;
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const unsigned char* const end = p + bytes.size();
   while (p < end) {
@@ -123,7 +161,7 @@ size_t CanonicalText::Append(size_t at, std::string_view bytes) {
       // A decoded '%' is a plain byte.
       cls = c == '%' ? uint8_t{kCopy} : kByteClass[c];
     }
-    if (cls == kSeparator) m_separators.push_back(static_cast<size_t>(out - m_buffer.data()));
+    if (cls == kSeparator) m_separators[m_separatorCount++] = static_cast<uint32_t>(out - text);
     if (cls == kEscape) {
       const char escape[kMaxGrowth] = {'%', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
       for (char e : escape) *out++ = e;
@@ -131,54 +169,100 @@ size_t CanonicalText::Append(size_t at, std::string_view bytes) {
       *out++ = static_cast<char>(cls == kLower ? c - 'A' + 'a' : c);
     }
   }
-  return static_cast<size_t>(out - m_buffer.data());
+  return static_cast<size_t>(out - text);
 }
 
-// Host and rest that meet in the raw text and need no change are used
-// where they lie; only their separators are noted.
-bool CanonicalText::UseInPlace(std::string_view raw, const UrlParts& parts) {
-  if (parts.hostEnd != parts.restBegin || (parts.hostEnd > parts.hostBegin && raw[parts.hostEnd - 1] == '.')) {
-    return false;
+void CanonicalText::ReserveSeparators(size_t rawLength) {
+  if (m_separators.size() < rawLength) m_separators.resize(rawLength);
+  m_separatorCount = 0;
+}
+
+std::string_view CanonicalText::CopyRaw(const char* text, uint32_t length) {
+  m_built = false;
+  const size_t size = LiteralHash::kPadding + size_t{length} + 1;
+  if (m_raw.size() < size) m_raw.resize(size);
+  char* const copy = m_raw.data() + LiteralHash::kPadding;
+  if (length > 0) std::memcpy(copy, text, length);
+  copy[length] = '\0';
+  m_rawLength = length;
+  return std::string_view(copy, length);
+}
+
+// Most URLs are already canonical from the host on: lowercase, nothing to
+// decode or escape, no port, user information or "//" after the host. One
+// pass finds the parts and the separators; anything else leaves the text
+// to the general path, which starts over. The stop byte after the text is
+// no plain byte, so the inner loops need no bounds check.
+bool CanonicalText::ScanInPlace(std::string_view raw) {
+  const auto* const text = reinterpret_cast<const unsigned char*>(raw.data());
+  const unsigned char* const end = text + raw.size();
+  const unsigned char* const hostBegin = text + SchemePrefixLength(raw);
+  // A host that is no more than "www." ends in a dot and is refused below.
+  const unsigned char* const begin =
+      end - hostBegin >= 4 && std::memcmp(hostBegin, "www.", 4) == 0 ? hostBegin + 4 : hostBegin;
+  uint32_t* const separators = m_separators.data();
+  uint32_t* out = separators;
+  const unsigned char* p = begin;
+  for (;; ++p) {
+    p = SkipPlain(kHostScan, p);
+    if (*p != '.') break;
+    *out++ = static_cast<uint32_t>(p - begin);
   }
-  const std::string_view text = raw.substr(parts.hostBegin);
-  if (text.size() - (parts.hostEnd - parts.hostBegin) >= 2 && text.substr(parts.hostEnd - parts.hostBegin, 2) == "//") {
-    return false;
+  const unsigned char* const hostEnd = p;
+  if (p != end && *p != '/' && *p != '?') return false;
+  if (hostEnd > hostBegin && hostEnd[-1] == '.') return false;
+  // Past a '/' there is at least the stop byte.
+  if (*p == '/' && p[1] == '/') return false;
+  m_hostSeparators = static_cast<size_t>(out - separators);
+  for (;; ++p) {
+    p = SkipPlain(kRestScan, p);
+    if (*p != '.' && *p != '/') break;
+    *out++ = static_cast<uint32_t>(p - begin);
   }
-  const size_t hostLength = parts.hostEnd - parts.hostBegin;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const uint8_t cls = kByteClass[static_cast<unsigned char>(text[i])];
-    if (cls == kCopy) continue;
-    if (cls != kSeparator) {
-      m_separators.clear();
-      return false;
-    }
-    m_separators.push_back(i);
+  if (p != end && *p != '#') return false;
+  if (p > hostEnd && p[-1] == '/') {
+    --p;
+    --out;
   }
-  m_hostSeparators = 0;
-  while (m_hostSeparators < m_separators.size() && m_separators[m_hostSeparators] < hostLength) ++m_hostSeparators;
-  m_base = text.data();
-  m_hostEnd = hostLength;
-  m_end = text.size();
+  m_base = raw.data();
+  m_begin = static_cast<size_t>(begin - text);
+  m_hostEnd = static_cast<size_t>(hostEnd - text);
+  m_end = static_cast<size_t>(p - text);
+  m_separatorCount = static_cast<size_t>(out - separators);
+  m_hostHasSlash = false;
   return true;
 }
 
 void CanonicalText::Build(const char* text, uint32_t length) {
-  const std::string_view raw = length == 0 ? std::string_view() : std::string_view(text, length);
+  const std::string_view raw = CopyRaw(text, length);
+  ReserveSeparators(raw.size());
+  if (!ScanInPlace(raw)) CopyIntoBuffer(raw);
+  m_built = true;
+}
+
+void CanonicalText::BuildInBuffer(const char* text, uint32_t length) {
+  const std::string_view raw = CopyRaw(text, length);
+  ReserveSeparators(raw.size());
+  CopyIntoBuffer(raw);
+  m_built = true;
+}
+
+void CanonicalText::CopyIntoBuffer(std::string_view raw) {
   const UrlParts parts = SplitUrl(raw);
-  m_separators.clear();
-  if (!UseInPlace(raw, parts)) {
-    if (m_buffer.size() < kMaxGrowth * raw.size()) m_buffer.resize(kMaxGrowth * raw.size());
-    m_base = m_buffer.data();
-    std::string_view host = raw.substr(parts.hostBegin, parts.hostEnd - parts.hostBegin);
-    while (!host.empty() && host.back() == '.') host.remove_suffix(1);
-    m_hostEnd = Append(0, host);
-    m_hostSeparators = m_separators.size();
-    std::string_view rest = raw.substr(parts.restBegin);
-    while (rest.size() >= 2 && rest[0] == '/' && rest[1] == '/') rest.remove_prefix(1);
-    rest = rest.substr(0, rest.find('#'));
-    m_end = Append(m_hostEnd, rest);
-  }
+  m_separatorCount = 0;
+  const size_t size = LiteralHash::kPadding + kMaxGrowth * raw.size();
+  if (m_buffer.size() < size) m_buffer.resize(size);
+  m_base = m_buffer.data() + LiteralHash::kPadding;
+  std::string_view host = raw.substr(parts.hostBegin, parts.hostEnd - parts.hostBegin);
+  while (!host.empty() && host.back() == '.') host.remove_suffix(1);
+  m_hostEnd = Append(0, host);
+  m_hostSeparators = m_separatorCount;
+  std::string_view rest = raw.substr(parts.restBegin);
+  while (rest.size() >= 2 && rest[0] == '/' && rest[1] == '/') rest.remove_prefix(1);
+  rest = rest.substr(0, rest.find('#'));
+  m_end = Append(m_hostEnd, rest);
   Finish();
+  m_hostHasSlash = Host().find('/') != std::string_view::npos;
 }
 
 // One leading "www." and one trailing '/' go; separators count from the
@@ -187,14 +271,14 @@ void CanonicalText::Finish() {
   m_begin = m_hostEnd >= 4 && std::string_view(m_base, 4) == "www." ? 4 : 0;
   if (m_end > m_hostEnd && m_base[m_end - 1] == '/') {
     --m_end;
-    m_separators.pop_back();
+    --m_separatorCount;
   }
   size_t kept = 0;
-  for (const size_t position : m_separators) {
-    if (position >= m_begin) m_separators[kept++] = position - m_begin;
+  for (size_t i = 0; i < m_separatorCount; ++i) {
+    if (m_separators[i] >= m_begin) m_separators[kept++] = static_cast<uint32_t>(m_separators[i] - m_begin);
   }
-  m_hostSeparators -= m_separators.size() - kept;
-  m_separators.resize(kept);
+  m_hostSeparators -= m_separatorCount - kept;
+  m_separatorCount = kept;
 }
 
 }  // namespace mask_engine

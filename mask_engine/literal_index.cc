@@ -25,24 +25,21 @@ uint8_t ShapeFlags(const IndexShape& shape, bool whole) {
 
 uint8_t AcceptFlag(AnchorKind kind) { return kind == AnchorKind::kDot ? IndexedKey::kAtDot : IndexedKey::kAtStart; }
 
-// Literals are short: words first, then bytes, without a call.
-bool SameBytes(const uint8_t* a, const char* b, size_t length) {
-  for (; length >= 8; a += 8, b += 8, length -= 8) {
-    uint64_t x, y;
-    std::memcpy(&x, a, 8);
-    std::memcpy(&y, b, 8);
-    if (x != y) return false;
+// Literals are short: eight bytes a step, the last (or only) step ending
+// where they end. Both sides have LiteralHash::kPadding readable bytes
+// before them, which a short compare reads and shifts out.
+bool SameBytes(const uint8_t* a, const char* text, size_t length) {
+  const auto* b = reinterpret_cast<const uint8_t*>(text);
+  if (length < 8) {
+    if (length == 0) return true;
+    return ((LoadLittle64(a + length - 8) ^ LoadLittle64(b + length - 8)) >> (64 - 8 * length)) == 0;
   }
-  for (size_t i = 0; i < length; ++i) {
-    if (a[i] != static_cast<uint8_t>(b[i])) return false;
+  for (size_t i = 0; i + 8 < length; i += 8) {
+    if (LoadLittle64(a + i) != LoadLittle64(b + i)) return false;
   }
-  return true;
+  return LoadLittle64(a + length - 8) == LoadLittle64(b + length - 8);
 }
 
-// The filter word of an anchor key, and its two bits there; shifting by 64
-// (a filter of one word) is avoided.
-size_t FilterWord(uint64_t key, unsigned shift) { return shift >= 64 ? 0 : static_cast<size_t>(key >> shift); }
-uint64_t FilterBits(uint64_t key) { return (uint64_t{1} << ((key >> 16) & 63)) | (uint64_t{1} << ((key >> 22) & 63)); }
 
 // A text with many anchors for the same keys (a hostile one) keeps its hits
 // bounded: past this many, each key keeps only those that can still count.
@@ -129,6 +126,8 @@ void LiteralIndex::WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Can
   }
   std::vector<uint8_t> stripped;
   std::vector<uint8_t> anyChar;
+  // Comparisons read up to eight bytes before a literal.
+  m_bytes.assign(LiteralHash::kPadding, 0);
   for (auto& [where, block] : blocks) {
     const Candidate& c = candidates[block.longest];
     const KeyEntry& e = keys[c.entry];
@@ -200,10 +199,11 @@ void LiteralIndex::Place(const std::vector<Candidate>& candidates, std::span<con
   m_bucketStart.assign(buckets + 1, 0);
   for (const uint64_t key : anchorKeys) ++m_bucketStart[(key >> m_shift) + 1];
   for (size_t b = 0; b < buckets; ++b) m_bucketStart[b + 1] += m_bucketStart[b];
-  const size_t filterWords = std::bit_ceil(std::max<size_t>(1, records.size() / 4));
+  // Two words at least, so that the shift stays below 64.
+  const size_t filterWords = std::bit_ceil(std::max<size_t>(2, records.size() / 4));
   m_filterShift = 64 - static_cast<unsigned>(std::countr_zero(filterWords));
   m_filter.assign(filterWords, 0);
-  for (const uint64_t key : anchorKeys) m_filter[FilterWord(key, m_filterShift)] |= FilterBits(key);
+  for (const uint64_t key : anchorKeys) m_filter[key >> m_filterShift] |= AnchorFilterBits(key);
   m_keys.resize(records.size());
   std::vector<uint32_t> next(m_bucketStart.begin(), m_bucketStart.end() - 1);
   for (size_t i = 0; i < records.size(); ++i) {
@@ -215,11 +215,6 @@ void LiteralIndex::Place(const std::vector<Candidate>& candidates, std::span<con
 size_t LiteralIndex::MemoryBytes() const {
   return m_filter.capacity() * sizeof(uint64_t) + m_bucketStart.capacity() * sizeof(uint32_t) +
          m_keys.capacity() * sizeof(IndexedKey) + m_bytes.capacity();
-}
-
-bool LiteralIndex::MayHold(uint64_t anchorKey) const {
-  const uint64_t bits = FilterBits(anchorKey);
-  return (m_filter[FilterWord(anchorKey, m_filterShift)] & bits) == bits;
 }
 
 bool LiteralIndex::PieceMatches(const IndexedKey& key, size_t from, size_t length, const char* text) const {
@@ -243,12 +238,6 @@ bool LiteralIndex::EndsFit(const IndexedKey& key, std::string_view tail) const {
          PieceMatches(key, lastFrom, last, tail.data() + tail.size() - last);
 }
 
-// Routes of a tail with at most one any-run: at most one.
-int32_t LiteralIndex::CountRoutes(const IndexedKey& key, std::string_view tail) const {
-  if (key.runs == 0 && tail.size() != key.segments[0]) return 0;
-  return EndsFit(key, tail) ? 1 : 0;
-}
-
 int32_t LiteralIndex::SpreadRoutes(uint32_t keyIndex, std::string_view text, std::span<const KeyHit> hits,
                                    int32_t cap) const {
   const IndexedKey& key = m_keys[keyIndex];
@@ -269,57 +258,64 @@ int32_t LiteralIndex::SpreadRoutes(uint32_t keyIndex, std::string_view text, std
 
 // Host keys and whole keys with the same literal share a bucket, so the
 // host's anchors, when they are the whole text's first segment, are looked
-// up once for both.
+// up once for both. Most anchors stop at the filter.
 bool LiteralIndex::Probe(const PreparedText& text, int32_t routeCap, std::vector<KeyHit>& hits) const {
   if (m_keys.empty()) return false;
-  if (text.HostIsFirstSegment()) return ProbeAnchors(text.WholeLiterals(), text.Whole(), text.Host(), routeCap, hits);
-  const bool whole = ProbeAnchors(text.WholeLiterals(), text.Whole(), std::string_view(), routeCap, hits);
-  return ProbeAnchors(text.HostLiterals(), std::string_view(), text.Host(), routeCap, hits) || whole;
+  const uint64_t* const filter = m_filter.data();
+  const unsigned shift = m_filterShift;
+  ProbeState state{&text, false, routeCap, std::max(kTrimAt, 2 * hits.size()), false};
+  auto probe = [&](std::span<const TextAnchor> anchors) {
+    for (const TextAnchor& anchor : anchors) {
+      if ((filter[anchor.key >> shift] & anchor.filterBits) == anchor.filterBits) ProbeBucket(anchor, state, hits);
+    }
+  };
+  probe(text.WholeLiterals());
+  if (!text.HostIsFirstSegment()) {
+    state.hostAnchors = true;
+    probe(text.HostLiterals());
+  }
+  return state.required;
 }
 
-// `whole` and `host` are the texts the anchors are in (a null view: none).
-bool LiteralIndex::ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
-                                int32_t routeCap, std::vector<KeyHit>& hits) const {
+void LiteralIndex::ProbeBucket(const TextAnchor& anchor, ProbeState& state, std::vector<KeyHit>& hits) const {
+  // The texts the anchor is in (a null view: not that one).
+  const std::string_view whole = state.hostAnchors ? std::string_view() : state.text->Whole();
+  const std::string_view host =
+      state.hostAnchors || state.text->HostIsFirstSegment() ? state.text->Host() : std::string_view();
   const char* const base = whole.data() != nullptr ? whole.data() : host.data();
-  bool required = false;
-  size_t trimAt = std::max(kTrimAt, 2 * hits.size());
-  for (const TextAnchor& anchor : anchors) {
-    if (!MayHold(anchor.key)) continue;
-    const size_t bucket = anchor.key >> m_shift;
-    const auto check = static_cast<uint16_t>(anchor.key);
-    const uint32_t length = anchor.end - anchor.begin;
-    const uint8_t accept = AcceptFlag(anchor.kind);
-    for (uint32_t k = m_bucketStart[bucket]; k < m_bucketStart[bucket + 1]; ++k) {
-      const IndexedKey& key = m_keys[k];
-      if (key.check != check || key.literalLength != std::min<uint32_t>(length, 255) || (key.flags & accept) == 0) {
-        continue;
-      }
-      if ((key.flags & IndexedKey::kRequirement) != 0) {
-        required = true;
-        continue;
-      }
-      if (length > 255) continue;
-      // The key matches at this anchor in the text its shape asks for.
-      const uint8_t shape = key.flags & kTextFlags;
-      std::string_view text;
-      if (whole.data() != nullptr &&
-          shape == (IndexedKey::kWhole | (anchor.end == whole.size() ? IndexedKey::kEndsText : 0))) {
-        text = whole;
-      } else if (host.data() != nullptr && anchor.end <= host.size() &&
-                 shape == (anchor.end == host.size() ? IndexedKey::kEndsText : 0)) {
-        text = host;
-      } else {
-        continue;
-      }
-      if (!SameBytes(m_bytes.data() + key.bytes, base + anchor.begin, length)) continue;
-      Verify(k, anchor, text, hits);
-      if (hits.size() >= trimAt) {
-        TrimHits(hits, routeCap);
-        trimAt = std::max(kTrimAt, 2 * hits.size());
-      }
+  const size_t bucket = anchor.key >> m_shift;
+  const auto check = static_cast<uint16_t>(anchor.key);
+  const uint32_t length = anchor.end - anchor.begin;
+  const uint8_t accept = AcceptFlag(anchor.kind);
+  for (uint32_t k = m_bucketStart[bucket]; k < m_bucketStart[bucket + 1]; ++k) {
+    const IndexedKey& key = m_keys[k];
+    if (key.check != check || key.literalLength != std::min<uint32_t>(length, 255) || (key.flags & accept) == 0) {
+      continue;
+    }
+    if ((key.flags & IndexedKey::kRequirement) != 0) {
+      state.required = true;
+      continue;
+    }
+    if (length > 255) continue;
+    // The key matches at this anchor in the text its shape asks for.
+    const uint8_t shape = key.flags & kTextFlags;
+    std::string_view text;
+    if (whole.data() != nullptr &&
+        shape == (IndexedKey::kWhole | (anchor.end == whole.size() ? IndexedKey::kEndsText : 0))) {
+      text = whole;
+    } else if (host.data() != nullptr && anchor.end <= host.size() &&
+               shape == (anchor.end == host.size() ? IndexedKey::kEndsText : 0)) {
+      text = host;
+    } else {
+      continue;
+    }
+    if (!SameBytes(m_bytes.data() + key.bytes, base + anchor.begin, length)) continue;
+    Verify(k, anchor, text, hits);
+    if (hits.size() >= state.trimAt) {
+      TrimHits(hits, state.routeCap);
+      state.trimAt = std::max(kTrimAt, 2 * hits.size());
     }
   }
-  return required;
 }
 
 void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view text,
@@ -327,10 +323,18 @@ void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view
   const IndexedKey& key = m_keys[k];
   const bool atStart = anchor.kind == AnchorKind::kStart;
   const std::string_view tail = text.substr(anchor.end);
-  if (key.runs == 2) {
-    if (EndsFit(key, tail)) hits.push_back(KeyHit{k, atStart, KeyHit::kSpread, anchor.end + key.segments[0]});
-  } else if (CountRoutes(key, tail) > 0) {
+  // A tail without any-run is the commonest ('*.name.tld', whose text ends
+  // at the literal); with at most one any-run there is at most one route.
+  if (key.runs == 0) {
+    if (tail.size() == key.segments[0] && PieceMatches(key, key.literalLength, tail.size(), tail.data())) {
+      hits.push_back(KeyHit{k, atStart, 1, 0});
+    }
+  } else if (!EndsFit(key, tail)) {
+    return;
+  } else if (key.runs == 1) {
     hits.push_back(KeyHit{k, atStart, 1, 0});
+  } else {
+    hits.push_back(KeyHit{k, atStart, KeyHit::kSpread, anchor.end + key.segments[0]});
   }
 }
 

@@ -97,19 +97,23 @@ class LiteralIndex {
   void WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Candidate>& candidates);
   static void MergeVariants(std::vector<Candidate>& candidates);
   void Place(const std::vector<Candidate>& candidates, std::span<const LiteralRequirement> requirements);
-  bool ProbeAnchors(std::span<const TextAnchor> anchors, std::string_view whole, std::string_view host,
-                    int32_t routeCap, std::vector<KeyHit>& hits) const;
+  struct ProbeState {
+    const PreparedText* text;
+    bool hostAnchors;  // probing the host's own anchors, not the whole text's
+    int32_t routeCap;
+    size_t trimAt;
+    bool required;
+  };
+  void ProbeBucket(const TextAnchor& anchor, ProbeState& state, std::vector<KeyHit>& hits) const;
   void Verify(uint32_t k, const TextAnchor& anchor, std::string_view text, std::vector<KeyHit>& hits) const;
-  int32_t CountRoutes(const IndexedKey& key, std::string_view tail) const;
   bool EndsFit(const IndexedKey& key, std::string_view tail) const;
   bool PieceMatches(const IndexedKey& key, size_t from, size_t length, const char* text) const;
 
-  bool MayHold(uint64_t anchorKey) const;
 
   // Two bits per record in one word: most anchors hold no literal, and
   // this small table tells so without touching the buckets.
   std::vector<uint64_t> m_filter;
-  unsigned m_filterShift = 64;
+  unsigned m_filterShift = 63;
   std::vector<uint32_t> m_bucketStart;
   std::vector<IndexedKey> m_keys;
   std::vector<uint8_t> m_bytes;

@@ -95,20 +95,26 @@ const std::vector<MaskMatch>& MaskEngineImpl::Match(const char* text, uint32_t l
   state.ids.clear();
   if (!Finalized() || (m_index.Empty() && m_layout->empty())) return state.result;
   state.text.Prepare(text, length);
-  const bool required = MatchIndexed(state);
-  MatchWithAutomaton(state, required);
-  CollectResult(state);
+  const bool required = !m_index.Empty() && MatchIndexed(state);
+  if (NeedsAutomaton(state.text, required)) MatchWithAutomaton(state);
+  // Most texts match nothing.
+  if (!state.ids.empty()) CollectResult(state);
   return state.result;
 }
 
 // Returns whether the text has a literal that the automaton's keys need.
-// A key can be found at several anchors (a '.name.tld/' in the path as well
-// as in the host); its routes add up to the cap, as the automaton's do.
 bool MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
-  if (m_index.Empty()) return false;
   std::vector<KeyHit>& hits = state.hits;
   hits.clear();
   const bool required = m_index.Probe(state.text, kRouteCap, hits);
+  if (!hits.empty()) AddIndexRoutes(state);
+  return required;
+}
+
+// A key can be found at several anchors (a '.name.tld/' in the path as well
+// as in the host); its routes add up to the cap, as the automaton's do.
+void MaskEngineImpl::AddIndexRoutes(MatchScratch::State& state) const {
+  std::vector<KeyHit>& hits = state.hits;
   if (hits.size() > 1) SortHits(hits);
   for (size_t i = 0; i < hits.size();) {
     size_t end = i + 1;
@@ -121,17 +127,18 @@ bool MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
     } else {
       for (size_t h = i; h < end; ++h) routes = std::min(kRouteCap, routes + hits[h].routes);
     }
-    state.ids.insert(state.ids.end(), static_cast<size_t>(routes), m_index.TagOf(key));
+    if (routes == 1) {
+      state.ids.push_back(m_index.TagOf(key));
+    } else {
+      state.ids.insert(state.ids.end(), static_cast<size_t>(routes), m_index.TagOf(key));
+    }
     i = end;
   }
-  return required;
 }
 
 // Plain host masks match where the host ends, whatever follows; every other
 // mask must reach the end of the whole text.
-void MaskEngineImpl::MatchWithAutomaton(MatchScratch::State& state, bool required) const {
-  if (m_layout->empty()) return;
-  if (m_method == MatchMethod::kIndexed && !required && !m_automatonFilter.MayMatch(state.text)) return;
+void MaskEngineImpl::MatchWithAutomaton(MatchScratch::State& state) const {
   CursorAutomaton& automaton = state.automaton;
   auto report = [&](bool domainFlag) {
     automaton.Report([&](uint32_t tag, int32_t count) {
@@ -148,7 +155,8 @@ void MaskEngineImpl::MatchWithAutomaton(MatchScratch::State& state, bool require
 }
 
 void MaskEngineImpl::CollectResult(MatchScratch::State& state) const {
-  std::sort(state.ids.begin(), state.ids.end());
+  // The index reports in bucket order; the automaton after it.
+  if (!std::is_sorted(state.ids.begin(), state.ids.end())) std::sort(state.ids.begin(), state.ids.end());
   for (const uint32_t tag : state.ids) {
     const uint64_t begin = m_offsets[tag];
     state.result.push_back(MaskMatch{m_texts.data() + begin, static_cast<uint32_t>(m_offsets[tag + 1] - begin), tag});

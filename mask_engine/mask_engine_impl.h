@@ -40,7 +40,14 @@ class MaskEngineImpl final : public MaskEngine, public std::enable_shared_from_t
 
   void CompileKeys(const std::vector<KeyEntry>& keys);
   bool MatchIndexed(MatchScratch::State& state) const;
-  void MatchWithAutomaton(MatchScratch::State& state, bool required) const;
+  void AddIndexRoutes(MatchScratch::State& state) const;
+  // The automaton holds few keys; a text that has none of the literals they
+  // need skips it.
+  bool NeedsAutomaton(PreparedText& text, bool required) const {
+    if (m_layout->empty()) return false;
+    return m_method != MatchMethod::kIndexed || required || m_automatonFilter.MayMatch(text);
+  }
+  void MatchWithAutomaton(MatchScratch::State& state) const;
   void CollectResult(MatchScratch::State& state) const;
 
   MatchMethod m_method;

@@ -14,28 +14,21 @@ constexpr size_t kKeepBytes = 64 * 1024;
 }  // namespace
 
 void PreparedText::Prepare(const char* text, uint32_t length) {
-  if (m_prepared && length == m_raw.size() && (length == 0 || std::memcmp(text, m_raw.data(), length) == 0)) return;
-  if (m_raw.capacity() > kKeepBytes && length <= kKeepBytes) ReleaseBuffers();
+  if (m_prepared && m_canonical.Holds(text, length)) return;
+  if (length <= kKeepBytes && m_canonical.HoldsMoreThan(kKeepBytes)) ReleaseBuffers();
   m_prepared = false;
-  if (length == 0) {
-    m_raw.clear();
-  } else {
-    m_raw.assign(text, length);
-  }
-  // The canonical text may point into the copy, which lives as long.
-  m_canonical.Build(m_raw.data(), length);
+  m_canonical.Build(text, length);
   if (Whole().size() >= UINT32_MAX) throw std::length_error("the canonical text is too long");
 
-  const std::string_view host = Host();
-  const std::string_view rest = Rest();
-  const std::span<const size_t> separators = m_canonical.Separators();
+  const std::span<const uint32_t> separators = m_canonical.Separators();
   m_hostSeparators = m_canonical.HostSeparators();
   m_wholeLiterals.CollectLiterals(Whole(), separators);
-  m_hostIsFirstSegment = host.find('/') == std::string_view::npos && (rest.empty() || rest[0] == '/');
+  const std::string_view rest = Rest();
+  m_hostIsFirstSegment = !m_canonical.HostHasSlash() && (rest.empty() || rest[0] == '/');
   if (m_hostIsFirstSegment) {
     m_hostLiterals = m_wholeLiterals.FirstSegment();
   } else {
-    m_ownHostLiterals.CollectLiterals(host, m_hostSeparators);
+    m_ownHostLiterals.CollectLiterals(Host(), m_hostSeparators);
     m_hostLiterals = m_ownHostLiterals.Anchors();
   }
   m_haveTrigrams = false;
@@ -43,7 +36,6 @@ void PreparedText::Prepare(const char* text, uint32_t length) {
 }
 
 void PreparedText::ReleaseBuffers() {
-  m_raw = std::string();
   m_canonical = CanonicalText();
   m_wholeLiterals = AnchorList();
   m_ownHostLiterals = AnchorList();

@@ -36,22 +36,21 @@ class PreparedText {
   bool HostIsFirstSegment() const { return m_hostIsFirstSegment; }
   /// Where the whole text holds a '.' or a '/', ascending; the host's are
   /// those before its end.
-  std::span<const size_t> WholeSeparators() const { return m_canonical.Separators(); }
-  std::span<const size_t> HostSeparators() const { return m_hostSeparators; }
+  std::span<const uint32_t> WholeSeparators() const { return m_canonical.Separators(); }
+  std::span<const uint32_t> HostSeparators() const { return m_hostSeparators; }
   /// Computed on first use for this text.
   std::span<const uint16_t> Trigrams();
 
  private:
   void ReleaseBuffers();
 
-  std::string m_raw;
   bool m_prepared = false;
   CanonicalText m_canonical;
   AnchorList m_wholeLiterals;
   AnchorList m_ownHostLiterals;
   std::span<const TextAnchor> m_hostLiterals;
   bool m_hostIsFirstSegment = false;
-  std::span<const size_t> m_hostSeparators;
+  std::span<const uint32_t> m_hostSeparators;
   std::vector<uint16_t> m_trigrams;
   bool m_haveTrigrams = false;
 };

@@ -4,8 +4,9 @@ namespace mask_engine {
 
 namespace {
 
-void Emit(TextAnchor*& out, uint64_t hash, size_t begin, size_t end, AnchorKind kind) {
-  *out++ = TextAnchor{AnchorKey(hash, kind), static_cast<uint32_t>(begin), static_cast<uint32_t>(end), kind};
+inline void Emit(TextAnchor*& out, const uint8_t* text, size_t begin, size_t end, AnchorKind kind) {
+  const uint64_t key = AnchorKey(LiteralHash::OfPadded(text + begin, end - begin), kind);
+  *out++ = TextAnchor{key, AnchorFilterBits(key), static_cast<uint32_t>(begin), static_cast<uint32_t>(end), kind};
 }
 
 }  // namespace
@@ -15,31 +16,21 @@ TextAnchor* AnchorList::Reserve(size_t count) {
   return m_anchors.data();
 }
 
-// Only the bytes from each segment's end back to its first '.' are hashed,
-// and the whole first segment.
-void AnchorList::CollectLiterals(std::string_view text, std::span<const size_t> separators) {
+void AnchorList::CollectLiterals(std::string_view text, std::span<const uint32_t> separators) {
   TextAnchor* out = Reserve(separators.size() + 1);
   m_firstSegment = 0;
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
   size_t segmentEnd = text.size();
-  size_t hashedFrom = text.size();
-  uint64_t hash = 0;
-  auto extendTo = [&](size_t from) {
-    while (hashedFrom > from) hash = LiteralHash::AppendFront(hash, bytes[--hashedFrom]);
-  };
   for (size_t i = separators.size(); i-- > 0;) {
     const size_t pos = separators[i];
     if (bytes[pos] == '/') {
-      segmentEnd = hashedFrom = pos;
-      hash = 0;
+      segmentEnd = pos;
       m_firstSegment = static_cast<size_t>(out - m_anchors.data());
       continue;
     }
-    extendTo(pos + 1);
-    Emit(out, hash, pos + 1, segmentEnd, AnchorKind::kDot);
+    Emit(out, bytes, pos + 1, segmentEnd, AnchorKind::kDot);
   }
-  extendTo(0);
-  Emit(out, hash, 0, segmentEnd, AnchorKind::kStart);
+  Emit(out, bytes, 0, segmentEnd, AnchorKind::kStart);
   m_size = static_cast<size_t>(out - m_anchors.data());
 }
 

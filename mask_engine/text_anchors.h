@@ -5,23 +5,57 @@
 // anchor costs one probe.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <vector>
 
 namespace mask_engine {
 
-/// Hash of a literal, built from its last byte to its first so that every
-/// suffix of a segment costs one step: AppendFront(h, b) is the hash of b
-/// followed by the literal of h.
+/// The eight bytes at `bytes` as a little-endian number (byte i in bits
+/// 8i to 8i + 7), whatever the machine's byte order.
+inline uint64_t LoadLittle64(const uint8_t* bytes) {
+  uint64_t value = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&value, bytes, 8);
+  } else {
+    for (int i = 7; i >= 0; --i) value = value << 8 | bytes[i];
+  }
+  return value;
+}
+
+/// Hash of a literal from its first and last eight bytes and its length, so
+/// that an anchor costs one step however long its literal. Literals that
+/// share both ends and the length collide: that costs a comparison (the
+/// index checks the bytes) or an automaton pass (a filter only says "may"),
+/// never a wrong answer.
 struct LiteralHash {
-  static constexpr uint64_t kFactor = 0x9E3779B97F4A7C15ull;
-  static uint64_t AppendFront(uint64_t hash, uint8_t byte) { return hash * kFactor + byte + 1; }
+  /// Readable bytes that texts keep before their first byte, so that a
+  /// short literal is read in one load that ends where it ends.
+  static constexpr size_t kPadding = 8;
+
+  /// The literal may be anywhere.
   static uint64_t Of(const uint8_t* bytes, size_t length) {
-    uint64_t hash = 0;
-    while (length > 0) hash = AppendFront(hash, bytes[--length]);
-    return hash;
+    if (length >= 8) return Mix(LoadLittle64(bytes), LoadLittle64(bytes + length - 8), length);
+    uint64_t value = 0;
+    for (size_t i = 0; i < length; ++i) value |= uint64_t{bytes[i]} << (8 * i);
+    return Mix(value, value, length);
+  }
+
+  /// The same for a literal with kPadding readable bytes before it.
+  static uint64_t OfPadded(const uint8_t* bytes, size_t length) {
+    if (length >= 8) return Mix(LoadLittle64(bytes), LoadLittle64(bytes + length - 8), length);
+    if (length == 0) return Mix(0, 0, 0);
+    const uint64_t value = LoadLittle64(bytes + length - 8) >> (64 - 8 * length);
+    return Mix(value, value, length);
+  }
+
+ private:
+  // AnchorKey mixes the result once more.
+  static uint64_t Mix(uint64_t first, uint64_t last, size_t length) {
+    return (first * 0x9E3779B97F4A7C15ull) ^ last ^ length;
   }
 };
 
@@ -37,37 +71,27 @@ enum class AnchorKind : uint8_t {
 /// and the anchor's kind. Start and dot anchors share keys, so that the
 /// index holds '*.name.tld' and 'name.tld' once. Never 0.
 inline uint64_t AnchorKey(uint64_t literalHash, AnchorKind kind) {
-  const uint64_t salt = kind == AnchorKind::kSegment ? 2 : kind == AnchorKind::kLabel ? 3 : 1;
-  uint64_t m = (literalHash ^ (0xD6E8FEB86659FD93ull * salt)) * 0xFF51AFD7ED558CCDull;
+  constexpr uint64_t kSalt = 0xD6E8FEB86659FD93ull;
+  constexpr uint64_t kSalts[] = {kSalt, kSalt, 2 * kSalt, 3 * kSalt};  // by kind
+  uint64_t m = (literalHash ^ kSalts[static_cast<uint8_t>(kind)]) * 0xFF51AFD7ED558CCDull;
   m ^= m >> 32;
   return m != 0 ? m : 1;
 }
 
+/// The two bits that an anchor key sets in one word of an index's filter;
+/// which word depends on the filter's size.
+inline uint64_t AnchorFilterBits(uint64_t key) {
+  return (uint64_t{1} << ((key >> 16) & 63)) | (uint64_t{1} << ((key >> 22) & 63));
+}
+
 /// One place where a literal may sit: text[begin, end).
 struct TextAnchor {
-  uint64_t key;  // AnchorKey of text[begin, end)
+  uint64_t key;         // AnchorKey of text[begin, end)
+  uint64_t filterBits;  // AnchorFilterBits(key), worked out once for every index probed
   uint32_t begin;
   uint32_t end;
   AnchorKind kind;
 };
-
-/// Calls `visit(kind, begin, end)` for every segment anchor and label of a
-/// text, given the positions of its '.' and '/' (ascending).
-template <class Visit>
-void ForEachEdge(size_t textLength, std::span<const size_t> separators, const char* text, Visit&& visit) {
-  constexpr size_t kNone = static_cast<size_t>(-1);
-  size_t labelBegin = 0;
-  size_t segmentBegin = kNone;  // only after a '/'
-  for (const size_t pos : separators) {
-    visit(AnchorKind::kLabel, labelBegin, pos);
-    labelBegin = pos + 1;
-    if (text[pos] != '/') continue;
-    if (segmentBegin != kNone) visit(AnchorKind::kSegment, segmentBegin, pos);
-    segmentBegin = pos + 1;
-  }
-  visit(AnchorKind::kLabel, labelBegin, textLength);
-  if (segmentBegin != kNone) visit(AnchorKind::kSegment, segmentBegin, textLength);
-}
 
 /// Anchors of one text, in storage that keeps its size from text to text,
 /// so that collecting does not allocate once warm. Anchors come from the
@@ -75,8 +99,9 @@ void ForEachEdge(size_t textLength, std::span<const size_t> separators, const ch
 class AnchorList {
  public:
   /// The start anchor and the dot anchors of `text`, given the positions
-  /// of its '.' and '/' (ascending): what the index looks up.
-  void CollectLiterals(std::string_view text, std::span<const size_t> separators);
+  /// of its '.' and '/' (ascending): what the index looks up. The text has
+  /// LiteralHash::kPadding readable bytes before it.
+  void CollectLiterals(std::string_view text, std::span<const uint32_t> separators);
 
   std::span<const TextAnchor> Anchors() const { return {m_anchors.data(), m_size}; }
   /// The anchors of the text's first segment (they come last).

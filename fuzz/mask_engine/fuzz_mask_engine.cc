@@ -2,7 +2,8 @@
 // (without the '>'), any other line a mask. Every mask set is compiled with
 // the literal index and with the automaton alone, and every text must get
 // the same masks from both; small inputs are also checked against the
-// reference glob matcher.
+// reference glob matcher. Every text's canonical form must be the same
+// whether it is used in place or written out.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "mask_engine/canonical_text.h"
 #include "mask_engine/cursor_automaton.h"
 #include "mask_engine/mask_engine.h"
 #include "tests/mask_engine/reference_matcher.h"
@@ -77,6 +79,21 @@ void MatchEverything(const Input& input) {
   }
 }
 
+void CompareCanonicalForms(const Input& input) {
+  mask_engine::CanonicalText inPlace;
+  mask_engine::CanonicalText written;
+  for (const auto& text : input.texts) {
+    inPlace.Build(text.data(), static_cast<uint32_t>(text.size()));
+    written.BuildInBuffer(text.data(), static_cast<uint32_t>(text.size()));
+    if (inPlace.Host() != written.Host() || inPlace.Rest() != written.Rest() ||
+        !std::ranges::equal(inPlace.Separators(), written.Separators()) ||
+        inPlace.HostSeparators().size() != written.HostSeparators().size() ||
+        inPlace.HostHasSlash() != written.HostHasSlash()) {
+      abort();
+    }
+  }
+}
+
 void CompareWithReference(const Input& input) {
   mask_engine::testing::ReferenceMasks reference;
   auto engine = mask_engine::MaskEngine::Create();
@@ -101,6 +118,7 @@ void CompareWithReference(const Input& input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Input input = Split(std::string_view(reinterpret_cast<const char*>(data), size));
+  CompareCanonicalForms(input);
   MatchEverything(input);
   if (input.masks.size() <= 64) CompareWithReference(input);
   return 0;

@@ -66,7 +66,14 @@ std::vector<uint32_t> BugRules::Match(const char* text, uint32_t length) const {
 void BugRules::Match(const char* text, uint32_t length, mask_engine::MatchScratch& scratch,
                      std::vector<uint32_t>& bugIndexes) const {
   bugIndexes.clear();
-  for (const mask_engine::MaskMatch& match : m_masks->Match(text, length, scratch)) {
+  // Most texts match nothing.
+  const std::vector<mask_engine::MaskMatch>& matches = m_masks->Match(text, length, scratch);
+  if (!matches.empty()) AppendValues(matches, bugIndexes);
+}
+
+void BugRules::AppendValues(const std::vector<mask_engine::MaskMatch>& matches,
+                            std::vector<uint32_t>& bugIndexes) const {
+  for (const mask_engine::MaskMatch& match : matches) {
     if (match.index >= m_values.size()) continue;
     const uint32_t value = m_values[static_cast<size_t>(match.index)];
     if ((value & BugListFlag) == 0) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "mask_engine/canonical_text.h"
 
@@ -55,6 +58,28 @@ TEST(CanonicalText, Rest) {
   EXPECT_EQ(Canon("h.t/a//"), (Canonical{"h.t", "/a/"}));
   EXPECT_EQ(Canon("h.t/%C3%A9"), (Canonical{"h.t", "/%u00c3%u00a9"}));
   EXPECT_EQ(Canon("h.t/%25"), (Canonical{"h.t", "/%"}));
+}
+
+// URLs already in canonical form are used where they lie; the result must be
+// what writing them out gives, separators included.
+TEST(CanonicalText, InPlaceAsWrittenOut) {
+  const std::vector<std::string> pieces{"a",  "b",   ".",  "/",  "//", "?", "#", ":", "@", "www.", "http://",
+                                        "A",  "%41", "%2e", " ", "[",  "]", "-", "_", "~", "a.b/", "\xC3"};
+  std::mt19937 rng(13);
+  CanonicalText inPlace;
+  CanonicalText written;
+  for (int round = 0; round < 20000; ++round) {
+    std::string url;
+    const int length = static_cast<int>(rng() % 12);
+    for (int i = 0; i < length; ++i) url += pieces[rng() % pieces.size()];
+    inPlace.Build(url.data(), static_cast<uint32_t>(url.size()));
+    written.BuildInBuffer(url.data(), static_cast<uint32_t>(url.size()));
+    ASSERT_EQ(inPlace.Host(), written.Host()) << url;
+    ASSERT_EQ(inPlace.Rest(), written.Rest()) << url;
+    ASSERT_TRUE(std::ranges::equal(inPlace.Separators(), written.Separators())) << url;
+    ASSERT_EQ(inPlace.HostSeparators().size(), written.HostSeparators().size()) << url;
+    ASSERT_EQ(inPlace.HostHasSlash(), written.HostHasSlash()) << url;
+  }
 }
 
 }  // namespace

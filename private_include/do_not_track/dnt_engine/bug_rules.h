@@ -52,6 +52,7 @@ class BugRules {
 
  private:
   mask_engine::AddMaskResult AddToEngine(std::string_view mask);
+  void AppendValues(const std::vector<mask_engine::MaskMatch>& matches, std::vector<uint32_t>& bugIndexes) const;
 
   orv::ComPtr<orv::ITracer> m_tracer;
   std::vector<uint32_t> m_values;
