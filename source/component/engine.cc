@@ -22,12 +22,8 @@ void FillComponentVersion(ComponentVersion& version) noexcept {
   version = {product.major, product.minor, product.build, product.revision, InterfaceRevision};
 }
 
-Engine::Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables,
-               orv::ComPtr<orv::IWeakReference> component, orv::ComPtr<Bases> bases)
-    : ComponentObject(locator),
-      m_slot(new BasesSlot()),
-      m_updatables(std::move(updatables)),
-      m_component(std::move(component)) {
+Engine::Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables, orv::ComPtr<Bases> bases)
+    : ComponentObject(locator), m_slot(new BasesSlot()), m_updatables(std::move(updatables)) {
   m_slot->Set(bases.Get());
 }
 

@@ -17,8 +17,7 @@ class Engine final
     : public rtl::ComponentObject<Engine, IDntServiceProvider, IDntBasesInfo, IComponentVersion> {
  public:
   /// Publishes `bases`. Every DNT service it creates joins `updatables`.
-  Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables,
-         orv::ComPtr<orv::IWeakReference> component, orv::ComPtr<Bases> bases);
+  Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables, orv::ComPtr<Bases> bases);
 
   void* FindInterface(orv::iid_t iid) noexcept;
 
@@ -47,7 +46,6 @@ class Engine final
 
   orv::ComPtr<BasesSlot> m_slot;
   orv::ComPtr<IWeakReferenceSet> m_updatables;
-  orv::ComPtr<orv::IWeakReference> m_component;
   std::mutex m_updateLock;
   orv::ComPtr<Bases> m_pending;
 };

@@ -198,7 +198,7 @@ orv::result_t ServiceComponentFacadeImpl::Verify(orv::IObject* previousInstance)
     }
 
     const orv::ComPtr<Bases> bases = LoadBases(Services(), Read(m_storage).Get());
-    const auto engine = rtl::MakeComponent<Engine>(Locator(), m_updatables, m_ownWeakReference, bases);
+    const auto engine = rtl::MakeComponent<Engine>(Locator(), m_updatables, bases);
     orv::ComPtr<IDntServiceProvider> provider;
     orv::CheckResult(engine->QueryInterface(IDntServiceProvider::iid, provider.PutVoid()), Location, 238);
     orv::ComPtr<IDntBasesInfo> basesInfo;
