@@ -51,22 +51,10 @@ void* ServiceComponentFacadeImpl::FindInterface(orv::iid_t iid) noexcept {
 }
 
 orv::result_t ServiceComponentFacadeImpl::FinalConstruct() {
-  try {
-    if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-      line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::FinalConstruct()";
-    }
-    orv::ComPtr<orv::IWeakReferenceSource> source;
-    orv::CheckResult(QueryInterface(orv::IWeakReferenceSource::iid, source.PutVoid()), Location, 282);
-    orv::ComPtr<orv::IWeakReference> weak;
-    orv::CheckResult(source->GetWeakReference(weak.Put()), Location, 284);
-    // The query added a strong reference to ourselves; only the weak one is
-    // kept, or the object could never die.
-    source.Reset();
-    std::swap(m_ownWeakReference, weak);
-    return orv::result::NoError;
-  } catch (...) {
-    return orv::TranslateCurrentException(Tracer(), "ServiceComponentFacadeImpl::FinalConstruct(): ");
+  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
+    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::FinalConstruct()";
   }
+  return orv::result::NoError;
 }
 
 void ServiceComponentFacadeImpl::FinalRelease() {
@@ -83,7 +71,7 @@ void ServiceComponentFacadeImpl::FinalRelease() {
     if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
       line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::FinalRelease(): leaving updatables";
     }
-    joined->Remove(m_ownWeakReference.Get());
+    joined->Remove(OwnWeakReference());
   }
 }
 
@@ -220,7 +208,7 @@ orv::result_t ServiceComponentFacadeImpl::Verify(orv::IObject* previousInstance)
       orv::ComPtr<IWeakReferenceSet> joined = previousInstance
                                                   ? PrepareComponentSwitch(previousInstance, pending)
                                                   : orv::ComPtr<IWeakReferenceSet>(rtl::MakeComponent<WeakReferenceSet>(Locator()));
-      orv::CheckResult(joined->Insert(m_ownWeakReference.Get()), Location, 553);
+      orv::CheckResult(joined->Insert(OwnWeakReference()), Location, 553);
       orv::system::CriticalSectionLock lock(m_pointerLock);
       m_joinedSet = std::move(joined);
       m_pendingSwitch = std::move(pending);

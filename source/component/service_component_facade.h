@@ -88,7 +88,6 @@ class ServiceComponentFacadeImpl final
   orv::ComPtr<IDntBasesInfo> m_basesInfo;
   orv::ComPtr<IWeakReferenceSet> m_updatables;
   orv::ComPtr<IWeakReferenceSet> m_joinedSet;
-  orv::ComPtr<orv::IWeakReference> m_ownWeakReference;
   orv::ComPtr<PendingComponentSwitch> m_pendingSwitch;
   orv::ComPtr<Engine> m_engine;
   orv::ComPtr<orv::IObject> m_switchedTo;
