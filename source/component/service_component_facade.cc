@@ -180,7 +180,7 @@ orv::result_t ServiceComponentFacadeImpl::Verify(orv::IObject* previousInstance)
       line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::Verify(): prevInstance = "
            << static_cast<void*>(previousInstance);
     }
-    if (m_verified) return orv::result::InvalidState;
+    if (Read(m_joinedSet)) return orv::result::InvalidState;  // verified already
     if (previousInstance && SameObject(previousInstance, static_cast<IComponentInit*>(this))) {
       return orv::result::InvalidArgument;
     }
@@ -213,7 +213,6 @@ orv::result_t ServiceComponentFacadeImpl::Verify(orv::IObject* previousInstance)
       m_joinedSet = std::move(joined);
       m_pendingSwitch = std::move(pending);
       m_storage.Reset();
-      m_verified = true;
     } catch (...) {
       // The previous instances must not stay locked for a switch that will
       // never be committed.

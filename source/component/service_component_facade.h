@@ -87,6 +87,7 @@ class ServiceComponentFacadeImpl final
   orv::ComPtr<IDntServiceProvider> m_serviceProvider;
   orv::ComPtr<IDntBasesInfo> m_basesInfo;
   orv::ComPtr<IWeakReferenceSet> m_updatables;
+  /// The updatable set this instance joined; set once Verify succeeded.
   orv::ComPtr<IWeakReferenceSet> m_joinedSet;
   orv::ComPtr<PendingComponentSwitch> m_pendingSwitch;
   orv::ComPtr<Engine> m_engine;
@@ -94,7 +95,6 @@ class ServiceComponentFacadeImpl final
   orv::ComPtr<orv::IDataStorage> m_storage;
   /// The local storage handed out by the prepared switch, if any.
   orv::ComPtr<SwitchLocalStorage> m_preparedStorage;
-  bool m_verified = false;
 };
 
 }  // namespace dnt
