@@ -76,7 +76,11 @@ void ServiceComponentFacadeImpl::FinalRelease() {
 }
 
 template <class Interface, class Call>
-orv::result_t ServiceComponentFacadeImpl::Forward(const orv::ComPtr<Interface>& member, Call&& call) {
+orv::result_t ServiceComponentFacadeImpl::Forward(const char* method, const orv::ComPtr<Interface>& member,
+                                                  Call&& call) {
+  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
+    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::" << method << "()";
+  }
   try {
     orv::SharedLockGuard<orv::ReaderWriterLock> guard(m_engineLock);
     const orv::ComPtr<Interface> target = Read(member);
@@ -88,39 +92,28 @@ orv::result_t ServiceComponentFacadeImpl::Forward(const orv::ComPtr<Interface>& 
 }
 
 orv::result_t ServiceComponentFacadeImpl::CreateDntService(const ServiceSettings* settings, IProcessorFactory** out) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::CreateDntService()";
-  }
-  return Forward(m_serviceProvider, [&](IDntServiceProvider* p) { return p->CreateDntService(settings, out); });
+  return Forward("CreateDntService", m_serviceProvider,
+                 [&](IDntServiceProvider* p) { return p->CreateDntService(settings, out); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetSupportedTrackingServices(
     uint32_t category, std::vector<SupportedTrackingService>* services) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::GetSupportedTrackingServices()";
-  }
-  return Forward(m_basesInfo, [&](IDntBasesInfo* i) { return i->GetSupportedTrackingServices(category, services); });
+  return Forward("GetSupportedTrackingServices", m_basesInfo,
+                 [&](IDntBasesInfo* i) { return i->GetSupportedTrackingServices(category, services); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetPartnerSites(std::vector<std::u16string>* sites) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::GetPartnerSites()";
-  }
-  return Forward(m_basesInfo, [&](IDntBasesInfo* i) { return i->GetPartnerSites(sites); });
+  return Forward("GetPartnerSites", m_basesInfo, [&](IDntBasesInfo* i) { return i->GetPartnerSites(sites); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetIncompatibleSites(std::vector<std::u16string>* sites) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::GetIncompatibleSites()";
-  }
-  return Forward(m_basesInfo, [&](IDntBasesInfo* i) { return i->GetIncompatibleSites(sites); });
+  return Forward("GetIncompatibleSites", m_basesInfo,
+                 [&](IDntBasesInfo* i) { return i->GetIncompatibleSites(sites); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetSiteCategory(std::string_view site, uint32_t* category) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::GetSiteCategory()";
-  }
-  return Forward(m_basesInfo, [&](IDntBasesInfo* i) { return i->GetSiteCategory(site, category); });
+  return Forward("GetSiteCategory", m_basesInfo,
+                 [&](IDntBasesInfo* i) { return i->GetSiteCategory(site, category); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetRawImplementation(orv::iid_t iid, void** out) {

@@ -64,10 +64,11 @@ class ServiceComponentFacadeImpl final
     orv::system::CriticalSectionLock lock(m_pointerLock);
     return member;
   }
-  /// Runs `call` on the current bases interface (or service provider) with
-  /// the engine lock held shared; InvalidState when there is none.
+  /// Traces `method`, then runs `call` on the current bases interface (or
+  /// service provider) with the engine lock held shared; InvalidState when
+  /// there is none.
   template <class Interface, class Call>
-  orv::result_t Forward(const orv::ComPtr<Interface>& member, Call&& call);
+  orv::result_t Forward(const char* method, const orv::ComPtr<Interface>& member, Call&& call);
 
   /// Prepares the switch of `previous`'s updatable set to this instance;
   /// returns that set and fills `pending`.
