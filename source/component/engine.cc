@@ -73,22 +73,20 @@ orv::result_t Engine::GetSupportedTrackingServices(uint32_t category,
 }
 
 orv::result_t Engine::GetPartnerSites(std::vector<std::u16string>* sites) {
-  try {
-    if (!sites) return orv::result::InvalidArgument;
-    TakeBases()->Bugs().PartnerSites().Enumerate(*sites);
-    return orv::result::NoError;
-  } catch (...) {
-    return orv::TranslateCurrentException(Tracer(), "Failed to enumerate partner sites: ");
-  }
+  return EnumerateSites(&BugBases::PartnerSites, sites, "Failed to enumerate partner sites: ");
 }
 
 orv::result_t Engine::GetIncompatibleSites(std::vector<std::u16string>* sites) {
+  return EnumerateSites(&BugBases::IncompatibleSites, sites, "Failed to enumerate incompatible sites: ");
+}
+
+orv::result_t Engine::EnumerateSites(SiteList list, std::vector<std::u16string>* sites, const char* failure) {
   try {
     if (!sites) return orv::result::InvalidArgument;
-    TakeBases()->Bugs().IncompatibleSites().Enumerate(*sites);
+    (TakeBases()->Bugs().*list)().Enumerate(*sites);
     return orv::result::NoError;
   } catch (...) {
-    return orv::TranslateCurrentException(Tracer(), "Failed to enumerate incompatible sites: ");
+    return orv::TranslateCurrentException(Tracer(), failure);
   }
 }
 

@@ -42,7 +42,11 @@ class Engine final
   void RollbackBasesSwitch();
 
  private:
+  using SiteList = const ExceptionalSites& (BugBases::*)() const noexcept;
+
   orv::ComPtr<Bases> TakeBases() const;
+  /// Fills `sites` from one exceptional site list of the current bases.
+  orv::result_t EnumerateSites(SiteList list, std::vector<std::u16string>* sites, const char* failure);
 
   orv::ComPtr<BasesSlot> m_slot;
   orv::ComPtr<IWeakReferenceSet> m_updatables;
