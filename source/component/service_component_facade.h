@@ -74,9 +74,11 @@ class ServiceComponentFacadeImpl final
   /// returns that set and fills `pending`.
   orv::ComPtr<IWeakReferenceSet> PrepareComponentSwitch(orv::IObject* previous,
                                                         orv::ComPtr<PendingComponentSwitch>& pending);
-  /// The engine for a bases update, taken under the shared lock (which is
-  /// not held while the update loads). Throws InvalidState without one.
-  orv::ComPtr<Engine> EngineForUpdate(int line);
+  /// Runs `step` of a bases update on the engine, taken under the shared
+  /// lock (which is not held while the update loads); InvalidState without
+  /// one. Failures are traced after `failurePrefix` and returned.
+  template <class Step>
+  orv::result_t UpdateBases(const char* failurePrefix, int line, Step&& step);
   /// The local storage of the prepared switch when `localStorage` is it.
   orv::ComPtr<SwitchLocalStorage> TakePreparedStorage(orv::IObject* localStorage);
 
