@@ -22,12 +22,8 @@ void FillComponentVersion(ComponentVersion& version) noexcept {
   version = {product.major, product.minor, product.build, product.revision, InterfaceRevision};
 }
 
-Engine::Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables,
-               orv::ComPtr<orv::IWeakReference> component, orv::ComPtr<Bases> bases)
-    : ComponentObject(locator),
-      m_slot(new BasesSlot()),
-      m_updatables(std::move(updatables)),
-      m_component(std::move(component)) {
+Engine::Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables, orv::ComPtr<Bases> bases)
+    : ComponentObject(locator), m_slot(new BasesSlot()), m_updatables(std::move(updatables)) {
   m_slot->Set(bases.Get());
 }
 
@@ -77,22 +73,20 @@ orv::result_t Engine::GetSupportedTrackingServices(uint32_t category,
 }
 
 orv::result_t Engine::GetPartnerSites(std::vector<std::u16string>* sites) {
-  try {
-    if (!sites) return orv::result::InvalidArgument;
-    TakeBases()->Bugs().PartnerSites().Enumerate(*sites);
-    return orv::result::NoError;
-  } catch (...) {
-    return orv::TranslateCurrentException(Tracer(), "Failed to enumerate partner sites: ");
-  }
+  return EnumerateSites(&BugBases::PartnerSites, sites, "Failed to enumerate partner sites: ");
 }
 
 orv::result_t Engine::GetIncompatibleSites(std::vector<std::u16string>* sites) {
+  return EnumerateSites(&BugBases::IncompatibleSites, sites, "Failed to enumerate incompatible sites: ");
+}
+
+orv::result_t Engine::EnumerateSites(SiteList list, std::vector<std::u16string>* sites, const char* failure) {
   try {
     if (!sites) return orv::result::InvalidArgument;
-    TakeBases()->Bugs().IncompatibleSites().Enumerate(*sites);
+    (TakeBases()->Bugs().*list)().Enumerate(*sites);
     return orv::result::NoError;
   } catch (...) {
-    return orv::TranslateCurrentException(Tracer(), "Failed to enumerate incompatible sites: ");
+    return orv::TranslateCurrentException(Tracer(), failure);
   }
 }
 

@@ -17,8 +17,7 @@ class Engine final
     : public rtl::ComponentObject<Engine, IDntServiceProvider, IDntBasesInfo, IComponentVersion> {
  public:
   /// Publishes `bases`. Every DNT service it creates joins `updatables`.
-  Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables,
-         orv::ComPtr<orv::IWeakReference> component, orv::ComPtr<Bases> bases);
+  Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables, orv::ComPtr<Bases> bases);
 
   void* FindInterface(orv::iid_t iid) noexcept;
 
@@ -43,11 +42,14 @@ class Engine final
   void RollbackBasesSwitch();
 
  private:
+  using SiteList = const ExceptionalSites& (BugBases::*)() const noexcept;
+
   orv::ComPtr<Bases> TakeBases() const;
+  /// Fills `sites` from one exceptional site list of the current bases.
+  orv::result_t EnumerateSites(SiteList list, std::vector<std::u16string>* sites, const char* failure);
 
   orv::ComPtr<BasesSlot> m_slot;
   orv::ComPtr<IWeakReferenceSet> m_updatables;
-  orv::ComPtr<orv::IWeakReference> m_component;
   std::mutex m_updateLock;
   orv::ComPtr<Bases> m_pending;
 };

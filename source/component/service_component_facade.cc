@@ -51,22 +51,10 @@ void* ServiceComponentFacadeImpl::FindInterface(orv::iid_t iid) noexcept {
 }
 
 orv::result_t ServiceComponentFacadeImpl::FinalConstruct() {
-  try {
-    if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-      line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::FinalConstruct()";
-    }
-    orv::ComPtr<orv::IWeakReferenceSource> source;
-    orv::CheckResult(QueryInterface(orv::IWeakReferenceSource::iid, source.PutVoid()), Location, 282);
-    orv::ComPtr<orv::IWeakReference> weak;
-    orv::CheckResult(source->GetWeakReference(weak.Put()), Location, 284);
-    // The query added a strong reference to ourselves; only the weak one is
-    // kept, or the object could never die.
-    source.Reset();
-    std::swap(m_ownWeakReference, weak);
-    return orv::result::NoError;
-  } catch (...) {
-    return orv::TranslateCurrentException(Tracer(), "ServiceComponentFacadeImpl::FinalConstruct(): ");
+  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
+    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::FinalConstruct()";
   }
+  return orv::result::NoError;
 }
 
 void ServiceComponentFacadeImpl::FinalRelease() {
@@ -83,12 +71,16 @@ void ServiceComponentFacadeImpl::FinalRelease() {
     if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
       line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::FinalRelease(): leaving updatables";
     }
-    joined->Remove(m_ownWeakReference.Get());
+    joined->Remove(OwnWeakReference());
   }
 }
 
 template <class Interface, class Call>
-orv::result_t ServiceComponentFacadeImpl::Forward(const orv::ComPtr<Interface>& member, Call&& call) {
+orv::result_t ServiceComponentFacadeImpl::Forward(const char* method, const orv::ComPtr<Interface>& member,
+                                                  Call&& call) {
+  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
+    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::" << method << "()";
+  }
   try {
     orv::SharedLockGuard<orv::ReaderWriterLock> guard(m_engineLock);
     const orv::ComPtr<Interface> target = Read(member);
@@ -100,39 +92,28 @@ orv::result_t ServiceComponentFacadeImpl::Forward(const orv::ComPtr<Interface>& 
 }
 
 orv::result_t ServiceComponentFacadeImpl::CreateDntService(const ServiceSettings* settings, IProcessorFactory** out) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::CreateDntService()";
-  }
-  return Forward(m_serviceProvider, [&](IDntServiceProvider* p) { return p->CreateDntService(settings, out); });
+  return Forward("CreateDntService", m_serviceProvider,
+                 [&](IDntServiceProvider* p) { return p->CreateDntService(settings, out); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetSupportedTrackingServices(
     uint32_t category, std::vector<SupportedTrackingService>* services) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::GetSupportedTrackingServices()";
-  }
-  return Forward(m_basesInfo, [&](IDntBasesInfo* i) { return i->GetSupportedTrackingServices(category, services); });
+  return Forward("GetSupportedTrackingServices", m_basesInfo,
+                 [&](IDntBasesInfo* i) { return i->GetSupportedTrackingServices(category, services); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetPartnerSites(std::vector<std::u16string>* sites) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::GetPartnerSites()";
-  }
-  return Forward(m_basesInfo, [&](IDntBasesInfo* i) { return i->GetPartnerSites(sites); });
+  return Forward("GetPartnerSites", m_basesInfo, [&](IDntBasesInfo* i) { return i->GetPartnerSites(sites); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetIncompatibleSites(std::vector<std::u16string>* sites) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::GetIncompatibleSites()";
-  }
-  return Forward(m_basesInfo, [&](IDntBasesInfo* i) { return i->GetIncompatibleSites(sites); });
+  return Forward("GetIncompatibleSites", m_basesInfo,
+                 [&](IDntBasesInfo* i) { return i->GetIncompatibleSites(sites); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetSiteCategory(std::string_view site, uint32_t* category) {
-  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::GetSiteCategory()";
-  }
-  return Forward(m_basesInfo, [&](IDntBasesInfo* i) { return i->GetSiteCategory(site, category); });
+  return Forward("GetSiteCategory", m_basesInfo,
+                 [&](IDntBasesInfo* i) { return i->GetSiteCategory(site, category); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetRawImplementation(orv::iid_t iid, void** out) {
@@ -192,13 +173,13 @@ orv::result_t ServiceComponentFacadeImpl::Verify(orv::IObject* previousInstance)
       line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::Verify(): prevInstance = "
            << static_cast<void*>(previousInstance);
     }
-    if (m_verified) return orv::result::InvalidState;
+    if (Read(m_joinedSet)) return orv::result::InvalidState;  // verified already
     if (previousInstance && SameObject(previousInstance, static_cast<IComponentInit*>(this))) {
       return orv::result::InvalidArgument;
     }
 
     const orv::ComPtr<Bases> bases = LoadBases(Services(), Read(m_storage).Get());
-    const auto engine = rtl::MakeComponent<Engine>(Locator(), m_updatables, m_ownWeakReference, bases);
+    const auto engine = rtl::MakeComponent<Engine>(Locator(), m_updatables, bases);
     orv::ComPtr<IDntServiceProvider> provider;
     orv::CheckResult(engine->QueryInterface(IDntServiceProvider::iid, provider.PutVoid()), Location, 238);
     orv::ComPtr<IDntBasesInfo> basesInfo;
@@ -220,12 +201,11 @@ orv::result_t ServiceComponentFacadeImpl::Verify(orv::IObject* previousInstance)
       orv::ComPtr<IWeakReferenceSet> joined = previousInstance
                                                   ? PrepareComponentSwitch(previousInstance, pending)
                                                   : orv::ComPtr<IWeakReferenceSet>(rtl::MakeComponent<WeakReferenceSet>(Locator()));
-      orv::CheckResult(joined->Insert(m_ownWeakReference.Get()), Location, 553);
+      orv::CheckResult(joined->Insert(OwnWeakReference()), Location, 553);
       orv::system::CriticalSectionLock lock(m_pointerLock);
       m_joinedSet = std::move(joined);
       m_pendingSwitch = std::move(pending);
       m_storage.Reset();
-      m_verified = true;
     } catch (...) {
       // The previous instances must not stay locked for a switch that will
       // never be committed.

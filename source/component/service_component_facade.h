@@ -64,18 +64,21 @@ class ServiceComponentFacadeImpl final
     orv::system::CriticalSectionLock lock(m_pointerLock);
     return member;
   }
-  /// Runs `call` on the current bases interface (or service provider) with
-  /// the engine lock held shared; InvalidState when there is none.
+  /// Traces `method`, then runs `call` on the current bases interface (or
+  /// service provider) with the engine lock held shared; InvalidState when
+  /// there is none.
   template <class Interface, class Call>
-  orv::result_t Forward(const orv::ComPtr<Interface>& member, Call&& call);
+  orv::result_t Forward(const char* method, const orv::ComPtr<Interface>& member, Call&& call);
 
   /// Prepares the switch of `previous`'s updatable set to this instance;
   /// returns that set and fills `pending`.
   orv::ComPtr<IWeakReferenceSet> PrepareComponentSwitch(orv::IObject* previous,
                                                         orv::ComPtr<PendingComponentSwitch>& pending);
-  /// The engine for a bases update, taken under the shared lock (which is
-  /// not held while the update loads). Throws InvalidState without one.
-  orv::ComPtr<Engine> EngineForUpdate(int line);
+  /// Runs `step` of a bases update on the engine, taken under the shared
+  /// lock (which is not held while the update loads); InvalidState without
+  /// one. Failures are traced after `failurePrefix` and returned.
+  template <class Step>
+  orv::result_t UpdateBases(const char* failurePrefix, int line, Step&& step);
   /// The local storage of the prepared switch when `localStorage` is it.
   orv::ComPtr<SwitchLocalStorage> TakePreparedStorage(orv::IObject* localStorage);
 
@@ -87,15 +90,14 @@ class ServiceComponentFacadeImpl final
   orv::ComPtr<IDntServiceProvider> m_serviceProvider;
   orv::ComPtr<IDntBasesInfo> m_basesInfo;
   orv::ComPtr<IWeakReferenceSet> m_updatables;
+  /// The updatable set this instance joined; set once Verify succeeded.
   orv::ComPtr<IWeakReferenceSet> m_joinedSet;
-  orv::ComPtr<orv::IWeakReference> m_ownWeakReference;
   orv::ComPtr<PendingComponentSwitch> m_pendingSwitch;
   orv::ComPtr<Engine> m_engine;
   orv::ComPtr<orv::IObject> m_switchedTo;
   orv::ComPtr<orv::IDataStorage> m_storage;
   /// The local storage handed out by the prepared switch, if any.
   orv::ComPtr<SwitchLocalStorage> m_preparedStorage;
-  bool m_verified = false;
 };
 
 }  // namespace dnt

@@ -152,53 +152,50 @@ orv::ComPtr<IWeakReferenceSet> ServiceComponentFacadeImpl::PrepareComponentSwitc
   return joined;
 }
 
-orv::ComPtr<Engine> ServiceComponentFacadeImpl::EngineForUpdate(int line) {
-  orv::SharedLockGuard<orv::ReaderWriterLock> guard(m_engineLock);
-  orv::ComPtr<Engine> engine = Read(m_engine);
-  if (!engine) {
-    throw orv::ResultCodeException(Location, line, orv::result::InvalidState,
-                                   u"Invalid component state, database update is not possible");
+template <class Step>
+orv::result_t ServiceComponentFacadeImpl::UpdateBases(const char* failurePrefix, int line, Step&& step) {
+  try {
+    orv::ComPtr<Engine> engine;
+    {
+      orv::SharedLockGuard<orv::ReaderWriterLock> guard(m_engineLock);
+      engine = Read(m_engine);
+    }
+    if (!engine) {
+      throw orv::ResultCodeException(Location, line, orv::result::InvalidState,
+                                     u"Invalid component state, database update is not possible");
+    }
+    step(*engine);
+    return orv::result::NoError;
+  } catch (...) {
+    return orv::TranslateCurrentException(Tracer(), failurePrefix);
   }
-  return engine;
 }
 
 orv::result_t ServiceComponentFacadeImpl::VerifyBasesUpdate() { return VerifyBasesUpdate(nullptr); }
 
 orv::result_t ServiceComponentFacadeImpl::VerifyBasesUpdate(orv::IDataStorage* storage) {
-  try {
-    if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-      line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::VerifyBasesUpdate("
-           << static_cast<void*>(storage) << ")";
-    }
-    EngineForUpdate(605)->PrepareBasesSwitchTo(storage);
-    return orv::result::NoError;
-  } catch (...) {
-    return orv::TranslateCurrentException(Tracer(), "ServiceComponentFacadeImpl::VerifyBasesUpdate(): ");
+  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
+    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::VerifyBasesUpdate("
+         << static_cast<void*>(storage) << ")";
   }
+  return UpdateBases("ServiceComponentFacadeImpl::VerifyBasesUpdate(): ", 605,
+                     [storage](Engine& engine) { engine.PrepareBasesSwitchTo(storage); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::HandleBasesUpdate() {
-  try {
-    if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-      line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::HandleBasesUpdate()";
-    }
-    EngineForUpdate(632)->CommitBasesSwitch();
-    return orv::result::NoError;
-  } catch (...) {
-    return orv::TranslateCurrentException(Tracer(), "ServiceComponentFacadeImpl::HandleBasesUpdate(): ");
+  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
+    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::HandleBasesUpdate()";
   }
+  return UpdateBases("ServiceComponentFacadeImpl::HandleBasesUpdate(): ", 632,
+                     [](Engine& engine) { engine.CommitBasesSwitch(); });
 }
 
 orv::result_t ServiceComponentFacadeImpl::RollbackUpdate() {
-  try {
-    if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
-      line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::RollbackUpdate()";
-    }
-    EngineForUpdate(656)->RollbackBasesSwitch();
-    return orv::result::NoError;
-  } catch (...) {
-    return orv::TranslateCurrentException(Tracer(), "ServiceComponentFacadeImpl::RollbackUpdate(): ");
+  if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
+    line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::RollbackUpdate()";
   }
+  return UpdateBases("ServiceComponentFacadeImpl::RollbackUpdate(): ", 656,
+                     [](Engine& engine) { engine.RollbackBasesSwitch(); });
 }
 
 }  // namespace dnt

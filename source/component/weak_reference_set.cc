@@ -50,9 +50,7 @@ orv::result_t WeakReferenceSet::Remove(orv::IWeakReference* reference) {
     if (!reference) return orv::result::InvalidArgument;
     {
       orv::system::CriticalSectionLock lock(m_lock);
-      const auto place = std::lower_bound(m_refs.begin(), m_refs.end(), reference);
-      if (place == m_refs.end() || *place != reference) return orv::result::NotFound;
-      m_refs.erase(place);
+      if (!EraseLocked(reference)) return orv::result::NotFound;
     }
     reference->Release();
     return orv::result::NoError;
@@ -103,16 +101,20 @@ orv::result_t WeakReferenceSet::Lock(std::vector<orv::ComPtr<orv::IObject>>* obj
   }
 }
 
+bool WeakReferenceSet::EraseLocked(orv::IWeakReference* reference) {
+  const auto place = std::lower_bound(m_refs.begin(), m_refs.end(), reference);
+  if (place == m_refs.end() || *place != reference) return false;
+  m_refs.erase(place);
+  return true;
+}
+
 void WeakReferenceSet::Forget(const std::vector<orv::IWeakReference*>& dead) {
   std::vector<orv::IWeakReference*> released;
   released.reserve(dead.size());
   {
     orv::system::CriticalSectionLock lock(m_lock);
     for (orv::IWeakReference* reference : dead) {
-      const auto place = std::lower_bound(m_refs.begin(), m_refs.end(), reference);
-      if (place == m_refs.end() || *place != reference) continue;  // removed meanwhile
-      m_refs.erase(place);
-      released.push_back(reference);
+      if (EraseLocked(reference)) released.push_back(reference);  // else removed meanwhile
     }
   }
   for (orv::IWeakReference* reference : released) reference->Release();

@@ -25,6 +25,9 @@ class WeakReferenceSet final : public rtl::ComponentObject<WeakReferenceSet, IWe
   orv::result_t Lock(std::vector<orv::ComPtr<orv::IObject>>* objects) override;
 
  private:
+  /// Drops `reference` from the list, without releasing it; false when it
+  /// is not there. The set's lock must be held.
+  bool EraseLocked(orv::IWeakReference* reference);
   /// Releases the references in `dead` that are still registered.
   void Forget(const std::vector<orv::IWeakReference*>& dead);
 
