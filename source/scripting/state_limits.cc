@@ -44,7 +44,10 @@ void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::siz
   // Lua passes the type of the new object in osize when ptr is null.
   const std::size_t oldSize = ptr ? osize : 0;
   if (nsize == 0) {
-    self.Release(ptr, oldSize);
+    if (ptr) {
+      self.Release(ptr, oldSize);
+      self.m_heapBytes -= oldSize;
+    }
     return nullptr;
   }
   // Only growth is refused: Lua requires shrinking to succeed.
@@ -55,13 +58,11 @@ void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::siz
 }
 
 void StateLimits::Release(void* ptr, std::size_t size) noexcept {
-  if (!ptr) return;
   if (SmallBlockHeap::IsSmall(size)) {
     m_small.Free(ptr, size);
   } else {
     std::free(ptr);
   }
-  m_heapBytes -= size;
 }
 
 // Small blocks live in the small-block heap, larger ones on the C heap; a
@@ -74,11 +75,7 @@ void* StateLimits::Resize(void* ptr, std::size_t oldSize, std::size_t newSize) n
   void* block = small ? m_small.Allocate(newSize) : std::malloc(newSize);
   if (!block || !ptr) return block;
   std::memcpy(block, ptr, oldSize < newSize ? oldSize : newSize);
-  if (wasSmall) {
-    m_small.Free(ptr, oldSize);
-  } else {
-    std::free(ptr);
-  }
+  Release(ptr, oldSize);
   return block;
 }
 

@@ -41,6 +41,7 @@ class StateLimits {
   static void* HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept;
   static void CountHook(lua_State* L, lua_Debug* ar);
   void* Resize(void* ptr, std::size_t oldSize, std::size_t newSize) noexcept;
+  // Gives a block back to where it came from; the byte count is the caller's.
   void Release(void* ptr, std::size_t size) noexcept;
 
   PoolLuaAllocator* m_pool = nullptr;
