@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "source/scripting/pool_allocator.h"
 
@@ -27,16 +28,19 @@ int RefuseLoadLibrary(lua_State* L) {
 
 }  // namespace
 
-StateLimits::StateLimits(PoolLuaAllocator& pool, uint64_t instructionLimit, const char* tooLongMessage) noexcept
-    : m_pool(&pool), m_instructionLimit(instructionLimit), m_tooLongMessage(tooLongMessage) {}
+StateLimits::StateLimits(std::unique_ptr<PoolLuaAllocator> pool, uint64_t instructionLimit,
+                         const char* tooLongMessage) noexcept
+    : m_pool(std::move(pool)), m_instructionLimit(instructionLimit), m_tooLongMessage(tooLongMessage) {}
 
 StateLimits::StateLimits(std::size_t memoryLimit, uint64_t instructionLimit, const char* tooLongMessage) noexcept
     : m_memoryLimit(memoryLimit), m_instructionLimit(instructionLimit), m_tooLongMessage(tooLongMessage) {}
 
+StateLimits::~StateLimits() = default;
+
 lua_State* StateLimits::NewState() { return lua_newstate(m_pool ? &PoolAllocate : &HeapAllocate, this); }
 
 void* StateLimits::PoolAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
-  return PoolLuaAllocator::Allocate(static_cast<StateLimits*>(ud)->m_pool, ptr, osize, nsize);
+  return PoolLuaAllocator::Allocate(static_cast<StateLimits*>(ud)->m_pool.get(), ptr, osize, nsize);
 }
 
 void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
