@@ -3,10 +3,8 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "do_not_track/http_message.h"
-#include "url_parser/parsed_url.h"
 
 namespace dnt {
 
@@ -19,10 +17,5 @@ struct RequestUrl {
 /// host). Throws orv::CheckResultFailedException for a failing host call,
 /// orv::network::UrlSyntaxError for a target or host that does not parse.
 RequestUrl ResolveRequestUrl(IHttpRequestHeader& header);
-
-/// Puts a Host field value into `url`: "h.test:8080" gives host "h.test" and
-/// port "8080", "[::1]:8080" host "[::1]"; a value with more colons (a bare
-/// IPv6 address) stays the host as a whole.
-void SetHostFromField(orv::network::ParsedUrl& url, std::string_view value);
 
 }  // namespace dnt

@@ -114,8 +114,8 @@ ScriptHost::ScriptHost(orv::ComPtr<orv::ITracer> tracer, const IScriptEngineCont
                        const ServiceSettings& settings, ScriptStage stage)
     : m_tracer(std::move(tracer)), m_stage(stage), m_context(context) {
   if (stage == ScriptStage::Discovery) {
-    m_pool = std::make_unique<PoolLuaAllocator>(DiscoveryMemoryLimit);
-    m_limits = std::make_unique<StateLimits>(*m_pool, DiscoveryInstructionLimit, DiscoveryTooLong);
+    m_limits = std::make_unique<StateLimits>(std::make_unique<PoolLuaAllocator>(DiscoveryMemoryLimit),
+                                             DiscoveryInstructionLimit, DiscoveryTooLong);
   } else {
     m_limits = std::make_unique<StateLimits>(SessionMemoryLimit, SessionInstructionLimit, SessionTooLong);
   }

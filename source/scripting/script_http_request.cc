@@ -91,6 +91,15 @@ void RunHost(lua_State* L, Work&& work) {
 
 void Check(orv::result_t code, int line) { orv::CheckResult(code, Location, line); }
 
+// The combined value of `name` into `value`; false when the host has no such
+// field, which is no failure.
+bool ReadField(IHttpHeader& header, std::string_view name, std::string& value) {
+  const orv::result_t code = header.GetField(name, &value);
+  if (code == orv::result::NotFound) return false;
+  Check(code, __LINE__);
+  return true;
+}
+
 // ---- Values as text ----------------------------------------------------------
 
 // Replaces the top value by its text: strings and numbers as lua_tolstring
@@ -203,12 +212,7 @@ int GetField(lua_State* L) {
   const std::string_view name = CheckText(L, 2);
   std::string value;
   bool found = false;
-  RunHost(L, [&] {
-    const orv::result_t code = header.GetField(name, &value);
-    if (code == orv::result::NotFound) return;
-    Check(code, __LINE__);
-    found = true;
-  });
+  RunHost(L, [&] { found = ReadField(header, name, value); });
   if (found) {
     lua_pushlstring(L, value.data(), value.size());
   } else {
@@ -289,10 +293,7 @@ int GetCookies(lua_State* L) {
   std::string text;
   std::vector<CookiePair> pairs;
   RunHost(L, [&] {
-    const orv::result_t code = header.GetField(CookieField, &text);
-    if (code == orv::result::NotFound) return;
-    Check(code, __LINE__);
-    pairs = ParseCookies(text);
+    if (ReadField(header, CookieField, text)) pairs = ParseCookies(text);
   });
   PushCookieTable(L, pairs);
   return 1;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "source/scripting/pool_allocator.h"
 
@@ -27,16 +28,19 @@ int RefuseLoadLibrary(lua_State* L) {
 
 }  // namespace
 
-StateLimits::StateLimits(PoolLuaAllocator& pool, uint64_t instructionLimit, const char* tooLongMessage) noexcept
-    : m_pool(&pool), m_instructionLimit(instructionLimit), m_tooLongMessage(tooLongMessage) {}
+StateLimits::StateLimits(std::unique_ptr<PoolLuaAllocator> pool, uint64_t instructionLimit,
+                         const char* tooLongMessage) noexcept
+    : m_pool(std::move(pool)), m_instructionLimit(instructionLimit), m_tooLongMessage(tooLongMessage) {}
 
 StateLimits::StateLimits(std::size_t memoryLimit, uint64_t instructionLimit, const char* tooLongMessage) noexcept
     : m_memoryLimit(memoryLimit), m_instructionLimit(instructionLimit), m_tooLongMessage(tooLongMessage) {}
 
+StateLimits::~StateLimits() = default;
+
 lua_State* StateLimits::NewState() { return lua_newstate(m_pool ? &PoolAllocate : &HeapAllocate, this); }
 
 void* StateLimits::PoolAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
-  return PoolLuaAllocator::Allocate(static_cast<StateLimits*>(ud)->m_pool, ptr, osize, nsize);
+  return PoolLuaAllocator::Allocate(static_cast<StateLimits*>(ud)->m_pool.get(), ptr, osize, nsize);
 }
 
 void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
@@ -44,7 +48,10 @@ void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::siz
   // Lua passes the type of the new object in osize when ptr is null.
   const std::size_t oldSize = ptr ? osize : 0;
   if (nsize == 0) {
-    self.Release(ptr, oldSize);
+    if (ptr) {
+      self.Release(ptr, oldSize);
+      self.m_heapBytes -= oldSize;
+    }
     return nullptr;
   }
   // Only growth is refused: Lua requires shrinking to succeed.
@@ -55,13 +62,11 @@ void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::siz
 }
 
 void StateLimits::Release(void* ptr, std::size_t size) noexcept {
-  if (!ptr) return;
   if (SmallBlockHeap::IsSmall(size)) {
     m_small.Free(ptr, size);
   } else {
     std::free(ptr);
   }
-  m_heapBytes -= size;
 }
 
 // Small blocks live in the small-block heap, larger ones on the C heap; a
@@ -74,11 +79,7 @@ void* StateLimits::Resize(void* ptr, std::size_t oldSize, std::size_t newSize) n
   void* block = small ? m_small.Allocate(newSize) : std::malloc(newSize);
   if (!block || !ptr) return block;
   std::memcpy(block, ptr, oldSize < newSize ? oldSize : newSize);
-  if (wasSmall) {
-    m_small.Free(ptr, oldSize);
-  } else {
-    std::free(ptr);
-  }
+  Release(ptr, oldSize);
   return block;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "source/scripting/small_block_heap.h"
 
@@ -23,10 +24,11 @@ class StateLimits {
   static constexpr int HookPeriod = 10000;
 
   /// Memory comes from `pool`, which bounds it itself.
-  StateLimits(PoolLuaAllocator& pool, uint64_t instructionLimit, const char* tooLongMessage) noexcept;
+  StateLimits(std::unique_ptr<PoolLuaAllocator> pool, uint64_t instructionLimit, const char* tooLongMessage) noexcept;
   /// Memory comes from the C heap (small blocks from slabs of this object),
   /// at most `memoryLimit` bytes at once.
   StateLimits(std::size_t memoryLimit, uint64_t instructionLimit, const char* tooLongMessage) noexcept;
+  ~StateLimits();
   StateLimits(const StateLimits&) = delete;
   StateLimits& operator=(const StateLimits&) = delete;
 
@@ -41,10 +43,11 @@ class StateLimits {
   static void* HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept;
   static void CountHook(lua_State* L, lua_Debug* ar);
   void* Resize(void* ptr, std::size_t oldSize, std::size_t newSize) noexcept;
+  // Gives a block back to where it came from; the byte count is the caller's.
   void Release(void* ptr, std::size_t size) noexcept;
 
-  PoolLuaAllocator* m_pool = nullptr;
-  // Must outlive the state: the host closes the state first.
+  // Both must outlive the state: the host closes the state first.
+  std::unique_ptr<PoolLuaAllocator> m_pool;
   SmallBlockHeap m_small;
   std::size_t m_memoryLimit = 0;
   std::size_t m_heapBytes = 0;

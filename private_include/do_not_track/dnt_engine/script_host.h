@@ -19,7 +19,6 @@ struct lua_State;
 namespace dnt {
 
 class Bases;
-class PoolLuaAllocator;
 class StateLimits;
 struct ServiceSettings;
 
@@ -153,7 +152,6 @@ class ScriptHost {
   orv::ComPtr<orv::ITracer> m_tracer;
   ScriptStage m_stage;
   // Declared before the state so that the state is closed first.
-  std::unique_ptr<PoolLuaAllocator> m_pool;
   std::unique_ptr<StateLimits> m_limits;
   std::unique_ptr<lua_State, StateCloser> m_state;
   const IScriptEngineContext* m_context;
