@@ -96,12 +96,15 @@ int MatchBugTable(lua_State* L, bool exceptions) {
       L,
       [&] {
         bugs = &context.GetBases().Bugs();
-        ScriptHost::MatchState& matching = HostOf(L).Matching();
+        BugMatchContext& matching = HostOf(L).Matching();
         const auto size = static_cast<uint32_t>(length);
-        const std::vector<uint32_t>& matched = exceptions ? MatchBugExceptions(*bugs, text, size, matching.context)
-                                                          : MatchBugRules(*bugs, text, size, matching.context);
-        std::vector<uint32_t>& indexes = matching.indexes;
-        indexes.assign(matched.begin(), matched.end());
+        if (exceptions) {
+          MatchBugExceptions(*bugs, text, size, matching);
+        } else {
+          MatchBugRules(*bugs, text, size, matching);
+        }
+        // The result lives in the context until its next query: sorted there.
+        std::vector<uint32_t>& indexes = matching.bugIndexes;
         std::sort(indexes.begin(), indexes.end());
         indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
         found = &indexes;

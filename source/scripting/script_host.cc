@@ -167,8 +167,8 @@ void ScriptHost::Configure(const ServiceSettings& settings) {
 
 void ScriptHost::RestartInstructionBudget() noexcept { m_limits->Restart(m_state.get()); }
 
-ScriptHost::MatchState& ScriptHost::Matching() {
-  if (!m_matching) m_matching = std::make_unique<MatchState>();
+BugMatchContext& ScriptHost::Matching() {
+  if (!m_matching) m_matching = std::make_unique<BugMatchContext>();
   return *m_matching;
 }
 

@@ -133,11 +133,7 @@ class ScriptHost {
   /// What the engine queries of this host reuse from one call to the next,
   /// so that matching a URL allocates nothing once the host is warm. Made on
   /// first use; throws std::bad_alloc.
-  struct MatchState {
-    BugMatchContext context;
-    std::vector<uint32_t> indexes;
-  };
-  MatchState& Matching();
+  BugMatchContext& Matching();
 
   /// The host a state belongs to (registry "DntEngine"), or null.
   static ScriptHost* FromState(lua_State* L) noexcept;
@@ -156,7 +152,7 @@ class ScriptHost {
   std::unique_ptr<lua_State, StateCloser> m_state;
   const IScriptEngineContext* m_context;
   int m_cacheRef = 0;
-  std::unique_ptr<MatchState> m_matching;
+  std::unique_ptr<BugMatchContext> m_matching;
 };
 
 /// The panic function of every host's state: throws std::runtime_error
