@@ -1,7 +1,8 @@
 #include "tools/dnt_scan/report_writers.h"
 
-#include <map>
 #include <string>
+
+#include "tools/dnt_scan/report_pages.h"
 
 namespace dnt_scan {
 namespace {
@@ -17,11 +18,9 @@ json ServiceJson(const std::optional<TrackingService>& service) {
 }
 
 json PagesJson(const ScanReport& report) {
-  std::map<std::string, size_t> requests;
-  for (const RequestRecord& request : report.requests) ++requests[request.page];
   json pages = json::array();
-  for (const PageRecord& page : report.pages) {
-    pages.push_back({{"id", page.id}, {"title", page.title}, {"requests", requests[page.id]}});
+  for (const PageView& view : PagesOf(report)) {
+    pages.push_back({{"id", view.page->id}, {"title", view.page->title}, {"requests", view.requests.size()}});
   }
   return pages;
 }

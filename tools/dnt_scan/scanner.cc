@@ -47,9 +47,9 @@ void Scanner::Entry(TrafficEntry entry) {
   record.entry = entry.number;
   record.page = entry.page;
   record.method = entry.method;
-  record.url = entry.url;
-  record.notes = std::move(entry.notes);
   const RequestTarget target = ClassifyUrl(entry.url);
+  record.url = std::move(entry.url);
+  record.notes = std::move(entry.notes);
   if (!target.scannable) {
     record.action = RequestAction::Skipped;
     record.notes.push_back(target.reason);

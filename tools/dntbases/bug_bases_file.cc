@@ -76,11 +76,11 @@ std::string CurrentErrorText() {
   return lines.empty() ? std::string() : lines.front();
 }
 
-int ExitStatusOf(const std::function<int()>& body) {
+int ExitStatusOf(const std::function<int()>& body, std::string_view prefix) {
   try {
     return body();
   } catch (const std::exception& e) {
-    std::cerr << e.what() << '\n';
+    std::cerr << prefix << e.what() << '\n';
     return 1;
   }
 }

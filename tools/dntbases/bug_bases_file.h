@@ -6,6 +6,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "do_not_track/dnt_engine/bug_bases.h"
@@ -32,9 +33,9 @@ std::unique_ptr<dnt::BugBases> LoadBugBasesFile(const std::string& path, const o
 /// flight, as its trace line would show it.
 std::string CurrentErrorText();
 
-/// The exit status `body` returns, or 1 after its exception's text went to
-/// standard error.
-int ExitStatusOf(const std::function<int()>& body);
+/// The exit status `body` returns, or 1 after its exception's text, after
+/// `prefix`, went to standard error.
+int ExitStatusOf(const std::function<int()>& body, std::string_view prefix = {});
 
 /// Writes `value` and a newline to standard output. Names are the file's
 /// bytes: text that is not UTF-8 is shown with U+FFFD.

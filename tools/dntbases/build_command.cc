@@ -1,7 +1,6 @@
 // dntbases build: turn a JSON bases source into dntbugs.dat and dnt0001.dat.
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -12,6 +11,7 @@
 #include "squeeze/container_writer.h"
 #include "tools/bases_writer/bases_writer.h"
 #include "tools/dntbases/build_source.h"
+#include "tools/dntbases/bug_bases_file.h"
 #include "tools/dntbases/commands.h"
 
 namespace dntbases {
@@ -61,13 +61,12 @@ void AddBuildCommand(CLI::App& app, int& exitCode) {
       ->required();
   command->add_flag("--raw", options->raw, "write the files unpacked instead of in SQZE containers");
   command->callback([options, &exitCode] {
-    try {
-      Build(*options);
-      exitCode = 0;
-    } catch (const std::exception& e) {
-      std::cerr << "build: " << e.what() << '\n';
-      exitCode = 1;
-    }
+    exitCode = ExitStatusOf(
+        [&] {
+          Build(*options);
+          return 0;
+        },
+        "build: ");
   });
 }
 

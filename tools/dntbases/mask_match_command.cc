@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "mask_engine/mask_engine.h"
+#include "tools/dntbases/bug_bases_file.h"
 #include "tools/dntbases/commands.h"
 #include "tools/dntbases/timing_stats.h"
 
@@ -119,14 +120,8 @@ void AddMaskMatchCommand(CLI::App& app, int& exitCode) {
   command->add_option("MASKS_FILE", options->masksFile, "file of masks, one per line")->required();
   command->add_flag("--stats", options->stats,
                     "print one JSON object with sizes and match timings instead of the matches");
-  command->callback([options, &exitCode]() {
-    try {
-      exitCode = RunMaskMatch(*options);
-    } catch (const std::exception& e) {
-      std::cerr << "mask-match: " << e.what() << '\n';
-      exitCode = 1;
-    }
-  });
+  command->callback(
+      [options, &exitCode] { exitCode = ExitStatusOf([&] { return RunMaskMatch(*options); }, "mask-match: "); });
 }
 
 }  // namespace dntbases

@@ -1,7 +1,6 @@
 // dntbases pack / unpack: between plain files and SQZE packed base files.
 #include <fstream>
 #include <functional>
-#include <iostream>
 #include <memory>
 #include <span>
 #include <stdexcept>
@@ -11,6 +10,7 @@
 #include "squeeze/container_reader.h"
 #include "squeeze/container_writer.h"
 #include "squeeze/whole_file.h"
+#include "tools/dntbases/bug_bases_file.h"
 #include "tools/dntbases/commands.h"
 
 namespace dntbases {
@@ -44,13 +44,10 @@ void AddCommand(CLI::App& app, int& exitCode, const std::string& name, const std
   command->add_option("IN", paths->input, "File to read")->required();
   command->add_option("OUT", paths->output, "File to write")->required();
   command->callback([paths, run, &exitCode] {
-    try {
+    exitCode = ExitStatusOf([&] {
       run(*paths);
-      exitCode = 0;
-    } catch (const std::exception& e) {
-      std::cerr << e.what() << '\n';
-      exitCode = 1;
-    }
+      return 0;
+    });
   });
 }
 

@@ -15,17 +15,6 @@ host::HttpMessage BuildMessage(const RequestOptions& options) {
   return host::HttpMessage(host::ParseRequestLine(options.requestLine), std::move(fields));
 }
 
-// The host the request goes to, as the session's domain; empty when the
-// target and the "host" field give none.
-std::string DomainOf(dnt::IHttpRequestHeader& header) {
-  try {
-    const auto url = orv::network::ParsedUrl::Parse(dnt::ResolveRequestUrl(header).text);
-    return std::string(url.Part(orv::network::UrlPart::Host));
-  } catch (const std::exception&) {
-    return {};
-  }
-}
-
 // As the session processor decides it: wanted unless the session says no or
 // the request already carries "DNT: 1".
 bool WantsDntHeader(const host::HttpMessage& message, const dnt::ServiceSettings& settings, bool sessionFlag) {
@@ -35,13 +24,23 @@ bool WantsDntHeader(const host::HttpMessage& message, const dnt::ServiceSettings
 
 }  // namespace
 
+std::string DomainOf(const host::HttpMessage& request) {
+  try {
+    const auto header = host::MakeRequestHeader(std::make_shared<host::HttpMessage>(request));
+    const auto url = orv::network::ParsedUrl::Parse(dnt::ResolveRequestUrl(*header).text);
+    return std::string(url.Part(orv::network::UrlPart::Host));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
 RequestCall::RequestCall(lua_State* L, const RequestOptions& options, const dnt::ServiceSettings& settings)
     : m_original(BuildMessage(options)),
       m_message(std::make_shared<host::HttpMessage>(m_original)),
       m_header(host::MakeRequestHeader(m_message)),
       m_controller(host::MakeController(m_message)),
       m_sessionFlag(options.sessionFlag),
-      m_domain(options.domain.empty() ? DomainOf(*m_header) : options.domain),
+      m_domain(options.domain.empty() ? DomainOf(m_original) : options.domain),
       m_addDntHeader(WantsDntHeader(m_original, settings, options.sessionFlag)),
       m_object(L) {}
 

@@ -21,6 +21,11 @@ struct RequestOptions {
   std::string domain;  ///< empty: the host the request goes to
 };
 
+/// The host `request` goes to, the default domain of its session: the
+/// target's host, or the "host" field's for a target without one; empty when
+/// neither gives one.
+std::string DomainOf(const host::HttpMessage& request);
+
 class RequestCall final : public dnt::ScriptCall {
  public:
   /// Throws std::invalid_argument for a malformed request line or field.

@@ -16,9 +16,9 @@
 #include "tools/dntbases/bases_directory.h"
 #include "tools/dntbases/bug_bases_file.h"
 #include "tools/dntbases/commands.h"
+#include "tools/dntbases/request_call.h"
 #include "tools/dntbases/session_requests.h"
 #include "tools/dntbases/settings_option.h"
-#include "url_parser/parsed_url.h"
 
 namespace dntbases {
 namespace {
@@ -56,15 +56,6 @@ std::string ResultText(orv::result_t code) {
   char text[11];
   std::snprintf(text, sizeof text, "0x%08x", code);
   return code == 0 ? "ok" : text;
-}
-
-// The host a request goes to, for a session opened without --domain.
-std::string HostOf(const host::HttpMessage& request) {
-  try {
-    return std::string(orv::network::ParsedUrl::Parse(request.Line().url).Part(orv::network::UrlPart::Host));
-  } catch (const std::exception&) {
-    return request.CombinedValue("Host").value_or("");
-  }
 }
 
 json RunRequest(dnt::IHttpSessionProcessor& processor, const SessionRequest& given, std::size_t number) {
@@ -129,7 +120,7 @@ int RunSession(SessionOptions& options) {
   locator->Register(tracer);
   const auto factory = dnt::rtl::MakeComponent<dnt::ProcessorFactory>(locator.Get(), settings, slot);
 
-  const dnt::SessionParams params{options.domain.empty() ? HostOf(options.requests.front().request) : options.domain,
+  const dnt::SessionParams params{options.domain.empty() ? DomainOf(options.requests.front().request) : options.domain,
                                   options.sessionFlag};
   orv::ComPtr<dnt::IHttpSessionProcessor> processor;
   const orv::result_t created = factory->CreateHttpSessionProcessor(&params, processor.Put());

@@ -21,8 +21,6 @@ constexpr std::array<std::string_view, 25> NarrowingOptions = {
     "ping",        "beacon", "media",      "font",   "object",      "other",     "websocket",
     "match-case",  "important", "domain",  "method"};
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // "##", "#@#", "#?#", "#$#", "#%#", "#@?#" ... hide page elements or run
 // scriptlets; "$$" and "$@$" filter HTML. None of them is a network rule.
 bool IsCosmetic(std::string_view line) {
@@ -47,8 +45,7 @@ std::string CheckOptions(std::string_view options, std::vector<std::string>& nar
     std::string_view option = options.substr(0, comma);
     options.remove_prefix(comma == std::string_view::npos ? options.size() : comma + 1);
     if (option.starts_with('~')) option.remove_prefix(1);
-    std::string name(option.substr(0, option.find('=')));
-    std::transform(name.begin(), name.end(), name.begin(), Lower);
+    const std::string name = LowerAscii(option.substr(0, option.find('=')));
     if (name.empty()) continue;
     if (std::find(NarrowingOptions.begin(), NarrowingOptions.end(), name) == NarrowingOptions.end()) {
       return "option $" + name + " changes what the rule does";
@@ -82,7 +79,7 @@ std::string MaskPath(std::string_view tail, std::string& problem) {
     problem = std::string("'") + *bad + "' in the path";
   }
   if (!problem.empty()) return {};
-  std::transform(path.begin(), path.end(), path.begin(), Lower);
+  path = LowerAscii(path);
   // Without an end anchor a rule matches any address that begins with it.
   if (!anchored && !path.ends_with('*')) path += '*';
   return path;

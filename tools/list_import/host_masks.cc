@@ -7,8 +7,6 @@ namespace {
 constexpr size_t MaxHostLength = 253;
 constexpr std::string_view Www = "www.";
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsHostChar(char c, bool wildcards) {
   return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' ||
          (wildcards && c == '*');
@@ -29,10 +27,15 @@ std::string CheckHost(std::string_view host, bool wildcards) {
 
 }  // namespace
 
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return lower;
+}
+
 HostMasks HostToMasks(std::string_view host, bool subdomains, bool wildcards) {
   HostMasks result;
-  std::string lower(host);
-  for (char& c : lower) c = Lower(c);
+  const std::string lower = LowerAscii(host);
   result.problem = CheckHost(lower, wildcards);
   if (!result.problem.empty()) return result;
   result.labels = 1;

@@ -34,7 +34,8 @@ local function MakeRequestProcessor()
   return function(request, sessionFlag, domain, addDntHeader)
     local url = request:GetRequestUrl()
     local service = policy.FindService(url, request:GetField("Referer"))
-    if service ~= nil and DntEngine.IsServiceBlockingEnabled(service) and Block(request, service, domain) then
+    local blocking = service ~= nil and DntEngine.IsServiceBlockingEnabled(service)
+    if blocking and Block(request, service, domain) then
       return false
     end
 
@@ -45,7 +46,7 @@ local function MakeRequestProcessor()
     if service == nil then
       return false
     end
-    if not DntEngine.IsServiceBlockingEnabled(service) then
+    if not blocking then
       policy.Record(service, DntEngine.VERDICT_DETECTED)
       policy.Log("tracking request to ", policy.ServiceName(service), " on ", domain, ": cookies and Referer removed")
     end
