@@ -34,9 +34,7 @@ class Failures {
       if (m_kept) m_kept->Clear();
       return;
     }
-    char number[16];
-    std::snprintf(number, sizeof number, "0x%08x", code);
-    std::string text = call + " failed: " + number + " (" + std::string(orv::ResultCodeToText(code)) + ")";
+    std::string text = call + " failed: " + orv::DescribeResultCode(code);
     if (m_kept) {
       for (const std::string& line : m_kept->Texts(orv::trace_level::Failure)) text += "; " + line;
       m_kept->Clear();

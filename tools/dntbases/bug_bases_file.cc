@@ -59,11 +59,7 @@ std::unique_ptr<dnt::BugBases> LoadBugBasesFile(const std::string& path, const o
   const orv::result_t result = dnt::BugBasesLoader::Load(*bases, stream.Get());
   if (orv::Failed(result)) {
     std::string text = FailureLines(tracer.Get());
-    if (text.empty()) {
-      char code[16];
-      std::snprintf(code, sizeof code, "0x%08x", result);
-      text = "Failed to load bug bases: " + std::string(code) + " (" + std::string(orv::ResultCodeToText(result)) + ")";
-    }
+    if (text.empty()) text = "Failed to load bug bases: " + orv::DescribeResultCode(result);
     throw std::runtime_error(text);
   }
   return bases;

@@ -158,12 +158,7 @@ ResultCodeException::ResultCodeException(const char* file, int32_t line, result_
 std::u16string ResultCodeException::GetDescription() const {
   std::u16string out = WideMessage();
   if (!out.empty()) out += u": ";
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08x", GetResultCode(*this));
-  out += text::Widen(buf);
-  out += u" (";
-  out += text::Widen(ResultCodeToText(GetResultCode(*this)));
-  out += u")";
+  out += text::Widen(DescribeResultCode(GetResultCode(*this)));
   return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <utility>
 
 namespace orv {
@@ -169,6 +170,12 @@ result_t Win32ErrorToResult(uint32_t osError) noexcept {
     if (((osError >> 16) & 0x0fff) != 7) return result::UnspecifiedPlatformError;
     osError &= 0xffff;
   }
+}
+
+std::string DescribeResultCode(result_t code) {
+  char number[16];
+  std::snprintf(number, sizeof number, "0x%08x", code);
+  return std::string(number) + " (" + std::string(ResultCodeToText(code)) + ")";
 }
 
 }  // namespace orv
