@@ -25,6 +25,12 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept {
   return true;
 }
 
+std::string AsciiLowercase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = ToAsciiLower(c);
+  return lower;
+}
+
 bool StartsWithUrlPrefix(std::string_view text) noexcept {
   return text.size() >= 4 && EqualsIgnoringAsciiCase(text.substr(0, 4), "url:");
 }

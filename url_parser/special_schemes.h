@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace orv::network {
@@ -16,5 +17,8 @@ bool StartsWithUrlPrefix(std::string_view text) noexcept;
 
 // ASCII-only case-insensitive equality; bytes >= 0x80 compare exactly.
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) noexcept;
+
+// `text` with its ASCII letters lower-cased; bytes >= 0x80 stay as they are.
+std::string AsciiLowercase(std::string_view text);
 
 }  // namespace orv::network

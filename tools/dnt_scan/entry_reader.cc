@@ -4,7 +4,6 @@
 #include <array>
 #include <string_view>
 
-#include "tools/dnt_scan/ascii.h"
 #include "url_parser/special_schemes.h"
 
 namespace dnt_scan {
@@ -70,7 +69,7 @@ std::string ReadMethod(const json& request, const char* fallback) {
 }
 
 bool IsHttpLike(std::string_view url) {
-  const std::string lower = Lower(url.substr(0, 8));
+  const std::string lower = orv::network::AsciiLowercase(url.substr(0, 8));
   for (std::string_view scheme : {"http://", "https://", "ws://", "wss://"}) {
     if (lower.starts_with(scheme)) return true;
   }
@@ -94,7 +93,7 @@ std::string ReadUrl(const json& request) {
 std::string ReadVersion(const json& request, std::vector<std::string>& notes) {
   const json* version = Member(request, "httpVersion");
   if (!version) return DefaultVersion;
-  const std::string text = version->is_string() ? Lower(version->get_ref<const std::string&>()) : "?";
+  const std::string text = version->is_string() ? orv::network::AsciiLowercase(version->get_ref<const std::string&>()) : "?";
   if (text.empty() || text == "http/1.1") return DefaultVersion;
   if (text == "http/1.0") return "HTTP/1.0";
   if (text == "h2" || text == "h2c" || text == "http/2" || text == "http/2.0") return "HTTP/2";

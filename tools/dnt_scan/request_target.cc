@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "tools/dnt_scan/ascii.h"
 
 #include "url_parser/parsed_url.h"
+#include "url_parser/special_schemes.h"
 
 namespace dnt_scan {
 namespace {
@@ -27,13 +27,13 @@ RequestTarget ClassifyUrl(const std::string& url) {
   } catch (const std::exception& e) {
     return NotScanned(std::string("the URL does not parse: ") + e.what());
   }
-  const std::string scheme = Lower(parsed.Part(UrlPart::Scheme));
+  const std::string scheme = orv::network::AsciiLowercase(parsed.Part(UrlPart::Scheme));
   const bool web = scheme == "http" || scheme == "https";
   const bool webSocket = scheme == "ws" || scheme == "wss";
   if (!web && !webSocket) {
     return NotScanned(scheme.empty() ? "the URL has no scheme" : scheme + ": URL, not an HTTP request");
   }
-  std::string host = Lower(parsed.Part(UrlPart::Host));
+  std::string host = orv::network::AsciiLowercase(parsed.Part(UrlPart::Host));
   while (!host.empty() && host.back() == '.') host.pop_back();
   if (host.empty()) return NotScanned("the URL has no host");
   RequestTarget target;

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "tools/dnt_scan/ascii.h"
 #include "tools/dnt_scan/har_reader.h"
 #include "tools/dnt_scan/jsonl_reader.h"
+#include "url_parser/special_schemes.h"
 
 namespace dnt_scan {
 namespace {
@@ -15,7 +15,7 @@ namespace {
 int KeepStandardInput(std::FILE*) { return 0; }
 
 std::string Extension(const std::string& name) {
-  return Lower(std::filesystem::path(name).extension().string());
+  return orv::network::AsciiLowercase(std::filesystem::path(name).extension().string());
 }
 
 // The input named after itself for the requests that name no page.

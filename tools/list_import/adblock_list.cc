@@ -6,6 +6,7 @@
 
 #include "tools/list_import/host_masks.h"
 #include "tools/list_import/list_service.h"
+#include "url_parser/special_schemes.h"
 
 namespace list_import {
 namespace {
@@ -45,7 +46,7 @@ std::string CheckOptions(std::string_view options, std::vector<std::string>& nar
     std::string_view option = options.substr(0, comma);
     options.remove_prefix(comma == std::string_view::npos ? options.size() : comma + 1);
     if (option.starts_with('~')) option.remove_prefix(1);
-    const std::string name = LowerAscii(option.substr(0, option.find('=')));
+    const std::string name = orv::network::AsciiLowercase(option.substr(0, option.find('=')));
     if (name.empty()) continue;
     if (std::find(NarrowingOptions.begin(), NarrowingOptions.end(), name) == NarrowingOptions.end()) {
       return "option $" + name + " changes what the rule does";
@@ -79,7 +80,7 @@ std::string MaskPath(std::string_view tail, std::string& problem) {
     problem = std::string("'") + *bad + "' in the path";
   }
   if (!problem.empty()) return {};
-  path = LowerAscii(path);
+  path = orv::network::AsciiLowercase(path);
   // Without an end anchor a rule matches any address that begins with it.
   if (!anchored && !path.ends_with('*')) path += '*';
   return path;

@@ -1,5 +1,7 @@
 #include "tools/list_import/host_masks.h"
 
+#include "url_parser/special_schemes.h"
+
 namespace list_import {
 namespace {
 
@@ -27,15 +29,9 @@ std::string CheckHost(std::string_view host, bool wildcards) {
 
 }  // namespace
 
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  return lower;
-}
-
 HostMasks HostToMasks(std::string_view host, bool subdomains, bool wildcards) {
   HostMasks result;
-  const std::string lower = LowerAscii(host);
+  const std::string lower = orv::network::AsciiLowercase(host);
   result.problem = CheckHost(lower, wildcards);
   if (!result.problem.empty()) return result;
   result.labels = 1;

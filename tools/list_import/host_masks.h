@@ -19,8 +19,6 @@ struct HostMasks {
   uint32_t labels = 0;
 };
 
-/// `text` with its ASCII letters lower-cased, as masks are written.
-std::string LowerAscii(std::string_view text);
 
 /// The masks that match `host` (and, with `subdomains`, every host below
 /// it). The engine drops one leading "www." from the hosts of URLs before
