@@ -198,9 +198,10 @@ bool AutomatonPrefilter::AnyHostEdge(const PreparedText& text) const {
          (!m_segmentShapes.empty() && AnySegment(text.Host(), text.HostSeparators()));
 }
 
-bool AutomatonPrefilter::AnyTrigramOf(PreparedText& text) const {
-  for (const uint16_t t : text.Trigrams()) {
-    if (TestBit(m_trigramBits, t)) return true;
+bool AutomatonPrefilter::AnyTrigramOf(std::string_view text) const {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  for (size_t i = 0; i + 3 <= text.size(); ++i) {
+    if (TestBit(m_trigramBits, TrigramHash(bytes[i], bytes[i + 1], bytes[i + 2]))) return true;
   }
   return false;
 }
