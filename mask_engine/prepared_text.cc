@@ -1,7 +1,5 @@
 #include "mask_engine/prepared_text.h"
 
-#include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 namespace mask_engine {

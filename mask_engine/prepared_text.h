@@ -5,9 +5,7 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "mask_engine/canonical_text.h"
 #include "mask_engine/text_anchors.h"
