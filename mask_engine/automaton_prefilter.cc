@@ -17,8 +17,6 @@ bool IsEdge(AnchorKind kind) { return kind == AnchorKind::kSegment || kind == An
 bool TestBit(const std::vector<uint64_t>& bits, size_t i) { return ((bits[i / 64] >> (i % 64)) & 1) != 0; }
 void SetBit(std::vector<uint64_t>& bits, size_t i) { bits[i / 64] |= uint64_t{1} << (i % 64); }
 
-bool IsLiteral(uint16_t symbol) { return symbol >= kKeyLiteral; }
-
 // Bit of an edge literal's length (up to 31) in its first byte's entry of
 // an edge shape table; an empty literal is wanted whatever byte follows.
 void AddEdgeShape(std::vector<uint32_t>& shapes, const std::vector<uint8_t>& literal) {
@@ -41,7 +39,7 @@ void ForEachTrigram(const KeyEntry& key, Visit&& visit) {
   const uint32_t n = key.EffectiveLength();
   for (uint32_t p = 0; p + 3 <= n; ++p) {
     const uint16_t a = key.SymbolAt(p), b = key.SymbolAt(p + 1), c = key.SymbolAt(p + 2);
-    if (IsLiteral(a) && IsLiteral(b) && IsLiteral(c)) {
+    if (IsKeyLiteral(a) && IsKeyLiteral(b) && IsKeyLiteral(c)) {
       visit(TrigramHash(static_cast<uint8_t>(a), static_cast<uint8_t>(b), static_cast<uint8_t>(c)));
     }
   }
@@ -198,9 +196,10 @@ bool AutomatonPrefilter::AnyHostEdge(const PreparedText& text) const {
          (!m_segmentShapes.empty() && AnySegment(text.Host(), text.HostSeparators()));
 }
 
-bool AutomatonPrefilter::AnyTrigramOf(PreparedText& text) const {
-  for (const uint16_t t : text.Trigrams()) {
-    if (TestBit(m_trigramBits, t)) return true;
+bool AutomatonPrefilter::AnyTrigramOf(std::string_view text) const {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  for (size_t i = 0; i + 3 <= text.size(); ++i) {
+    if (TestBit(m_trigramBits, TrigramHash(bytes[i], bytes[i + 1], bytes[i + 2]))) return true;
   }
   return false;
 }

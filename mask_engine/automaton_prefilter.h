@@ -27,12 +27,12 @@ class AutomatonPrefilter {
 
   /// False only when no key of the automaton can match `text`, unless the
   /// text has one of the literals left to the index.
-  bool MayMatch(PreparedText& text) const {
+  bool MayMatch(const PreparedText& text) const {
     if (m_passAll) return true;
     if (!m_labelShapes.empty() && AnyLabel(text.Whole(), text.WholeSeparators())) return true;
     if (!m_segmentShapes.empty() && AnySegment(text.Whole(), text.WholeSeparators())) return true;
     if (!m_anchors.empty() && !text.HostIsFirstSegment() && AnyHostEdge(text)) return true;
-    return !m_trigramBits.empty() && AnyTrigramOf(text);
+    return !m_trigramBits.empty() && AnyTrigramOf(text.Whole());
   }
 
   size_t MemoryBytes() const {
@@ -45,7 +45,7 @@ class AutomatonPrefilter {
   bool AnyLabel(std::string_view text, std::span<const uint32_t> separators) const;
   bool AnySegment(std::string_view text, std::span<const uint32_t> separators) const;
   bool HasEdge(AnchorKind kind, const uint8_t* text, size_t begin, size_t end) const;
-  bool AnyTrigramOf(PreparedText& text) const;
+  bool AnyTrigramOf(std::string_view text) const;
   bool HasAnchor(uint64_t mixed) const;
   void AddAnchors(const std::vector<uint64_t>& anchors);
   void AddTrigrams(std::span<const KeyEntry* const> keys, const std::vector<uint16_t>& uses);

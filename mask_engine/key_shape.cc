@@ -16,8 +16,6 @@ constexpr unsigned kMaxTailRuns = 2;
 // Longer literals and pieces are rare enough for the automaton.
 constexpr uint32_t kMaxPieceLength = 255;
 
-bool IsLiteral(uint16_t symbol) { return symbol >= kKeyLiteral; }
-
 }  // namespace
 
 std::optional<IndexShape> ClassifyForIndex(const KeyEntry& key) {
@@ -30,7 +28,7 @@ std::optional<IndexShape> ClassifyForIndex(const KeyEntry& key) {
     pos = 2;
   }
   shape.literalBegin = pos;
-  while (pos < n && IsLiteral(key.SymbolAt(pos)) && key.SymbolAt(pos) != kSlashSymbol) ++pos;
+  while (pos < n && IsKeyLiteral(key.SymbolAt(pos)) && key.SymbolAt(pos) != kSlashSymbol) ++pos;
   if (pos < n && key.SymbolAt(pos) != kSlashSymbol) return std::nullopt;
   shape.literalLength = pos - shape.literalBegin;
   shape.endsText = pos == n;
@@ -59,8 +57,8 @@ std::vector<RequiredAnchor> RequiredAnchorsOf(const KeyEntry& key) {
   std::vector<uint32_t> labelStop(n + 1, n);
   for (uint32_t i = n; i-- > 0;) {
     const uint16_t symbol = key.SymbolAt(i);
-    stop[i] = IsLiteral(symbol) && symbol != kSlashSymbol ? stop[i + 1] : i;
-    labelStop[i] = IsLiteral(symbol) && symbol != kSlashSymbol && symbol != kDotSymbol ? labelStop[i + 1] : i;
+    stop[i] = IsKeyLiteral(symbol) && symbol != kSlashSymbol ? stop[i + 1] : i;
+    labelStop[i] = IsKeyLiteral(symbol) && symbol != kSlashSymbol && symbol != kDotSymbol ? labelStop[i + 1] : i;
   }
   std::vector<RequiredAnchor> anchors;
   for (uint32_t i = 0; i <= n; ++i) {
@@ -69,7 +67,7 @@ std::vector<RequiredAnchor> RequiredAnchorsOf(const KeyEntry& key) {
       const uint16_t before = key.SymbolAt(i - 1);
       if (before != kDotSymbol && before != kSlashSymbol) continue;
       kind = before == kDotSymbol ? AnchorKind::kDot : AnchorKind::kSegment;
-    } else if (!IsLiteral(key.SymbolAt(0))) {
+    } else if (!IsKeyLiteral(key.SymbolAt(0))) {
       continue;
     }
     const uint32_t end = stop[i];

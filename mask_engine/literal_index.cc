@@ -193,17 +193,15 @@ void LiteralIndex::Place(const std::vector<Candidate>& candidates, std::span<con
     anchorKeys.push_back(r.key);
   }
   // About four records (a cache line) a bucket: the filter keeps most
-  // probes out anyway.
+  // probes out anyway. Two buckets at least, so that the shift stays below
+  // 64; the filter has a word for each.
   const size_t buckets = std::bit_ceil(std::max<size_t>(2, records.size() / 4));
   m_shift = 64 - static_cast<unsigned>(std::countr_zero(buckets));
   m_bucketStart.assign(buckets + 1, 0);
   for (const uint64_t key : anchorKeys) ++m_bucketStart[(key >> m_shift) + 1];
   for (size_t b = 0; b < buckets; ++b) m_bucketStart[b + 1] += m_bucketStart[b];
-  // Two words at least, so that the shift stays below 64.
-  const size_t filterWords = std::bit_ceil(std::max<size_t>(2, records.size() / 4));
-  m_filterShift = 64 - static_cast<unsigned>(std::countr_zero(filterWords));
-  m_filter.assign(filterWords, 0);
-  for (const uint64_t key : anchorKeys) m_filter[key >> m_filterShift] |= AnchorFilterBits(key);
+  m_filter.assign(buckets, 0);
+  for (const uint64_t key : anchorKeys) m_filter[key >> m_shift] |= AnchorFilterBits(key);
   m_keys.resize(records.size());
   std::vector<uint32_t> next(m_bucketStart.begin(), m_bucketStart.end() - 1);
   for (size_t i = 0; i < records.size(); ++i) {
@@ -262,7 +260,7 @@ int32_t LiteralIndex::SpreadRoutes(uint32_t keyIndex, std::string_view text, std
 bool LiteralIndex::Probe(const PreparedText& text, int32_t routeCap, std::vector<KeyHit>& hits) const {
   if (m_keys.empty()) return false;
   const uint64_t* const filter = m_filter.data();
-  const unsigned shift = m_filterShift;
+  const unsigned shift = m_shift;
   ProbeState state{&text, false, routeCap, std::max(kTrimAt, 2 * hits.size()), false};
   auto probe = [&](std::span<const TextAnchor> anchors) {
     for (const TextAnchor& anchor : anchors) {

@@ -110,14 +110,13 @@ class LiteralIndex {
   bool PieceMatches(const IndexedKey& key, size_t from, size_t length, const char* text) const;
 
 
-  // Two bits per record in one word: most anchors hold no literal, and
-  // this small table tells so without touching the buckets.
+  // Two bits per record in its bucket's word: most anchors hold no
+  // literal, and this small table tells so without touching the buckets.
   std::vector<uint64_t> m_filter;
-  unsigned m_filterShift = 63;
   std::vector<uint32_t> m_bucketStart;
   std::vector<IndexedKey> m_keys;
   std::vector<uint8_t> m_bytes;
-  unsigned m_shift = 64;
+  unsigned m_shift = 64;  // of an anchor key, to its bucket and filter word
   size_t m_keyCount = 0;
 };
 

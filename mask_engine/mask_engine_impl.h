@@ -43,7 +43,7 @@ class MaskEngineImpl final : public MaskEngine, public std::enable_shared_from_t
   void AddIndexRoutes(MatchScratch::State& state) const;
   // The automaton holds few keys; a text that has none of the literals they
   // need skips it.
-  bool NeedsAutomaton(PreparedText& text, bool required) const {
+  bool NeedsAutomaton(const PreparedText& text, bool required) const {
     if (m_layout->empty()) return false;
     return m_method != MatchMethod::kIndexed || required || m_automatonFilter.MayMatch(text);
   }

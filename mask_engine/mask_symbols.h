@@ -18,6 +18,8 @@ inline constexpr uint16_t kKeyAnyRun = 1;
 inline constexpr uint16_t kKeyAnyChar = 2;
 inline constexpr uint16_t kKeyLiteral = 0x100;
 
+inline constexpr bool IsKeyLiteral(uint16_t symbol) { return symbol >= kKeyLiteral; }
+
 inline uint16_t ToKeySymbol(uint32_t symbol) {
   if (symbol == kAnyRunSymbol) return kKeyAnyRun;
   if (symbol == kAnyCharSymbol) return kKeyAnyChar;

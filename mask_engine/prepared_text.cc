@@ -1,7 +1,5 @@
 #include "mask_engine/prepared_text.h"
 
-#include <algorithm>
-#include <cstring>
 #include <stdexcept>
 
 namespace mask_engine {
@@ -31,7 +29,6 @@ void PreparedText::Prepare(const char* text, uint32_t length) {
     m_ownHostLiterals.CollectLiterals(Host(), m_hostSeparators);
     m_hostLiterals = m_ownHostLiterals.Anchors();
   }
-  m_haveTrigrams = false;
   m_prepared = true;
 }
 
@@ -41,15 +38,6 @@ void PreparedText::ReleaseBuffers() {
   m_ownHostLiterals = AnchorList();
   m_hostLiterals = {};
   m_hostSeparators = {};
-  m_trigrams = std::vector<uint16_t>();
-}
-
-std::span<const uint16_t> PreparedText::Trigrams() {
-  if (!m_haveTrigrams) {
-    CollectTrigrams(Whole(), m_trigrams);
-    m_haveTrigrams = true;
-  }
-  return m_trigrams;
 }
 
 }  // namespace mask_engine

@@ -1,13 +1,11 @@
-// A text in the form every engine matches against (canonical text, anchors,
-// trigrams), kept so that matching one text against several engines in a
+// A text in the form every engine matches against (canonical text and
+// anchors), kept so that matching one text against several engines in a
 // row (rules, then exceptions) does that work once.
 #pragma once
 
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
-#include <vector>
 
 #include "mask_engine/canonical_text.h"
 #include "mask_engine/text_anchors.h"
@@ -38,8 +36,6 @@ class PreparedText {
   /// those before its end.
   std::span<const uint32_t> WholeSeparators() const { return m_canonical.Separators(); }
   std::span<const uint32_t> HostSeparators() const { return m_hostSeparators; }
-  /// Computed on first use for this text.
-  std::span<const uint16_t> Trigrams();
 
  private:
   void ReleaseBuffers();
@@ -51,8 +47,6 @@ class PreparedText {
   std::span<const TextAnchor> m_hostLiterals;
   bool m_hostIsFirstSegment = false;
   std::span<const uint32_t> m_hostSeparators;
-  std::vector<uint16_t> m_trigrams;
-  bool m_haveTrigrams = false;
 };
 
 }  // namespace mask_engine

@@ -34,10 +34,4 @@ void AnchorList::CollectLiterals(std::string_view text, std::span<const uint32_t
   m_size = static_cast<size_t>(out - m_anchors.data());
 }
 
-void CollectTrigrams(std::string_view text, std::vector<uint16_t>& out) {
-  out.clear();
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  for (size_t i = 0; i + 3 <= text.size(); ++i) out.push_back(TrigramHash(bytes[i], bytes[i + 1], bytes[i + 2]));
-}
-
 }  // namespace mask_engine

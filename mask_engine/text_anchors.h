@@ -121,7 +121,4 @@ inline uint16_t TrigramHash(uint8_t a, uint8_t b, uint8_t c) {
   return static_cast<uint16_t>((t * 0x9E3779B1u) >> 16);
 }
 
-/// Replaces `out` with the hashes of every three-byte window of `text`.
-void CollectTrigrams(std::string_view text, std::vector<uint16_t>& out);
-
 }  // namespace mask_engine

@@ -9,12 +9,12 @@
 #include <malloc.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <unistd.h>
 
 #include "bench/bases/real_shaped_database.h"
+#include "bench/bench_main.h"
 #include "bench/bases/synthetic_database.h"
 #include "do_not_track/dnt_engine/bug_bases_loader.h"
 #include "do_not_track/dnt_engine/bug_queries.h"
@@ -144,16 +144,4 @@ bool WriteDatabase(const std::string& dir) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  constexpr const char kWriteDatabase[] = "--write-database=";
-  for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], kWriteDatabase, sizeof kWriteDatabase - 1) == 0) {
-      return WriteDatabase(argv[i] + sizeof kWriteDatabase - 1) ? 0 : 1;
-    }
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return dnt::bench::RunBenchmarksOrWrite(argc, argv, "--write-database=", WriteDatabase); }

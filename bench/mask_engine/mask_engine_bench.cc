@@ -6,13 +6,13 @@
 //                                             for `dntbases mask-match --stats`)
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/bench_main.h"
 #include "bench/mask_engine/mask_set_generator.h"
 #include "mask_engine/mask_engine.h"
 
@@ -158,15 +158,5 @@ bool WriteSets(const std::string& dir) {
 }  // namespace mask_engine::bench
 
 int main(int argc, char** argv) {
-  constexpr const char kWriteSets[] = "--write-sets=";
-  for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(argv[i], kWriteSets, sizeof kWriteSets - 1) == 0) {
-      return mask_engine::bench::WriteSets(argv[i] + sizeof kWriteSets - 1) ? 0 : 1;
-    }
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return dnt::bench::RunBenchmarksOrWrite(argc, argv, "--write-sets=", mask_engine::bench::WriteSets);
 }

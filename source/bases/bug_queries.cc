@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <typeinfo>
+#include <utility>
 
 #include "orv/text/utf.h"
 #include "orv/trace/trace_stream.h"
@@ -19,6 +20,19 @@ uint32_t LengthBeforeQuery(const char* text, uint32_t length) {
   return question ? static_cast<uint32_t>(static_cast<const char*>(question) - text) : length;
 }
 
+const std::vector<uint32_t>& MatchTable(const BugRules& table, const char* text, uint32_t length,
+                                        BugMatchContext& context) {
+  table.Match(text, LengthBeforeQuery(text, length), context.masks, context.bugIndexes);
+  return context.bugIndexes;
+}
+
+// With a context of its own, whose result it can keep without a copy.
+std::vector<uint32_t> MatchTableOnce(const BugRules& table, const char* text, uint32_t length) {
+  BugMatchContext context;
+  MatchTable(table, text, length, context);
+  return std::move(context.bugIndexes);
+}
+
 uint32_t CategoryOfBug(const BugBases& bases, uint32_t bugIndex) {
   return bases.Service(bases.ServiceIndexOfBug(bugIndex)).category;
 }
@@ -26,25 +40,21 @@ uint32_t CategoryOfBug(const BugBases& bases, uint32_t bugIndex) {
 }  // namespace
 
 std::vector<uint32_t> MatchBugRules(const BugBases& bases, const char* text, uint32_t length) {
-  BugMatchContext context;
-  return MatchBugRules(bases, text, length, context);
+  return MatchTableOnce(bases.Rules(), text, length);
 }
 
 std::vector<uint32_t> MatchBugExceptions(const BugBases& bases, const char* text, uint32_t length) {
-  BugMatchContext context;
-  return MatchBugExceptions(bases, text, length, context);
+  return MatchTableOnce(bases.Exceptions(), text, length);
 }
 
 const std::vector<uint32_t>& MatchBugRules(const BugBases& bases, const char* text, uint32_t length,
                                            BugMatchContext& context) {
-  bases.Rules().Match(text, LengthBeforeQuery(text, length), context.masks, context.bugIndexes);
-  return context.bugIndexes;
+  return MatchTable(bases.Rules(), text, length, context);
 }
 
 const std::vector<uint32_t>& MatchBugExceptions(const BugBases& bases, const char* text, uint32_t length,
                                                 BugMatchContext& context) {
-  bases.Exceptions().Match(text, LengthBeforeQuery(text, length), context.masks, context.bugIndexes);
-  return context.bugIndexes;
+  return MatchTable(bases.Exceptions(), text, length, context);
 }
 
 ExceptionalSiteFlags DetectExceptionalSites(const BugBases& bases, std::span<const uint32_t> bugIndexes) {

@@ -56,13 +56,6 @@ void BugRules::Finalize() {
   m_listTable.shrink_to_fit();
 }
 
-std::vector<uint32_t> BugRules::Match(const char* text, uint32_t length) const {
-  mask_engine::MatchScratch scratch;
-  std::vector<uint32_t> bugIndexes;
-  Match(text, length, scratch, bugIndexes);
-  return bugIndexes;
-}
-
 void BugRules::Match(const char* text, uint32_t length, mask_engine::MatchScratch& scratch,
                      std::vector<uint32_t>& bugIndexes) const {
   bugIndexes.clear();

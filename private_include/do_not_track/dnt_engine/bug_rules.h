@@ -40,11 +40,9 @@ class BugRules {
   const std::vector<uint32_t>& ListTable() const noexcept { return m_listTable; }
   const mask_engine::MaskEngine& Masks() const noexcept { return *m_masks; }
 
-  /// The bug indexes of every match of `text` in matcher order, a list
-  /// value replaced in place by the indexes of its list. Each call uses a
-  /// matcher of its own, so calls may run at once.
-  std::vector<uint32_t> Match(const char* text, uint32_t length) const;
-  /// The same into `bugIndexes`, with the caller's scratch (one per thread).
+  /// Replaces `bugIndexes` with the bug indexes of every match of `text` in
+  /// matcher order, a list value replaced in place by the indexes of its
+  /// list. Calls may run at once, each with a scratch of its own.
   void Match(const char* text, uint32_t length, mask_engine::MatchScratch& scratch,
              std::vector<uint32_t>& bugIndexes) const;
 
