@@ -15,3 +15,9 @@ if(DNT_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+if(DNT_COVERAGE)
+  # Line and branch counts for gcovr (make coverage).
+  add_compile_options(--coverage -fno-inline)
+  add_link_options(--coverage)
+endif()

@@ -2,7 +2,7 @@
 # Installs the Debian packages the project needs, only those that are missing.
 set -euo pipefail
 packages=(cmake make g++ pkg-config liblua5.2-dev libboost-dev libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev)
+          libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev gcovr)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
