@@ -15,7 +15,7 @@ SmallBlockHeap::~SmallBlockHeap() {
   }
 }
 
-void* SmallBlockHeap::Allocate(std::size_t size) noexcept {
+void* SmallBlockHeap::Allocate(std::size_t size, std::size_t room) noexcept {
   const std::size_t sizeClass = ClassOf(size);
   if (FreeBlock* block = m_free[sizeClass]) {
     m_free[sizeClass] = block->next;
@@ -23,6 +23,7 @@ void* SmallBlockHeap::Allocate(std::size_t size) noexcept {
   }
   const std::size_t bytes = sizeClass * Granule;
   if (static_cast<std::size_t>(m_end - m_cursor) < bytes) {
+    if (room < SlabSize) return nullptr;
     // The rest of the current slab is too small for this class: it serves
     // smaller classes later instead of being lost.
     while (static_cast<std::size_t>(m_end - m_cursor) >= Granule) {
@@ -35,6 +36,7 @@ void* SmallBlockHeap::Allocate(std::size_t size) noexcept {
     if (!slab) return nullptr;
     slab->next = m_slabs;
     m_slabs = slab;
+    ++m_slabCount;
     m_cursor = reinterpret_cast<char*>(slab) + Granule;
     m_end = reinterpret_cast<char*>(slab) + SlabSize;
   }

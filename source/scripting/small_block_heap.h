@@ -3,7 +3,8 @@
 // each from the C heap was a third of the cost of opening a session. Blocks
 // of up to MaxSmall bytes come from slabs kept per size class; a freed block
 // is reused by the next block of its class and the slabs go back when the
-// state is closed.
+// state is closed. So what the heap holds is its slabs, free blocks
+// included: that is what a state's memory cap must count.
 #pragma once
 
 #include <array>
@@ -25,10 +26,15 @@ class SmallBlockHeap {
   /// Whether two sizes share a block size (so a block of one serves the other).
   static constexpr bool SameClass(std::size_t a, std::size_t b) noexcept { return ClassOf(a) == ClassOf(b); }
 
-  /// A block of at least `size` (1..MaxSmall) bytes; null when no slab can be had.
-  void* Allocate(std::size_t size) noexcept;
+  /// A block of at least `size` (1..MaxSmall) bytes; null when it needs a
+  /// new slab and a slab is more than `room` bytes, or no slab can be had.
+  void* Allocate(std::size_t size, std::size_t room) noexcept;
   /// Gives back a block allocated for `size` bytes.
   void Free(void* block, std::size_t size) noexcept;
+
+  /// Bytes taken from the C heap: every slab, whether its blocks are in use
+  /// or waiting on a free list.
+  std::size_t HeldBytes() const noexcept { return m_slabCount * SlabSize; }
 
  private:
   static constexpr std::size_t SlabSize = 16 * 1024;
@@ -47,6 +53,7 @@ class SmallBlockHeap {
   char* m_cursor = nullptr;
   char* m_end = nullptr;
   Slab* m_slabs = nullptr;
+  std::size_t m_slabCount = 0;
 };
 
 }  // namespace dnt
