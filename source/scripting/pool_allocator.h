@@ -26,6 +26,8 @@ class PoolLuaAllocator {
 
   /// Chunks handed out to Lua and not yet returned.
   std::size_t LiveChunks() const noexcept { return m_liveChunks; }
+  /// Bytes taken from the pool, live or waiting for reuse.
+  std::size_t HeldBytes() const noexcept { return m_heldChunks * ChunkSize; }
 
  private:
   struct FreeRun {

@@ -171,6 +171,8 @@ void ScriptHost::Configure(const ServiceSettings& settings) {
 
 void ScriptHost::RestartInstructionBudget() noexcept { m_limits->Restart(m_state.get()); }
 
+std::size_t ScriptHost::HeldBytes() const noexcept { return m_limits->HeldBytes(); }
+
 BugMatchContext& ScriptHost::Matching() {
   if (!m_matching) m_matching = std::make_unique<BugMatchContext>();
   return *m_matching;

@@ -44,6 +44,10 @@ void* StateLimits::PoolAllocate(void* ud, void* ptr, std::size_t osize, std::siz
   return PoolLuaAllocator::Allocate(static_cast<StateLimits*>(ud)->m_pool.get(), ptr, osize, nsize);
 }
 
+std::size_t StateLimits::HeldBytes() const noexcept {
+  return m_pool ? m_pool->HeldBytes() : m_small.HeldBytes() + m_largeBytes;
+}
+
 void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
   auto& self = *static_cast<StateLimits*>(ud);
   // Lua passes the type of the new object in osize when ptr is null.
@@ -54,7 +58,7 @@ void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::siz
   }
   // Only growth is refused: Lua requires shrinking to succeed, even when a
   // large block that becomes small takes a slab past the limit.
-  const std::size_t held = self.HeldBytes();
+  const std::size_t held = self.m_small.HeldBytes() + self.m_largeBytes;
   const std::size_t room = nsize <= oldSize ? SIZE_MAX : held < self.m_memoryLimit ? self.m_memoryLimit - held : 0;
   return self.Resize(ptr, oldSize, nsize, room);
 }

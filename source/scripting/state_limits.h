@@ -43,8 +43,9 @@ class StateLimits {
   /// run inside C); raises the too-long error when the allowance cannot cover it.
   static void Charge(lua_State* L, double steps);
 
-  /// Bytes the state holds from the C heap: slabs and large blocks.
-  std::size_t HeldBytes() const noexcept { return m_small.HeldBytes() + m_largeBytes; }
+  /// Bytes the state holds from the C heap: pool chunks, or slabs and large
+  /// blocks; free ones included.
+  std::size_t HeldBytes() const noexcept;
 
  private:
   static void* PoolAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept;
