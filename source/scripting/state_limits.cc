@@ -64,7 +64,7 @@ void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::siz
 }
 
 void StateLimits::Release(void* ptr, std::size_t size) noexcept {
-  if (SmallBlockHeap::IsSmall(size)) {
+  if (SessionBlocks::IsSmall(size)) {
     m_small.Free(ptr, size);
   } else {
     std::free(ptr);
@@ -73,7 +73,7 @@ void StateLimits::Release(void* ptr, std::size_t size) noexcept {
 }
 
 void* StateLimits::AllocateNew(std::size_t size, std::size_t room) noexcept {
-  if (SmallBlockHeap::IsSmall(size)) return m_small.Allocate(size, room);
+  if (SessionBlocks::IsSmall(size)) return m_small.Allocate(size, room);
   if (size > room) return nullptr;
   void* block = std::malloc(size);
   if (block) m_largeBytes += size;
@@ -83,15 +83,15 @@ void* StateLimits::AllocateNew(std::size_t size, std::size_t room) noexcept {
 // Small blocks live in the small-block heap, larger ones on the C heap; a
 // block moves between them when its size crosses the line.
 void* StateLimits::Resize(void* ptr, std::size_t oldSize, std::size_t newSize, std::size_t room) noexcept {
-  const bool wasSmall = ptr && SmallBlockHeap::IsSmall(oldSize);
-  const bool small = SmallBlockHeap::IsSmall(newSize);
+  const bool wasSmall = ptr && SessionBlocks::IsSmall(oldSize);
+  const bool small = SessionBlocks::IsSmall(newSize);
   if (ptr && !wasSmall && !small) {
     if (newSize > oldSize && newSize - oldSize > room) return nullptr;
     void* block = std::realloc(ptr, newSize);
     if (block) m_largeBytes = m_largeBytes - oldSize + newSize;
     return block;
   }
-  if (wasSmall && small && SmallBlockHeap::SameClass(oldSize, newSize)) return ptr;
+  if (wasSmall && small && SessionBlocks::SameClass(oldSize, newSize)) return ptr;
   void* block = AllocateNew(newSize, room);
   if (!block || !ptr) return block;
   std::memcpy(block, ptr, oldSize < newSize ? oldSize : newSize);

@@ -62,7 +62,7 @@ class StateLimits {
 
   // Both must outlive the state: the host closes the state first.
   std::unique_ptr<PoolLuaAllocator> m_pool;
-  SmallBlockHeap m_small;
+  SessionBlocks m_small;
   std::size_t m_memoryLimit = 0;
   // Bytes of the blocks too large for the small-block heap.
   std::size_t m_largeBytes = 0;

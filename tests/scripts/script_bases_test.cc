@@ -37,6 +37,7 @@ struct Loader {
 };
 
 TEST(ScriptBasesTest, RegistrationOutcomes) {
+  testing::Watchdog watchdog(std::chrono::seconds(60), "RegistrationOutcomes");
   Loader loader;
   ASSERT_EQ(loader.Load({ScriptFile({
                 R"(return function() return "X" end, nil)",
@@ -51,11 +52,13 @@ TEST(ScriptBasesTest, RegistrationOutcomes) {
                 // The discovery stage's own string functions work as the library's.
                 R"(local words = {} for w in ("Str ing"):gmatch("%a+") do words[#words + 1] = w end
                    return table.concat(words):gsub("i", "I"):rep(2, "-") .. ("ab"):match("b") .. ("xy"):find("y"))",
+                // Long strings come and go quickly.
+                R"(local s = ("x"):rep(20000) for i = 1, 1000 do s = s .. "0123456789abcdef" end return "Grown")",
             }),
                          {}}),
             orv::result::NoError)
       << loader.Failure();
-  EXPECT_THAT(loader.Names(), ElementsAre("7", "Direct", "Logged", "StrIng-StrIngb2", "X"));
+  EXPECT_THAT(loader.Names(), ElementsAre("7", "Direct", "Grown", "Logged", "StrIng-StrIngb2", "X"));
   EXPECT_THAT(loader.tracer->Texts(orv::trace_level::Irregularity),
               ElementsAre("Script double registration skipped", "Unexpected script registration value; skipped",
                           "Unexpected script registration value; skipped"));
