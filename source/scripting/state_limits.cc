@@ -58,7 +58,7 @@ void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::siz
   }
   // Only growth is refused: Lua requires shrinking to succeed, even when a
   // large block that becomes small takes a slab past the limit.
-  const std::size_t held = self.m_small.HeldBytes() + self.m_largeBytes;
+  const std::size_t held = self.HeldBytes();
   const std::size_t room = nsize <= oldSize ? SIZE_MAX : held < self.m_memoryLimit ? self.m_memoryLimit - held : 0;
   return self.Resize(ptr, oldSize, nsize, room);
 }
