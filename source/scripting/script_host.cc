@@ -7,6 +7,7 @@
 
 #include "do_not_track/dnt_engine/bases_provider.h"
 #include "do_not_track/service_settings.h"
+#include "source/scripting/discovery_strings.h"
 #include "source/scripting/dnt_engine_api.h"
 #include "source/scripting/pool_allocator.h"
 #include "source/scripting/script_errors.h"
@@ -159,13 +160,18 @@ void ScriptHost::Configure(const ServiceSettings& settings) {
   OpenScriptModules(L);
 
   // Script files are untrusted input until they have registered: they may
-  // not lift the bound on their work.
-  if (m_stage == ScriptStage::Discovery) GuardDiscoveryHook(L);
+  // not lift the bound on their work, nor do unbounded work in one C call.
+  if (m_stage == ScriptStage::Discovery) {
+    GuardDiscoveryHook(L);
+    GuardDiscoveryStrings(L);
+  }
   m_limits->Restart(L);
   lua_gc(L, LUA_GCRESTART, 0);
 }
 
 void ScriptHost::RestartInstructionBudget() noexcept { m_limits->Restart(m_state.get()); }
+
+std::size_t ScriptHost::HeldBytes() const noexcept { return m_limits->HeldBytes(); }
 
 BugMatchContext& ScriptHost::Matching() {
   if (!m_matching) m_matching = std::make_unique<BugMatchContext>();

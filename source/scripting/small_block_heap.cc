@@ -5,9 +5,10 @@
 namespace dnt {
 
 // The slab header takes one granule, so every block stays 16-byte aligned.
-static_assert(sizeof(void*) <= SmallBlockHeap::Granule);
+static_assert(sizeof(void*) <= SessionBlocks::Granule);
 
-SmallBlockHeap::~SmallBlockHeap() {
+template <std::size_t MaxGranules>
+SmallBlockHeap<MaxGranules>::~SmallBlockHeap() {
   while (m_slabs) {
     Slab* next = m_slabs->next;
     std::free(m_slabs);
@@ -15,7 +16,8 @@ SmallBlockHeap::~SmallBlockHeap() {
   }
 }
 
-void* SmallBlockHeap::Allocate(std::size_t size) noexcept {
+template <std::size_t MaxGranules>
+void* SmallBlockHeap<MaxGranules>::Allocate(std::size_t size, std::size_t room) noexcept {
   const std::size_t sizeClass = ClassOf(size);
   if (FreeBlock* block = m_free[sizeClass]) {
     m_free[sizeClass] = block->next;
@@ -23,6 +25,7 @@ void* SmallBlockHeap::Allocate(std::size_t size) noexcept {
   }
   const std::size_t bytes = sizeClass * Granule;
   if (static_cast<std::size_t>(m_end - m_cursor) < bytes) {
+    if (room < SlabSize) return nullptr;
     // The rest of the current slab is too small for this class: it serves
     // smaller classes later instead of being lost.
     while (static_cast<std::size_t>(m_end - m_cursor) >= Granule) {
@@ -35,6 +38,7 @@ void* SmallBlockHeap::Allocate(std::size_t size) noexcept {
     if (!slab) return nullptr;
     slab->next = m_slabs;
     m_slabs = slab;
+    ++m_slabCount;
     m_cursor = reinterpret_cast<char*>(slab) + Granule;
     m_end = reinterpret_cast<char*>(slab) + SlabSize;
   }
@@ -43,11 +47,15 @@ void* SmallBlockHeap::Allocate(std::size_t size) noexcept {
   return block;
 }
 
-void SmallBlockHeap::Free(void* block, std::size_t size) noexcept {
+template <std::size_t MaxGranules>
+void SmallBlockHeap<MaxGranules>::Free(void* block, std::size_t size) noexcept {
   const std::size_t sizeClass = ClassOf(size);
   auto* freed = static_cast<FreeBlock*>(block);
   freed->next = m_free[sizeClass];
   m_free[sizeClass] = freed;
 }
+
+template class SmallBlockHeap<16>;
+template class SmallBlockHeap<1023>;
 
 }  // namespace dnt
