@@ -7,7 +7,7 @@
 
 #include "do_not_track/dnt_engine/bases_provider.h"
 #include "do_not_track/service_settings.h"
-#include "source/scripting/discovery_strings.h"
+#include "source/scripting/bounded_strings.h"
 #include "source/scripting/dnt_engine_api.h"
 #include "source/scripting/pool_allocator.h"
 #include "source/scripting/script_errors.h"
@@ -159,12 +159,10 @@ void ScriptHost::Configure(const ServiceSettings& settings) {
   OpenHttpMessageTables(L);
   OpenScriptModules(L);
 
-  // Script files are untrusted input until they have registered: they may
-  // not lift the bound on their work, nor do unbounded work in one C call.
-  if (m_stage == ScriptStage::Discovery) {
-    GuardDiscoveryHook(L);
-    GuardDiscoveryStrings(L);
-  }
+  // No single C call may do unbounded work; script files are untrusted
+  // input until they have registered, so they may not lift the bound either.
+  BoundStringFunctions(L);
+  if (m_stage == ScriptStage::Discovery) GuardDiscoveryHook(L);
   m_limits->Restart(L);
   lua_gc(L, LUA_GCRESTART, 0);
 }

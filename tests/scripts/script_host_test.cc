@@ -169,9 +169,15 @@ TEST(ScriptHostTest, SessionHostBoundsEachCall) {
              for i = 1, 40 * 2^20 / (size + 16) do t[i] = string.format('%07d', i) .. ('x'):rep(size - 32) end
            end
          end end)",
+      // One search that backtracks for hours, and the same through gsub.
+      R"(return "Searching", function() return function() return string.find(('a'):rep(300), '.-.-.-.-b') end end)",
+      R"(return "Replacing", function() return function() return (('a'):rep(300):gsub('.-.-.-.-b', '')) end end)",
       R"(return "Fine", function() return function() return "fine" end end)",
   })});
   ScriptHost& host = *session.host;
+  for (const char* entry : {"Searching", "Replacing"}) {
+    EXPECT_THAT(RunEntry(host, entry)[0], HasSubstr("the script runs too long")) << entry;
+  }
   EXPECT_THAT(RunEntry(host, "Endless")[0], EndsWith("failed to execute a script: the script runs too long"));
   EXPECT_THAT(RunEntry(host, "Fine"), ElementsAre("fine"));
   EXPECT_THAT(RunEntry(host, "Stubborn")[0], HasSubstr("the script runs too long"));
