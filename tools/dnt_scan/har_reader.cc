@@ -14,6 +14,8 @@ using nlohmann::json;
 
 const CaptureShape Page{.members = {{"id", &LeafShape}, {"title", &LeafShape}}};
 
+constexpr size_t MaxErrorLength = 200;
+
 // The containers of a HAR file that lead to its pages and entries.
 enum class Place { Root, Log, PageList, EntryList, Elsewhere };
 
@@ -22,8 +24,11 @@ class HarHandler final : public CapturingHandler {
   HarHandler(const std::string& defaultPage, TrafficSink& sink) : m_defaultPage(defaultPage), m_sink(sink) {}
 
   bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
+    // The parser's text quotes what it read last, which may be the rest of
+    // the file.
     std::string what = e.what();
     what.erase(0, what.find("] ") == std::string::npos ? 0 : what.find("] ") + 2);
+    if (what.size() > MaxErrorLength) what = what.substr(0, MaxErrorLength) + "...";
     m_error = "not valid JSON at byte " + std::to_string(position) + ": " + what;
     if (m_capture.Active() && m_inEntry) m_error = "entry " + std::to_string(m_entries) + ": " + m_error;
     return false;
