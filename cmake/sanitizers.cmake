@@ -18,6 +18,6 @@ endif()
 
 if(DNT_COVERAGE)
   # Line and branch counts for gcovr (make coverage).
-  add_compile_options(--coverage -fprofile-abs-path -fno-inline)
+  add_compile_options(--coverage -fno-inline)
   add_link_options(--coverage)
 endif()
