@@ -18,6 +18,7 @@ endif()
 
 if(DNT_COVERAGE)
   # Line and branch counts for gcovr (make coverage).
-  add_compile_options(--coverage -fno-inline)
+  # Atomic counters: the concurrency tests update them from several threads.
+  add_compile_options(--coverage -fprofile-update=atomic -fno-inline)
   add_link_options(--coverage)
 endif()
