@@ -17,6 +17,22 @@
 
 namespace mask_engine {
 
+/// How often the trigrams of some keys occur in the engine's mask texts
+/// (back to back), by TrigramHash; the rarest are the best to require.
+class TrigramUses {
+ public:
+  TrigramUses(std::span<const KeyEntry> keys, std::string_view maskTexts);
+  /// The count of a trigram of the keys (0 for any other).
+  uint16_t Of(uint16_t hash) const;
+
+ private:
+  size_t Slot(uint16_t hash) const;
+
+  std::vector<uint64_t> m_wanted;
+  std::vector<uint16_t> m_hashes;  // sorted
+  std::vector<uint16_t> m_counts;  // by m_hashes
+};
+
 class AutomatonPrefilter {
  public:
   /// A filter for `automatonKeys`; the engine's mask texts (`maskTexts`,
@@ -48,7 +64,7 @@ class AutomatonPrefilter {
   bool AnyTrigramOf(std::string_view text) const;
   bool HasAnchor(uint64_t mixed) const;
   void AddAnchors(const std::vector<uint64_t>& anchors);
-  void AddTrigrams(std::span<const KeyEntry* const> keys, const std::vector<uint16_t>& uses);
+  void AddTrigrams(std::span<const KeyEntry* const> keys, const TrigramUses& uses);
 
   // Open addressing over the mixed anchor hashes; 0 marks a free slot.
   std::vector<uint64_t> m_anchors;
