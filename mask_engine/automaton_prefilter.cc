@@ -108,9 +108,12 @@ std::optional<Choice> RarestAnchor(const KeyEntry& key, const TrigramUses& uses)
 }  // namespace
 
 std::vector<LiteralRequirement> AutomatonPrefilter::Build(std::span<const KeyEntry> automatonKeys,
-                                                          std::string_view maskTexts) {
+                                                          std::string_view maskTexts,
+                                                          const std::vector<bool>& hostTags) {
   std::vector<LiteralRequirement> literals;
   if (automatonKeys.empty()) return literals;
+  m_hostOnly = std::all_of(automatonKeys.begin(), automatonKeys.end(),
+                           [&](const KeyEntry& key) { return key.tag < hostTags.size() && hostTags[key.tag]; });
   const TrigramUses uses(automatonKeys, maskTexts);
   std::vector<uint64_t> edges;
   std::vector<const KeyEntry*> withoutAnchor;

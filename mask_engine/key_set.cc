@@ -15,9 +15,12 @@ uint16_t Packed(uint32_t symbol) {
   return static_cast<uint16_t>((symbol & 0xFF) | (symbol >> 20) << 8);
 }
 
+// Two symbols a step: symbols take 21 bits.
 uint64_t HashOf(std::span<const uint32_t> key) {
   uint64_t h = key.size();
-  for (const uint32_t symbol : key) h = (h + symbol) * 0x9E3779B97F4A7C15ull;
+  size_t i = 0;
+  for (; i + 2 <= key.size(); i += 2) h = (h + (uint64_t{key[i]} << 32 | key[i + 1])) * 0x9E3779B97F4A7C15ull;
+  if (i < key.size()) h = (h + key[i]) * 0x9E3779B97F4A7C15ull;
   h ^= h >> 29;
   return h != 0 ? h : 1;
 }

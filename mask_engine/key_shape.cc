@@ -35,7 +35,7 @@ bool FitsPieces(std::span<const uint32_t> part) {
 
 // The literal is the first one that an anchor finds: keys mostly begin
 // with it or with '*.' before it, which keeps them simple.
-std::optional<IndexShape> ClassifyForIndex(std::span<const uint32_t> key) {
+IndexShape ClassifyForIndex(std::span<const uint32_t> key) {
   const auto n = static_cast<uint32_t>(key.size());
   uint32_t stop = 0;  // the first symbol from the candidate on that is not plain
   for (uint32_t i = 0; i <= n; ++i) {
@@ -43,12 +43,11 @@ std::optional<IndexShape> ClassifyForIndex(std::span<const uint32_t> key) {
     stop = std::max(stop, i);
     while (stop < n && IsPlain(key[stop])) ++stop;
     if (stop < n && key[stop] != '/') continue;
-    if (stop - i > IndexShape::kMaxPieceLength || !FitsPieces(key.first(i)) || !FitsPieces(key.subspan(stop))) {
-      return std::nullopt;
-    }
-    return IndexShape{i, stop};
+    const bool fits =
+        stop - i <= IndexShape::kMaxPieceLength && FitsPieces(key.first(i)) && FitsPieces(key.subspan(stop));
+    return IndexShape{fits ? IndexShape::Fit::kIndex : IndexShape::Fit::kTooLarge, i, stop};
   }
-  return std::nullopt;
+  return IndexShape{};
 }
 
 // A literal that starts the key or follows a literal '.' or '/', and runs to

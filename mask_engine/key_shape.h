@@ -32,14 +32,22 @@ struct IndexShape {
   static constexpr uint32_t kMaxPieceLength = 255;
   static constexpr uint32_t kMaxRuns = 15;
 
+  enum class Fit {
+    kIndex,      // the index takes the key
+    kNoLiteral,  // no literal an anchor finds: the automaton's
+    kTooLarge,   // a literal, but past the limits above
+  };
+
+  Fit fit = Fit::kNoLiteral;
   uint32_t literalBegin = 0;  // the literal is symbols [literalBegin, literalEnd)
   uint32_t literalEnd = 0;
 };
 
-/// The shape of a key (mask symbols, see mask_symbols.h) in the index, or
-/// nullopt when the automaton must match it. The variants of one key (see
-/// mask_keys.h) have their literal at the same stored symbol.
-std::optional<IndexShape> ClassifyForIndex(std::span<const uint32_t> key);
+/// The shape of a key (mask symbols, see mask_symbols.h) in the index. The
+/// variants of one key (see mask_keys.h) have the same literal, at the same
+/// stored symbol; when the key fits, so do they, and when it has no
+/// literal, neither have they.
+IndexShape ClassifyForIndex(std::span<const uint32_t> key);
 
 /// A literal that every text the key matches holds at one of its anchors:
 /// effective symbols [begin, begin + length) of the key.

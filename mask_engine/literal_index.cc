@@ -38,12 +38,6 @@ constexpr size_t kTrimAt = 4096;
 
 bool TestBit(const uint8_t* bytes, size_t i) { return ((*(bytes - 1 - i / 8) >> (i % 8)) & 1) != 0; }
 
-void SortHits(std::vector<KeyHit>& hits) {
-  std::sort(hits.begin(), hits.end(), [](const KeyHit& a, const KeyHit& b) {
-    return std::tie(a.key, a.atStart, a.anchor) < std::tie(b.key, b.atStart, b.anchor);
-  });
-}
-
 // A simple key's tail as pieces: the first, and the last after its any-run.
 Pieces SimpleTail(const IndexedKey& key, uint8_t (&lengths)[2]) {
   lengths[0] = key.firstPiece;
@@ -52,6 +46,12 @@ Pieces SimpleTail(const IndexedKey& key, uint8_t (&lengths)[2]) {
 }
 
 }  // namespace
+
+void SortHits(std::vector<KeyHit>& hits) {
+  std::sort(hits.begin(), hits.end(), [](const KeyHit& a, const KeyHit& b) {
+    return std::tie(a.key, a.atStart, a.anchor) < std::tie(b.key, b.atStart, b.anchor);
+  });
+}
 
 void LiteralIndex::Build(std::vector<IndexedKey> records, std::vector<uint8_t> bytes,
                          std::span<const LiteralRequirement> requirements) {
@@ -188,8 +188,10 @@ void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view
   const IndexedKey& key = m_keys[k];
   const bool atStart = anchor.kind == AnchorKind::kStart;
   if ((key.flags & IndexedKey::kPieced) == 0) {
+    // Mostly a host's key, whose literal ends the text.
     uint8_t lengths[2];
-    if (EdgesFit(key, SimpleTail(key, lengths), text.data(), anchor.end, text.size())) {
+    if ((key.flags & IndexedKey::kEndsText) != 0 ||
+        EdgesFit(key, SimpleTail(key, lengths), text.data(), anchor.end, text.size())) {
       hits.push_back(KeyHit{k, atStart, 1, 0});
     }
     return;

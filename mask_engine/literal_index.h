@@ -68,6 +68,9 @@ struct KeyHit {
   bool SameKey(const KeyHit& other) const { return key == other.key && atStart == other.atStart; }
 };
 
+/// Orders hits by key, anchor kind and anchor.
+void SortHits(std::vector<KeyHit>& hits);
+
 /// What matching a text against the index reuses.
 struct IndexScratch {
   std::vector<KeyHit> hits;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <tuple>
 
 #include "mask_engine/layout_compiler.h"
 #include "mask_engine/mask_matcher_impl.h"
@@ -58,13 +57,31 @@ AddMaskResult MaskEngineImpl::AddMask(const char* text, uint32_t length) {
 
 void MaskEngineImpl::AddKey(const GeneratedKey& key, uint32_t tag, bool domainFlag) {
   BuildContext& build = *m_build;
-  if (m_method == MatchMethod::kIndexed) {
-    if (const std::optional<IndexShape> shape = ClassifyForIndex(key.symbols)) {
-      build.index.Add(key, *shape, tag, !domainFlag);
-      return;
+  const IndexShape shape = m_method == MatchMethod::kIndexed ? ClassifyForIndex(key.symbols) : IndexShape{};
+  if (shape.fit == IndexShape::Fit::kIndex) {
+    build.index.Add(key, shape, tag, !domainFlag);
+  } else if (shape.fit == IndexShape::Fit::kTooLarge) {
+    AddVariantsApart(key, tag, domainFlag);
+  } else {
+    build.keys.Add(key.symbols, key.head, key.tail, tag);
+  }
+}
+
+// A variant, shorter than its key, may fit the index where the key does
+// not. Deciding each variant on its own keeps a key that another mask has
+// as a whole key on the same side as that one.
+void MaskEngineImpl::AddVariantsApart(const GeneratedKey& key, uint32_t tag, bool domainFlag) {
+  const KeyVariants variants = VariantsOf(key.symbols.size(), key.head, key.tail);
+  for (int v = 0; v < variants.count; ++v) {
+    const KeyVariant& range = variants.ranges[v];
+    const GeneratedKey variant{key.symbols.subspan(range.begin, range.end - range.begin), 0, 0};
+    const IndexShape shape = ClassifyForIndex(variant.symbols);
+    if (shape.fit == IndexShape::Fit::kIndex) {
+      m_build->index.Add(variant, shape, tag, !domainFlag);
+    } else {
+      m_build->keys.Add(variant.symbols, 0, 0, tag);
     }
   }
-  build.keys.Add(key.symbols, key.head, key.tail, tag);
 }
 
 void MaskEngineImpl::Finalize() {
@@ -78,7 +95,7 @@ void MaskEngineImpl::Finalize() {
   m_layout = std::make_unique<node_layout>(CompileLayout(automatonKeys));
   if (m_method == MatchMethod::kIndexed) {
     const std::vector<LiteralRequirement> requirements =
-        m_automatonFilter.Build(automatonKeys, std::string_view(m_texts.data(), m_texts.size()));
+        m_automatonFilter.Build(automatonKeys, std::string_view(m_texts.data(), m_texts.size()), m_domainFlags);
     m_index.Build(std::move(build.index.Records()), std::move(build.index.Bytes()), requirements);
   }
   m_indexedKeyCount = build.index.KeyCount();
@@ -115,11 +132,7 @@ bool MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
 // as in the host); its routes add up to the cap, as the automaton's do.
 void MaskEngineImpl::AddIndexRoutes(MatchScratch::State& state) const {
   std::vector<KeyHit>& hits = state.index.hits;
-  if (hits.size() > 1) {
-    std::sort(hits.begin(), hits.end(), [](const KeyHit& a, const KeyHit& b) {
-      return std::tie(a.key, a.atStart) < std::tie(b.key, b.atStart);
-    });
-  }
+  if (hits.size() > 1) SortHits(hits);
   for (size_t i = 0; i < hits.size();) {
     size_t end = i + 1;
     while (end < hits.size() && hits[end].SameKey(hits[i])) ++end;

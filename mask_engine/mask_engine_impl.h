@@ -41,6 +41,7 @@ class MaskEngineImpl final : public MaskEngine, public std::enable_shared_from_t
   };
 
   void AddKey(const GeneratedKey& key, uint32_t tag, bool domainFlag);
+  void AddVariantsApart(const GeneratedKey& key, uint32_t tag, bool domainFlag);
   bool MatchIndexed(MatchScratch::State& state) const;
   void AddIndexRoutes(MatchScratch::State& state) const;
   // The automaton holds few keys; a text that has none of the literals they

@@ -24,8 +24,8 @@ namespace {
 
 // Long enough for a tracker list's masks ('*.js.vendor.io/v*/lib.min.js')
 // and the URLs made from them.
-constexpr size_t kReferenceMaxMask = 40;
-constexpr size_t kReferenceMaxText = 80;
+constexpr size_t kReferenceMaxMask = 32;
+constexpr size_t kReferenceMaxText = 64;
 
 struct Input {
   std::vector<std::string> masks;

@@ -134,6 +134,42 @@ TEST(IndexedMatching, AgreesWithTheAutomatonOnManyAnchors) {
   }
 }
 
+// Keys at and past the index's limits (any-runs on one side, piece
+// length), where the variants of a key may fit when the key does not, and
+// another mask has such a variant as its own key: each key is reported once
+// all the same, whichever mask came first.
+TEST(IndexedMatching, AgreesWithTheAutomatonAtTheIndexLimits) {
+  std::string runs;
+  for (int i = 0; i < 15; ++i) runs += "a*";
+  const std::string piece(255, 'p');
+  const std::vector<std::vector<std::string>> sets{
+      {"*." + runs + ".b", runs + ".b"},
+      {runs + ".b", "*." + runs + ".b"},
+      {"*.h/" + runs + "x", "h/" + runs + "x", "*.h/a" + runs},
+      {"*.h/" + piece + "/", "h/" + piece, "*.h/" + piece + "p*"},
+  };
+  const std::vector<std::string> texts{"aaaaaaaaaaaaaaaaaaaa.b", "x.a.b",        "http://h/aaaaaaaaaaaaaaaaax",
+                                       "h/aaaaaaaaaaaaaaaaaaaa", "h/" + piece, "x.h/" + piece + "/q",
+                                       "h/" + piece + "pp"};
+  MatchScratch scratch;
+  for (const std::vector<std::string>& masks : sets) {
+    auto indexed = MaskEngine::Create(MatchMethod::kIndexed);
+    auto reference = MaskEngine::Create(MatchMethod::kAutomatonOnly);
+    for (const std::string& m : masks) {
+      indexed->AddMask(m.data(), static_cast<uint32_t>(m.size()));
+      reference->AddMask(m.data(), static_cast<uint32_t>(m.size()));
+    }
+    indexed->Finalize();
+    reference->Finalize();
+    for (const std::string& text : texts) {
+      std::vector<uint64_t> want = Indexes(reference->CreateMatcher()->Match(text.data(), static_cast<uint32_t>(text.size())));
+      std::sort(want.begin(), want.end());
+      EXPECT_EQ(Indexes(indexed->Match(text.data(), static_cast<uint32_t>(text.size()), scratch)), want)
+          << masks.front() << " on " << text;
+    }
+  }
+}
+
 // One scratch for every query, across engines, repeated texts and a text
 // large enough to make it give its buffers back, answers as a fresh one.
 TEST(MatchScratch, ReusedAnswersAsAFreshOne) {
