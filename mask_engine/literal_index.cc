@@ -36,13 +36,17 @@ bool SameBytes(const uint8_t* a, const char* text, size_t length) {
 // bounded: past this many, the hits of each key are summed up in one.
 constexpr size_t kTrimAt = 4096;
 
+// Checks of middle pieces look at up to this many bytes for each byte of
+// the text.
+constexpr size_t kScanBudgetPerByte = 4;
+
 bool TestBit(const uint8_t* bytes, size_t i) { return ((*(bytes - 1 - i / 8) >> (i % 8)) & 1) != 0; }
 
 // A simple key's tail as pieces: the first, and the last after its any-run.
-Pieces SimpleTail(const IndexedKey& key, uint8_t (&lengths)[2]) {
-  lengths[0] = key.firstPiece;
-  lengths[1] = key.lastPiece;
-  return Pieces{key.runs + 1u, lengths, key.literalLength};
+Pieces SimpleTail(const IndexedKey& key, uint8_t (&entries)[2 * Pieces::kEntryBytes]) {
+  WritePieceEntry(entries, key.literalLength, key.firstPiece);
+  WritePieceEntry(entries + Pieces::kEntryBytes, key.literalLength + key.firstPiece, key.lastPiece);
+  return Pieces{key.runs + 1u, entries};
 }
 
 }  // namespace
@@ -112,12 +116,10 @@ bool LiteralIndex::PieceMatches(const IndexedKey& key, size_t from, size_t lengt
 bool LiteralIndex::EdgesFit(const IndexedKey& key, const Pieces& pieces, const char* text, size_t begin,
                             size_t end) const {
   const size_t first = pieces.Length(0);
-  if (pieces.count == 1) return end - begin == first && PieceMatches(key, pieces.offset, first, text + begin);
+  if (pieces.count == 1) return end - begin == first && PieceMatches(key, pieces.Offset(0), first, text + begin);
   const size_t last = pieces.Last();
-  uint32_t offsets[Pieces::kMaxCount];
-  pieces.Offsets(offsets);
-  return end - begin >= first + last && PieceMatches(key, pieces.offset, first, text + begin) &&
-         PieceMatches(key, offsets[pieces.count - 1], last, text + end - last);
+  return end - begin >= first + last && PieceMatches(key, pieces.Offset(0), first, text + begin) &&
+         PieceMatches(key, pieces.Offset(pieces.count - 1), last, text + end - last);
 }
 
 // Host keys and whole keys with the same literal share a bucket, so the
@@ -127,7 +129,8 @@ bool LiteralIndex::Probe(const PreparedText& text, int32_t routeCap, IndexScratc
   if (m_keys.empty()) return false;
   const uint64_t* const filter = m_filter.data();
   const unsigned shift = m_shift;
-  ProbeState state{&text, false, routeCap, std::max(kTrimAt, 2 * scratch.hits.size()), false, &scratch};
+  ProbeState state{&text, false, routeCap, std::max(kTrimAt, 2 * scratch.hits.size()), false, &scratch,
+                   kScanBudgetPerByte * text.Whole().size() + kScanBudgetPerByte};
   auto probe = [&](std::span<const TextAnchor> anchors) {
     for (const TextAnchor& anchor : anchors) {
       if ((filter[anchor.key >> shift] & anchor.filterBits) == anchor.filterBits) ProbeBucket(anchor, state);
@@ -175,34 +178,69 @@ void LiteralIndex::ProbeBucket(const TextAnchor& anchor, ProbeState& state) cons
       continue;
     }
     if (!SameBytes(m_bytes.data() + key.bytes, base + anchor.begin, length)) continue;
-    Verify(k, anchor, text, hits);
+    Verify(k, anchor, text, state);
     if (hits.size() >= state.trimAt) Trim(state);
   }
 }
 
 // A simple key's head is nothing or '*.', which the anchor's kind already
 // answers: one route if its tail fits. A pieced key whose middle pieces
-// need no counting has one route too.
-void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view text,
-                          std::vector<KeyHit>& hits) const {
+// need no counting has one route too; one whose middle pieces do is
+// counted later, if they fit at all.
+void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view text, ProbeState& state) const {
   const IndexedKey& key = m_keys[k];
   const bool atStart = anchor.kind == AnchorKind::kStart;
+  std::vector<KeyHit>& hits = state.scratch->hits;
   if ((key.flags & IndexedKey::kPieced) == 0) {
     // Mostly a host's key, whose literal ends the text.
-    uint8_t lengths[2];
+    uint8_t entries[2 * Pieces::kEntryBytes];
     if ((key.flags & IndexedKey::kEndsText) != 0 ||
-        EdgesFit(key, SimpleTail(key, lengths), text.data(), anchor.end, text.size())) {
+        EdgesFit(key, SimpleTail(key, entries), text.data(), anchor.end, text.size())) {
       hits.push_back(KeyHit{k, atStart, 1, 0});
     }
     return;
   }
   const PiecedKey pieced = ReadPiecedKey(m_bytes.data() + key.bytes, key.literalLength);
-  if (!EdgesFit(key, pieced.head, text.data(), 0, anchor.begin) ||
-      !EdgesFit(key, pieced.tail, text.data(), anchor.end, text.size())) {
+  const Pieces& head = pieced.head;
+  const Pieces& tail = pieced.tail;
+  if (!EdgesFit(key, head, text.data(), 0, anchor.begin) || !EdgesFit(key, tail, text.data(), anchor.end, text.size())) {
     return;
   }
-  const bool deferred = pieced.head.count > 2 || pieced.tail.count > 2;
-  hits.push_back(KeyHit{k, atStart, deferred ? KeyHit::kDeferred : 1, deferred ? anchor.begin : 0});
+  if (head.count <= 2 && tail.count <= 2) {
+    hits.push_back(KeyHit{k, atStart, 1, 0});
+    return;
+  }
+  if (!MiddlesMayFit(key, head, text.data(), head.Length(0), anchor.begin - head.Last(), state) ||
+      !MiddlesMayFit(key, tail, text.data(), anchor.end + tail.Length(0), text.size() - tail.Last(), state)) {
+    return;
+  }
+  hits.push_back(KeyHit{k, atStart, KeyHit::kDeferred, anchor.begin});
+}
+
+// Whether the middle pieces fit text[from, to) one after another, each
+// where it first can (if they fit anywhere, they fit so). Most anchors of
+// a key like '*.ads*.com' fail here. A text with many anchors for one key
+// would make these scans quadratic: past a budget they say "may".
+bool LiteralIndex::MiddlesMayFit(const IndexedKey& key, const Pieces& pieces, const char* text, size_t from,
+                                 size_t to, ProbeState& state) const {
+  if (pieces.count <= 2) return true;
+  if (to - from > state.scanBudget) return true;
+  state.scanBudget -= to - from;
+  const uint8_t* const bytes = m_bytes.data() + key.bytes;
+  const bool anyChar = (key.flags & IndexedKey::kAnyChar) != 0;
+  size_t at = from;
+  for (uint32_t i = 1; i + 1 < pieces.count; ++i) {
+    const size_t n = pieces.Length(i);
+    // Where the piece's first byte is, unless it is a '?'.
+    const uint32_t offset = pieces.Offset(i);
+    const int first = anyChar && TestBit(bytes, offset) ? -1 : bytes[offset];
+    for (;; ++at) {
+      if (at + n > to) return false;
+      if ((first < 0 || static_cast<uint8_t>(text[at]) == first) && PieceMatches(key, offset, n, text + at)) break;
+    }
+    at += n;
+  }
+  return true;
 }
 
 // Sums up the hits of each key so far in one.
@@ -248,10 +286,6 @@ int32_t LiteralIndex::DeferredRoutes(uint32_t k, std::string_view text, std::spa
   const PiecedKey pieced = ReadPiecedKey(m_bytes.data() + key.bytes, key.literalLength);
   const Pieces& head = pieced.head;
   const Pieces& tail = pieced.tail;
-  uint32_t headOffsets[Pieces::kMaxCount];
-  uint32_t tailOffsets[Pieces::kMaxCount];
-  head.Offsets(headOffsets);
-  tail.Offsets(tailOffsets);
   // Head routes by where its last piece starts, tail routes by where the
   // piece after its first starts.
   const size_t headFrom = head.Length(0);
@@ -263,17 +297,16 @@ int32_t LiteralIndex::DeferredRoutes(uint32_t k, std::string_view text, std::spa
     headTo = std::max<size_t>(headTo, hit.anchor - head.Last());
     tailFrom = std::min<size_t>(tailFrom, hit.anchor + key.literalLength + tail.Length(0));
   }
-  auto count = [&](const Pieces& pieces, const uint32_t* offsets, bool forward, size_t edge, size_t width,
-                   std::vector<int32_t>& rows) {
+  auto count = [&](const Pieces& pieces, bool forward, size_t edge, size_t width, std::vector<int32_t>& rows) {
     return CountPlacements(
         1, pieces.count - 1, [&](uint32_t i) { return pieces.Length(i); },
-        [&](uint32_t i, size_t at) { return PieceMatches(key, offsets[i], pieces.Length(i), text.data() + at); },
+        [&](uint32_t i, size_t at) { return PieceMatches(key, pieces.Offset(i), pieces.Length(i), text.data() + at); },
         forward, edge, width, cap, rows);
   };
   std::span<const int32_t> headRoutes;
   std::span<const int32_t> tailRoutes;
-  if (head.count > 2) headRoutes = count(head, headOffsets, true, headFrom, headTo - headFrom, scratch.headRows);
-  if (tail.count > 2) tailRoutes = count(tail, tailOffsets, false, tailTo, tailTo - tailFrom, scratch.tailRows);
+  if (head.count > 2) headRoutes = count(head, true, headFrom, headTo - headFrom, scratch.headRows);
+  if (tail.count > 2) tailRoutes = count(tail, false, tailTo, tailTo - tailFrom, scratch.tailRows);
   int32_t routes = 0;
   for (const KeyHit& hit : hits) {
     if (hit.routes != KeyHit::kDeferred) continue;

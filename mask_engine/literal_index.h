@@ -108,10 +108,13 @@ class LiteralIndex {
     size_t trimAt;
     bool required;
     IndexScratch* scratch;
+    size_t scanBudget;  // bytes that checks of middle pieces may still look at
   };
   void Place(std::vector<IndexedKey>& records, std::span<const LiteralRequirement> requirements);
   void ProbeBucket(const TextAnchor& anchor, ProbeState& state) const;
-  void Verify(uint32_t k, const TextAnchor& anchor, std::string_view text, std::vector<KeyHit>& hits) const;
+  void Verify(uint32_t k, const TextAnchor& anchor, std::string_view text, ProbeState& state) const;
+  bool MiddlesMayFit(const IndexedKey& key, const Pieces& pieces, const char* text, size_t from, size_t to,
+                     ProbeState& state) const;
   void Trim(ProbeState& state) const;
   int32_t DeferredRoutes(uint32_t k, std::string_view text, std::span<const KeyHit> hits, int32_t cap,
                          IndexScratch& scratch) const;

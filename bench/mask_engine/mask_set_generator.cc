@@ -230,12 +230,17 @@ std::string ListWildcardPath(Random& random) {
                            : "/*/" + random.PathWord() + "*/" + ListFile(random);
 }
 
+// Wildcards in a label, for a whole label, for the top-level domain, and
+// for all but the top-level domain (which leaves it the only literal that
+// ends the host).
 std::string ListWildcardHost(Random& random, const std::string& domain) {
-  switch (random.Below(4)) {
+  const std::string label = kListHostLabels[random.Below(std::size(kListHostLabels))];
+  switch (random.Below(5)) {
     case 0: return "*." + random.Word(2, 4) + "-*." + domain;
     case 1: return "*.*." + domain;
-    case 2: return "*." + std::string(kListHostLabels[random.Below(std::size(kListHostLabels))]) + "*." + domain;
-    default: return "*." + domain.substr(0, domain.find('.')) + ".*";
+    case 2: return "*." + label + "*." + domain;
+    case 3: return "*." + domain.substr(0, domain.find('.')) + ".*";
+    default: return "*." + label + "*." + random.Tld();
   }
 }
 
