@@ -214,7 +214,8 @@ void CanonicalText::ReserveSeparators(size_t rawLength) {
 
 std::string_view CanonicalText::CopyRaw(const char* text, uint32_t length) {
   m_built = false;
-  // The stop byte, and the bytes that the in-place scan reads past it.
+  // The stop byte, and the bytes that the in-place scan and the literals
+  // of the text read past it.
   const size_t size = LiteralHash::kPadding + size_t{length} + 1 + 7;
   if (m_raw.size() < size) m_raw.resize(size);
   char* const copy = m_raw.data() + LiteralHash::kPadding;
@@ -286,7 +287,8 @@ void CanonicalText::BuildInBuffer(const char* text, uint32_t length) {
 void CanonicalText::CopyIntoBuffer(std::string_view raw) {
   const UrlParts parts = SplitUrl(raw);
   m_separatorCount = 0;
-  const size_t size = LiteralHash::kPadding + kMaxGrowth * raw.size();
+  // Literals of the text are read eight bytes at a time from their start.
+  const size_t size = LiteralHash::kPadding + kMaxGrowth * raw.size() + 8;
   if (m_buffer.size() < size) m_buffer.resize(size);
   m_base = m_buffer.data() + LiteralHash::kPadding;
   std::string_view host = raw.substr(parts.hostBegin, parts.hostEnd - parts.hostBegin);
