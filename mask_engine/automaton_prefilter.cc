@@ -55,10 +55,12 @@ TrigramUses::TrigramUses(std::span<const KeyEntry> keys, std::string_view maskTe
   m_hashes.erase(std::unique(m_hashes.begin(), m_hashes.end()), m_hashes.end());
   for (const uint16_t hash : m_hashes) SetBit(m_wanted, hash);
   m_counts.assign(m_hashes.size(), 0);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(maskTexts.data());
-  for (size_t i = 0; i + 3 <= maskTexts.size(); ++i) {
-    const uint16_t hash = TrigramHash(bytes[i], bytes[i + 1], bytes[i + 2]);
-    if (!TestBit(m_wanted, hash)) continue;
+  // The last three bytes, as TrigramHash takes them.
+  uint32_t window = 0;
+  for (size_t i = 0; i < maskTexts.size(); ++i) {
+    window = window >> 8 | uint32_t{static_cast<uint8_t>(maskTexts[i])} << 16;
+    const uint16_t hash = TrigramHash(window);
+    if (i < 2 || !TestBit(m_wanted, hash)) continue;
     uint16_t& count = m_counts[Slot(hash)];
     if (count < 0xFFFF) ++count;
   }

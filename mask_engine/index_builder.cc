@@ -47,11 +47,28 @@ void IndexBuilder::MarkAnyChar(const Block& block, size_t i) {
 }
 
 // The symbols from the literal to the end of the key, any-runs left out:
-// every simple variant's bytes are a prefix of them.
+// every simple variant's bytes are a prefix of them. Written at once for
+// the common key without '?'.
 IndexBuilder::Block IndexBuilder::SimpleBlock(std::span<const uint32_t> fromLiteral) {
+  const size_t start = m_bytes.size();
+  m_bytes.resize(start + fromLiteral.size());
+  uint8_t* out = m_bytes.data() + start;
+  for (const uint32_t symbol : fromLiteral) {
+    if (symbol == kAnyCharSymbol) {
+      m_bytes.resize(start);
+      return SimpleBlockWithAnyChar(fromLiteral);
+    }
+    *out = static_cast<uint8_t>(symbol & 0xFF);
+    out += symbol != kAnyRunSymbol;
+  }
+  m_bytes.resize(static_cast<size_t>(out - m_bytes.data()));
+  if (m_bytes.size() > UINT32_MAX) throw std::length_error("mask index too large");
+  return Block{static_cast<uint32_t>(start), false};
+}
+
+IndexBuilder::Block IndexBuilder::SimpleBlockWithAnyChar(std::span<const uint32_t> fromLiteral) {
   const auto runs = static_cast<size_t>(std::count(fromLiteral.begin(), fromLiteral.end(), kAnyRunSymbol));
-  const bool anyChar = std::find(fromLiteral.begin(), fromLiteral.end(), kAnyCharSymbol) != fromLiteral.end();
-  const Block block = Reserve(fromLiteral.size() - runs, anyChar);
+  const Block block = Reserve(fromLiteral.size() - runs, true);
   size_t i = 0;
   for (const uint32_t symbol : fromLiteral) {
     if (symbol == kAnyRunSymbol) continue;

@@ -38,6 +38,7 @@ class IndexBuilder {
   Block Reserve(size_t size, bool anyChar);
   void MarkAnyChar(const Block& block, size_t i);
   Block SimpleBlock(std::span<const uint32_t> fromLiteral);
+  Block SimpleBlockWithAnyChar(std::span<const uint32_t> fromLiteral);
   Block PiecedBlock(std::span<const uint32_t> literal, std::span<const uint32_t> head, std::span<const uint32_t> tail);
   void AddRecord(const IndexedKey& record, size_t firstOfKey);
 

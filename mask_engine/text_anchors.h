@@ -128,10 +128,12 @@ class AnchorList {
   size_t m_firstSegment = 0;
 };
 
-/// A 16-bit hash of three bytes.
+/// A 16-bit hash of three bytes, given as a | b << 8 | c << 16.
+inline uint16_t TrigramHash(uint32_t abc) { return static_cast<uint16_t>((abc * 0x9E3779B1u) >> 16); }
+
+/// The same of three bytes given one by one.
 inline uint16_t TrigramHash(uint8_t a, uint8_t b, uint8_t c) {
-  const uint32_t t = a | (uint32_t{b} << 8) | (uint32_t{c} << 16);
-  return static_cast<uint16_t>((t * 0x9E3779B1u) >> 16);
+  return TrigramHash(a | (uint32_t{b} << 8) | (uint32_t{c} << 16));
 }
 
 }  // namespace mask_engine
