@@ -1,6 +1,7 @@
 #include "mask_engine/index_builder.h"
 
 #include <algorithm>
+#include <optional>
 #include <stdexcept>
 
 #include "mask_engine/mask_symbols.h"
