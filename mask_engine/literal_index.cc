@@ -40,6 +40,19 @@ constexpr size_t kTrimAt = 4096;
 // the text.
 constexpr size_t kScanBudgetPerByte = 4;
 
+// The first position of `byte` in text[from, to), or `to`: eight bytes a
+// step, reading up to seven past `to`, as texts allow.
+size_t FindByte(const char* text, size_t from, size_t to, uint8_t byte) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  for (size_t at = from; at < to; at += 8) {
+    const uint64_t x = LoadLittle64(reinterpret_cast<const uint8_t*>(text) + at) ^ (kOnes * byte);
+    // The lowest bit set is that of the first zero byte.
+    const uint64_t zeros = (x - kOnes) & ~x & (kOnes << 7);
+    if (zeros != 0) return std::min(to, at + static_cast<size_t>(std::countr_zero(zeros)) / 8);
+  }
+  return to;
+}
+
 bool TestBit(const uint8_t* bytes, size_t i) { return ((*(bytes - 1 - i / 8) >> (i % 8)) & 1) != 0; }
 
 // A simple key's tail as pieces: the first, and the last after its any-run.
@@ -203,7 +216,9 @@ void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view
   const PiecedKey pieced = ReadPiecedKey(m_bytes.data() + key.bytes, key.literalLength);
   const Pieces& head = pieced.head;
   const Pieces& tail = pieced.tail;
-  if (!EdgesFit(key, head, text.data(), 0, anchor.begin) || !EdgesFit(key, tail, text.data(), anchor.end, text.size())) {
+  // A host key's tail is empty, and the anchor ends the host.
+  if (!EdgesFit(key, head, text.data(), 0, anchor.begin) ||
+      ((key.flags & IndexedKey::kEndsText) == 0 && !EdgesFit(key, tail, text.data(), anchor.end, text.size()))) {
     return;
   }
   if (head.count <= 2 && tail.count <= 2) {
@@ -231,12 +246,14 @@ bool LiteralIndex::MiddlesMayFit(const IndexedKey& key, const Pieces& pieces, co
   size_t at = from;
   for (uint32_t i = 1; i + 1 < pieces.count; ++i) {
     const size_t n = pieces.Length(i);
-    // Where the piece's first byte is, unless it is a '?'.
     const uint32_t offset = pieces.Offset(i);
-    const int first = anyChar && TestBit(bytes, offset) ? -1 : bytes[offset];
+    // Only where the piece's first byte is, unless it is a '?'.
+    const bool anyFirst = anyChar && TestBit(bytes, offset);
     for (;; ++at) {
       if (at + n > to) return false;
-      if ((first < 0 || static_cast<uint8_t>(text[at]) == first) && PieceMatches(key, offset, n, text + at)) break;
+      if (!anyFirst) at = FindByte(text, at, to - n + 1, bytes[offset]);
+      if (at + n > to) return false;
+      if (PieceMatches(key, offset, n, text + at)) break;
     }
     at += n;
   }
