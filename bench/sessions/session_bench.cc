@@ -239,12 +239,19 @@ void HostResidentPerSession(benchmark::State& state) {
     if (const auto warm = OpenSession(service); !warm || !TrackedGet(*warm)) state.SkipWithError("session failed");
     ::malloc_trim(0);
     const std::size_t before = ResidentBytes();
+    const std::size_t heapBefore = ::mallinfo2().uordblks;
     for (int i = 0; i < HeldSessions; ++i) {
       sessions.push_back(OpenSession(service));
       if (!sessions.back() || !TrackedGet(*sessions.back())) state.SkipWithError("session failed");
     }
+    const std::size_t heapAfter = ::mallinfo2().uordblks;
     const std::size_t after = ResidentBytes();
-    state.counters["KiB_per_session"] = (static_cast<double>(after) - static_cast<double>(before)) / 1024.0 / HeldSessions;
+    const auto perSession = [](std::size_t from, std::size_t to) {
+      return (static_cast<double>(to) - static_cast<double>(from)) / 1024.0 / HeldSessions;
+    };
+    state.counters["KiB_per_session"] = perSession(before, after);
+    // The part of it that the C heap hands out (the rest is its overhead).
+    state.counters["heap_KiB_per_session"] = perSession(heapBefore, heapAfter);
   }
 }
 
