@@ -4,11 +4,11 @@
 
 namespace dnt {
 
-// The slab header takes one granule, so every block stays 16-byte aligned.
-static_assert(sizeof(void*) <= SessionBlocks::Granule);
+// Lua's blocks need the alignment of a double, a pointer or a long.
+static_assert(SessionBlocks::Granule % alignof(double) == 0 && SessionBlocks::Granule % alignof(long) == 0);
 
-template <std::size_t MaxGranules, std::size_t SlabBytes>
-SmallBlockHeap<MaxGranules, SlabBytes>::~SmallBlockHeap() {
+template <std::size_t GranuleBytes, std::size_t MaxGranules, std::size_t SlabBytes>
+SmallBlockHeap<GranuleBytes, MaxGranules, SlabBytes>::~SmallBlockHeap() {
   while (m_slabs) {
     Slab* next = m_slabs->next;
     std::free(m_slabs);
@@ -16,8 +16,8 @@ SmallBlockHeap<MaxGranules, SlabBytes>::~SmallBlockHeap() {
   }
 }
 
-template <std::size_t MaxGranules, std::size_t SlabBytes>
-void* SmallBlockHeap<MaxGranules, SlabBytes>::Allocate(std::size_t size, std::size_t room) noexcept {
+template <std::size_t GranuleBytes, std::size_t MaxGranules, std::size_t SlabBytes>
+void* SmallBlockHeap<GranuleBytes, MaxGranules, SlabBytes>::Allocate(std::size_t size, std::size_t room) noexcept {
   if (void* block = TryAllocate(size)) return block;
   if (room < SlabSize) return nullptr;
   // The rest of the current slab is too small for this class: it serves
@@ -38,7 +38,7 @@ void* SmallBlockHeap<MaxGranules, SlabBytes>::Allocate(std::size_t size, std::si
   return TryAllocate(size);
 }
 
-template class SmallBlockHeap<16, 4 * 1024>;
-template class SmallBlockHeap<1023, 16 * 1024>;
+template class SmallBlockHeap<8, 32, 4 * 1024>;
+template class SmallBlockHeap<16, 1023, 16 * 1024>;
 
 }  // namespace dnt
