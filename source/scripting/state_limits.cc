@@ -50,12 +50,17 @@ std::size_t StateLimits::HeldBytes() const noexcept {
 
 void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
   auto& self = *static_cast<StateLimits*>(ud);
-  // Lua passes the type of the new object in osize when ptr is null.
-  const std::size_t oldSize = ptr ? osize : 0;
   if (nsize == 0) {
-    if (ptr) self.Release(ptr, oldSize);
+    if (ptr) self.Release(ptr, osize);
     return nullptr;
   }
+  // Most calls make a small object: served from a free list or the current
+  // slab, which needs no look at the limit.
+  if (!ptr && SessionBlocks::IsSmall(nsize)) {
+    if (void* block = self.m_small.TryAllocate(nsize)) return block;
+  }
+  // Lua passes the type of the new object in osize when ptr is null.
+  const std::size_t oldSize = ptr ? osize : 0;
   // Only growth is refused: Lua requires shrinking to succeed, even when a
   // large block that becomes small takes a slab past the limit.
   const std::size_t held = self.HeldBytes();
