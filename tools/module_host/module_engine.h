@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "tools/dnt_scan/scan_engine.h"
+#include "tools/module_host/engine.h"
 
-namespace dnt_scan {
+namespace module_host {
 
 struct ModuleEngineOptions {
   std::string modulePath;
@@ -18,7 +18,7 @@ struct ModuleEngineOptions {
   bool trace = false;
 };
 
-class ModuleEngine final : public ScanEngine {
+class ModuleEngine final : public Engine {
  public:
   /// Loads the module, creates its service component and verifies it on the
   /// bases. Throws EngineError.
@@ -30,7 +30,7 @@ class ModuleEngine final : public ScanEngine {
   std::vector<TrackingService> Services() override;
   void Start(const dnt::ServiceSettings& settings) override;
   bool ProcessingRequired(const std::string& domain) override;
-  std::unique_ptr<ScanSession> OpenSession(const std::string& domain) override;
+  std::unique_ptr<EngineSession> OpenSession(const std::string& domain) override;
 
  private:
   struct Module;
@@ -40,4 +40,4 @@ class ModuleEngine final : public ScanEngine {
   std::unique_ptr<Objects> m_objects;
 };
 
-}  // namespace dnt_scan
+}  // namespace module_host

@@ -1,7 +1,8 @@
-#include "tools/dnt_scan/module_engine.h"
+#include "tools/module_host/module_engine.h"
 
 #include <dlfcn.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -17,7 +18,7 @@
 #include "orv/rtl/error_handling/result_text.h"
 #include "orv/text/utf.h"
 
-namespace dnt_scan {
+namespace module_host {
 namespace {
 
 constexpr uint32_t FirstCategory = dnt::category::SocialNetwork;
@@ -46,7 +47,7 @@ class Failures {
   host::CapturingTracer* m_kept;
 };
 
-class ModuleSession final : public ScanSession {
+class ModuleSession final : public EngineSession {
  public:
   ModuleSession(orv::ComPtr<dnt::IHttpSessionProcessor> processor, const Failures& failures)
       : m_processor(std::move(processor)), m_failures(failures) {}
@@ -110,7 +111,8 @@ struct ModuleEngine::Module {
     if (canUnloadModule() == 0) {
       ::dlclose(handle);
     } else {
-      std::fprintf(stderr, "dnt-scan: the engine module still holds objects; it stays loaded\n");
+      std::fprintf(stderr, "%s: the engine module still holds objects; it stays loaded\n",
+                   program_invocation_short_name);
     }
   }
 };
@@ -193,7 +195,7 @@ bool ModuleEngine::ProcessingRequired(const std::string& domain) {
   return required;
 }
 
-std::unique_ptr<ScanSession> ModuleEngine::OpenSession(const std::string& domain) {
+std::unique_ptr<EngineSession> ModuleEngine::OpenSession(const std::string& domain) {
   if (!m_objects->service) throw EngineError("the DNT service is not started");
   const dnt::SessionParams params{domain, false};
   orv::ComPtr<dnt::IHttpSessionProcessor> processor;
@@ -202,4 +204,4 @@ std::unique_ptr<ScanSession> ModuleEngine::OpenSession(const std::string& domain
   return std::make_unique<ModuleSession>(std::move(processor), m_objects->failures);
 }
 
-}  // namespace dnt_scan
+}  // namespace module_host
