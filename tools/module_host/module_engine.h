@@ -18,6 +18,8 @@ struct ModuleEngineOptions {
   bool trace = false;
 };
 
+/// Once started, any thread may open sessions and ask questions; a session is
+/// used by one thread at a time.
 class ModuleEngine final : public Engine {
  public:
   /// Loads the module, creates its service component and verifies it on the
@@ -31,6 +33,12 @@ class ModuleEngine final : public Engine {
   void Start(const dnt::ServiceSettings& settings) override;
   bool ProcessingRequired(const std::string& domain) override;
   std::unique_ptr<EngineSession> OpenSession(const std::string& domain) override;
+
+  /// Loads the bases directory again and serves from it in place of the
+  /// bases loaded so far: sessions opened before keep theirs, sessions
+  /// opened afterwards get the new ones. Bases that do not load are rolled
+  /// back and the old ones stay. Throws EngineError.
+  void UpdateBases();
 
  private:
   struct Module;
