@@ -66,9 +66,11 @@ class BodyPump {
     if (error) return Finish(error, PumpSide::Read);
     auto& body = m_parser.get().body();
     body.size = ChunkSize - body.size;
-    body.data = m_chunk.get();
     body.more = !m_parser.is_done();
-    if (!m_writer) return Step();
+    // An empty piece must not reach a chunked serializer, which would write
+    // it as the last chunk.
+    body.data = body.size != 0 ? m_chunk.get() : nullptr;
+    if (!m_writer || (!body.data && body.more)) return Step();
     Write();
   }
 

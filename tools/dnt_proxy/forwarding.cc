@@ -29,7 +29,7 @@ std::optional<uint16_t> ParsePort(std::string_view text) {
     return std::nullopt;
   }
   const unsigned long port = std::stoul(std::string(text));
-  if (port == 0 || port > 65535) return std::nullopt;
+  if (port > 65535) return std::nullopt;
   return static_cast<uint16_t>(port);
 }
 
@@ -117,7 +117,9 @@ RouteDecision DecideRoute(http::verb method, std::string_view target) {
 
 void RemoveHopByHop(http::fields& fields, bool keepUpgrade) {
   std::vector<std::string> named;
-  ForEachListElement(fields, http::field::connection, [&](std::string_view name) { named.emplace_back(name); });
+  ForEachListElement(fields, http::field::connection, [&](std::string_view name) {
+    if (!keepUpgrade || !EqualsIgnoringAsciiCase(name, "upgrade")) named.emplace_back(name);
+  });
   for (const std::string& name : named) fields.erase(name);
   static constexpr std::array fixed = {http::field::connection,         http::field::keep_alive,
                                        http::field::proxy_connection,   http::field::proxy_authenticate,

@@ -30,7 +30,7 @@ struct Authority {
   friend bool operator==(const Authority&, const Authority&) = default;
 };
 
-/// "host:port" or "[v6]:port"; nullopt when it is not one. With
+/// "host:port" or "[v6]:port" (port 0 to 65535); nullopt when it is not one. With
 /// `defaultPort`, the port may be left out.
 std::optional<Authority> ParseAuthority(std::string_view text, std::optional<uint16_t> defaultPort = std::nullopt);
 

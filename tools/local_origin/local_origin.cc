@@ -104,7 +104,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     for (const auto& field : header) {
       m_request.fields.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
-    ReadBody();
+    if (!beast::iequals(header[http::field::expect], "100-continue")) return ReadBody();
+    auto goOn = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
+    http::async_write(m_stream, *goOn, [self = shared_from_this(), goOn](beast::error_code error, std::size_t) {
+      if (!error) self->ReadBody();
+    });
   }
 
   void ReadBody() {
@@ -125,6 +129,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     m_server.Record(m_request);
     const std::string path = PathOf(m_request.target);
     if (path == "/silent") return AwaitClose();
+    if (path == "/websocket" && m_parser->upgrade()) return SwitchToEcho();
     if (path.rfind("/stream/", 0) == 0) return Stream(std::strtoull(path.c_str() + 8, nullptr, 10));
     auto response = std::make_shared<http::response<http::string_body>>(http::status::ok, 11);
     response->set(http::field::server, "local-origin");
@@ -162,6 +167,34 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void AwaitClose() {
     m_stream.expires_never();
     m_stream.async_read_some(net::buffer(m_chunk), [self = shared_from_this()](beast::error_code, std::size_t) {});
+  }
+
+  void SwitchToEcho() {
+    auto switching = std::make_shared<http::response<http::empty_body>>(http::status::switching_protocols, 11);
+    switching->set(http::field::upgrade, "websocket");
+    switching->set(http::field::connection, "upgrade");
+    http::async_write(m_stream, *switching, [self = shared_from_this(), switching](beast::error_code error, std::size_t) {
+      if (!error) self->Echo();
+    });
+  }
+
+  void Echo() {
+    m_stream.expires_after(Idle);
+    if (m_buffer.size() != 0) return EchoBuffered();
+    m_stream.async_read_some(m_buffer.prepare(m_chunk.size()), [self = shared_from_this()](beast::error_code error,
+                                                                                           std::size_t bytes) {
+      if (error) return;
+      self->m_buffer.commit(bytes);
+      self->EchoBuffered();
+    });
+  }
+
+  void EchoBuffered() {
+    net::async_write(m_stream, m_buffer.data(), [self = shared_from_this()](beast::error_code error, std::size_t) {
+      if (error) return;
+      self->m_buffer.consume(self->m_buffer.size());
+      self->Echo();
+    });
   }
 
   void Stream(uint64_t size) {

@@ -4,9 +4,11 @@
 //   /stream/N   N bytes of chunked body, made as they are sent
 //   /silent     never answers
 //   /close      a body delimited by closing the connection
+//   /websocket  switches protocols when asked to, then echoes every byte
 // Every other path gets the page served there, or a short text; answers
 // carry "Set-Cookie: seen=1" unless the page says otherwise. Request bodies
-// are counted and dropped as they arrive.
+// are counted and dropped as they arrive, after "100 Continue" when the
+// client waits for it.
 #pragma once
 
 #include <cstdint>
