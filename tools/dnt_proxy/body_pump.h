@@ -35,33 +35,37 @@ class BodyPump {
         m_chunk(new char[ChunkSize]) {}
 
   /// Relays until the body is through, then calls `done`. `owner`, which
-  /// owns the streams and this pump, is kept alive until then.
+  /// owns the streams and this pump, is kept alive by every operation
+  /// pending; never by the pump itself, which it owns.
   void Run(std::shared_ptr<void> owner, Done done) {
-    m_owner = std::move(owner);
     m_done = std::move(done);
-    Step();
+    // Reads as large as a piece: the buffer's capacity sets their size.
+    m_buffer.reserve(ChunkSize);
+    Step(std::move(owner));
   }
 
  private:
-  void Step() {
+  using Owner = std::shared_ptr<void>;
+
+  void Step(Owner owner) {
     auto& body = m_parser.get().body();
     if (m_parser.is_done()) {
       if (!m_writer) return Finish({}, PumpSide::Read);
       body.data = nullptr;
       body.size = 0;
       body.more = false;
-      return Write();
+      return Write(std::move(owner));
     }
     body.data = m_chunk.get();
     body.size = ChunkSize;
     m_from.expires_after(m_idle);
     boost::beast::http::async_read_some(m_from, m_buffer, m_parser,
-                                        [this, owner = m_owner](boost::beast::error_code error, std::size_t) {
-                                          OnRead(error);
+                                        [this, owner](boost::beast::error_code error, std::size_t) mutable {
+                                          OnRead(error, std::move(owner));
                                         });
   }
 
-  void OnRead(boost::beast::error_code error) {
+  void OnRead(boost::beast::error_code error, Owner owner) {
     if (error == boost::beast::http::error::need_buffer) error = {};
     if (error) return Finish(error, PumpSide::Read);
     auto& body = m_parser.get().body();
@@ -70,29 +74,28 @@ class BodyPump {
     // An empty piece must not reach a chunked serializer, which would write
     // it as the last chunk.
     body.data = body.size != 0 ? m_chunk.get() : nullptr;
-    if (!m_writer || (!body.data && body.more)) return Step();
-    Write();
+    if (!m_writer || (!body.data && body.more)) return Step(std::move(owner));
+    Write(std::move(owner));
   }
 
-  void Write() {
+  void Write(Owner owner) {
     m_to->expires_after(m_idle);
     boost::beast::http::async_write(*m_to, *m_writer,
-                                    [this, owner = m_owner](boost::beast::error_code error, std::size_t) {
+                                    [this, owner](boost::beast::error_code error, std::size_t) mutable {
                                       if (error == boost::beast::http::error::need_buffer) error = {};
                                       if (error) return Finish(error, PumpSide::Write);
                                       if (m_writer->is_done()) return Finish({}, PumpSide::Write);
-                                      Step();
+                                      Step(std::move(owner));
                                     });
   }
 
+  // The caller's owner stays alive through `done`, which may destroy this
+  // pump.
   void Finish(boost::beast::error_code error, PumpSide side) {
-    // The callback may destroy this pump, and the owner with it.
-    const std::shared_ptr<void> owner = std::move(m_owner);
     Done done = std::move(m_done);
     done(error, side);
   }
 
-  std::shared_ptr<void> m_owner;
   Parser& m_parser;
   boost::beast::tcp_stream& m_from;
   boost::beast::flat_buffer& m_buffer;
