@@ -81,6 +81,7 @@ start_proxy engine
 load "dnt-proxy, default bases" "$proxy_port" engine
 stop_proxy
 echo
+echo "engine log of its run: $(grep -c ' modified ' "$work/engine.log") requests modified, $(grep -c ' blocked ' "$work/engine.log") blocked, $(grep -c ' verdict ' "$work/engine.log") session verdicts"
 awk -v e="$rps_engine" -v p="$rps_pass" -v ep="$p99_engine" -v pp="$p99_pass" 'BEGIN {
   printf "engine: %.1f%% of --no-engine throughput (target >= 95%%), p99 %+.1f%% (target <= +10%%)\n", 100 * e / p, 100 * (ep - pp) / pp }'
 

@@ -9,6 +9,8 @@
 namespace dnt_proxy {
 namespace {
 
+constexpr auto FlushEvery = std::chrono::milliseconds(200);
+
 std::string Now() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
@@ -26,10 +28,27 @@ std::string Now() {
 AccessLog::AccessLog(const std::string& path, LogFormat format)
     : m_out(path.empty() ? stdout : std::fopen(path.c_str(), "a")), m_owned(!path.empty()), m_format(format) {
   if (!m_out) throw std::runtime_error("cannot open the log " + path + ": " + std::strerror(errno));
+  m_flusher = std::thread([this] { FlushPeriodically(); });
 }
 
 AccessLog::~AccessLog() {
+  {
+    std::lock_guard guard(m_lock);
+    m_stopping = true;
+  }
+  m_wake.notify_one();
+  m_flusher.join();
+  std::fflush(m_out);
   if (m_owned) std::fclose(m_out);
+}
+
+void AccessLog::FlushPeriodically() {
+  std::unique_lock lock(m_lock);
+  while (!m_stopping) {
+    m_wake.wait_for(lock, FlushEvery, [this] { return m_stopping; });
+    if (m_pending) std::fflush(m_out);
+    m_pending = false;
+  }
 }
 
 void AccessLog::Write(std::string_view event, std::string_view text, nlohmann::json fields) {
@@ -45,7 +64,7 @@ void AccessLog::Write(std::string_view event, std::string_view text, nlohmann::j
   line += '\n';
   std::lock_guard guard(m_lock);
   std::fwrite(line.data(), 1, line.size(), m_out);
-  std::fflush(m_out);
+  m_pending = true;
 }
 
 }  // namespace dnt_proxy

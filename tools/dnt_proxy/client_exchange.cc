@@ -65,11 +65,13 @@ bool ClientConnection::AskEngine() {
       m_context.log.Write("blocked",
                           method + " " + m_url.text + " (client " + m_client + "): " +
                               std::to_string(outcome.answer->status) + " " + outcome.answer->reason,
-                          {{"method", method},
-                           {"url", m_url.text},
-                           {"client", m_client},
-                           {"session", m_url.server.host},
-                           {"status", outcome.answer->status}});
+                          [&] {
+                            return nlohmann::json{{"method", method},
+                                                  {"url", m_url.text},
+                                                  {"client", m_client},
+                                                  {"session", m_url.server.host},
+                                                  {"status", outcome.answer->status}};
+                          });
       Reply(outcome.answer->status, outcome.answer->reason, std::move(outcome.answer->body));
       return false;
     }
@@ -272,12 +274,13 @@ void ClientConnection::LogChanges() {
   const std::string method(m_request->get().method_string());
   std::string text = method + " " + m_url.text + " (client " + m_client + "):";
   for (std::size_t i = 0; i < m_changes.size(); ++i) text += (i ? "; " : " ") + m_changes[i];
-  m_context.log.Write("modified", text,
-                      {{"method", method},
-                       {"url", m_url.text},
-                       {"client", m_client},
-                       {"session", m_url.server.host},
-                       {"changes", m_changes}});
+  m_context.log.Write("modified", text, [&] {
+    return nlohmann::json{{"method", method},
+                          {"url", m_url.text},
+                          {"client", m_client},
+                          {"session", m_url.server.host},
+                          {"changes", m_changes}};
+  });
 }
 
 }  // namespace dnt_proxy

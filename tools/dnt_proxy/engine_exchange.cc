@@ -22,6 +22,19 @@ std::vector<host::HttpField> EngineFields(const http::fields& fields) {
   return visible;
 }
 
+// Whether the engine left the fields it was given as they are.
+bool SameFields(const HttpMessage& message, const http::fields& fields) {
+  auto field = message.Fields().begin();
+  for (const auto& sent : fields) {
+    if (sent.name() == http::field::content_length) continue;
+    if (field == message.Fields().end() || field->name != View(sent.name_string()) || field->value != View(sent.value())) {
+      return false;
+    }
+    ++field;
+  }
+  return field == message.Fields().end();
+}
+
 void ApplyFields(const HttpMessage& message, http::fields& fields) {
   const auto length = fields.find(http::field::content_length);
   const std::optional<std::string> contentLength =
@@ -56,14 +69,16 @@ std::optional<EngineAnswer> AnswerOf(const HttpMessage& message) {
 
 RequestOutcome ProcessRequest(module_host::EngineSession& session, http::request_header<>& header,
                               const std::string& url) {
-  const HttpMessage sent({url, std::string(header.method_string()), header.version() == 10 ? "HTTP/1.0" : "HTTP/1.1"},
-                         EngineFields(header));
-  const auto request = std::make_shared<HttpMessage>(sent);
+  const auto request = std::make_shared<HttpMessage>(
+      dnt::HttpRequestLine{url, std::string(header.method_string()), header.version() == 10 ? "HTTP/1.0" : "HTTP/1.1"},
+      EngineFields(header));
   RequestOutcome outcome;
   outcome.responseProcessingRequired = session.ProcessRequest(request);
   outcome.answer = AnswerOf(*request);
-  if (outcome.answer) return outcome;
-  if (request->Fields() == sent.Fields() && request->Line().url == url) return outcome;
+  if (outcome.answer || (SameFields(*request, header) && request->Line().url == url)) return outcome;
+  // The header still holds what was sent: the message as it was is made
+  // only for what changed.
+  const HttpMessage sent({url, request->Line().method, request->Line().version}, EngineFields(header));
   outcome.changes = host::DescribeChanges(sent, *request);
   ApplyFields(*request, header);
   if (request->Line().url != url) {
@@ -77,13 +92,12 @@ RequestOutcome ProcessRequest(module_host::EngineSession& session, http::request
 }
 
 ResponseOutcome ProcessResponse(module_host::EngineSession& session, http::response_header<>& header) {
-  const HttpMessage received({}, EngineFields(header));
-  const auto response = std::make_shared<HttpMessage>(received);
+  const auto response = std::make_shared<HttpMessage>(dnt::HttpRequestLine{}, EngineFields(header));
   session.ProcessResponse(response);
   ResponseOutcome outcome;
   outcome.answer = AnswerOf(*response);
-  if (outcome.answer || response->Fields() == received.Fields()) return outcome;
-  outcome.changes = host::DescribeChanges(received, *response);
+  if (outcome.answer || SameFields(*response, header)) return outcome;
+  outcome.changes = host::DescribeChanges(HttpMessage({}, EngineFields(header)), *response);
   ApplyFields(*response, header);
   return outcome;
 }

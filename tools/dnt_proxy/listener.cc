@@ -9,8 +9,12 @@ namespace dnt_proxy {
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
 
-Listener::Listener(net::io_context& io, ProxyContext& context)
-    : m_io(io), m_context(context), m_strand(net::make_strand(io)), m_acceptor(m_strand), m_retry(m_strand) {
+Listener::Listener(const std::vector<net::io_context*>& contexts, ProxyContext& context)
+    : m_contexts(contexts),
+      m_context(context),
+      m_strand(net::make_strand(*contexts.front())),
+      m_acceptor(m_strand),
+      m_retry(m_strand) {
   const tcp::endpoint& endpoint = context.config.listen;
   m_acceptor.open(endpoint.protocol());
   m_acceptor.set_option(net::socket_base::reuse_address(true));
@@ -48,8 +52,8 @@ void Listener::Accept() {
     m_waiting = true;
     return;
   }
-  m_acceptor.async_accept(net::make_strand(m_io), [self = shared_from_this()](boost::system::error_code error,
-                                                                               tcp::socket socket) {
+  net::io_context& next = *m_contexts[m_next++ % m_contexts.size()];
+  m_acceptor.async_accept(next, [self = shared_from_this()](boost::system::error_code error, tcp::socket socket) {
     self->OnAccept(error, std::move(socket));
   });
 }

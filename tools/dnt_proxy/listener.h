@@ -1,10 +1,12 @@
 // Accepts client connections: loopback clients, and those in the networks
 // allowed, up to the most served at once; beyond that, new clients wait in
-// the listen queue until a connection ends.
+// the listen queue until a connection ends. Each connection is handed to
+// the next of the serving threads' io_contexts in turn, and stays there.
 #pragma once
 
 #include <atomic>
 #include <boost/asio/io_context.hpp>
+#include <vector>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
@@ -16,8 +18,9 @@ namespace dnt_proxy {
 
 class Listener : public std::enable_shared_from_this<Listener> {
  public:
-  /// Binds the configured address; throws boost::system::system_error.
-  Listener(boost::asio::io_context& io, ProxyContext& context);
+  /// Binds the configured address, on the first of `contexts`; throws
+  /// boost::system::system_error.
+  Listener(const std::vector<boost::asio::io_context*>& contexts, ProxyContext& context);
 
   boost::asio::ip::tcp::endpoint Endpoint() const { return m_acceptor.local_endpoint(); }
   void Start();
@@ -30,7 +33,8 @@ class Listener : public std::enable_shared_from_this<Listener> {
   void Accept();
   void OnAccept(boost::system::error_code error, boost::asio::ip::tcp::socket socket);
 
-  boost::asio::io_context& m_io;
+  const std::vector<boost::asio::io_context*> m_contexts;
+  std::size_t m_next = 0;
   ProxyContext& m_context;
   boost::asio::strand<boost::asio::io_context::executor_type> m_strand;
   boost::asio::ip::tcp::acceptor m_acceptor;

@@ -1,17 +1,33 @@
 #include "tools/dnt_proxy/proxy_server.h"
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <csignal>
 #include <thread>
 #include <vector>
 
 namespace dnt_proxy {
 
+namespace {
+
+std::vector<std::unique_ptr<boost::asio::io_context>> MakeContexts(unsigned threads) {
+  std::vector<std::unique_ptr<boost::asio::io_context>> contexts;
+  const unsigned count = threads ? threads : std::max(1u, std::thread::hardware_concurrency());
+  // Each runs on one thread only, which lets Asio spare its own locking.
+  for (unsigned i = 0; i < count; ++i) contexts.push_back(std::make_unique<boost::asio::io_context>(1));
+  return contexts;
+}
+
+}  // namespace
+
 ProxyServer::ProxyServer(const ProxyConfig& config, module_host::Engine* engine, AccessLog& log,
                          std::function<void()> basesUpdate)
     : m_context{config, engine, log, {}, {}},
-      m_signals(m_io, SIGINT, SIGTERM, SIGHUP),
+      m_contexts(MakeContexts(config.threads)),
+      m_signals(*m_contexts.front(), SIGINT, SIGTERM, SIGHUP),
       m_basesUpdate(std::move(basesUpdate)) {
-  m_listener = std::make_shared<Listener>(m_io, m_context);
+  std::vector<boost::asio::io_context*> contexts;
+  for (const auto& context : m_contexts) contexts.push_back(context.get());
+  m_listener = std::make_shared<Listener>(contexts, m_context);
   m_context.self = m_listener->Endpoint();
   m_context.connectionClosed = [listener = std::weak_ptr<Listener>(m_listener)] {
     if (const auto alive = listener.lock()) alive->ConnectionClosed();
@@ -23,10 +39,11 @@ ProxyServer::~ProxyServer() { m_listener->Stop(); }
 void ProxyServer::Run() {
   m_listener->Start();
   AwaitSignal();
-  const unsigned threads = m_context.config.threads ? m_context.config.threads : std::max(1u, std::thread::hardware_concurrency());
+  std::vector<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> busy;
+  for (const auto& context : m_contexts) busy.push_back(boost::asio::make_work_guard(*context));
   std::vector<std::thread> pool;
-  for (unsigned i = 1; i < threads; ++i) pool.emplace_back([this] { m_io.run(); });
-  m_io.run();
+  for (std::size_t i = 1; i < m_contexts.size(); ++i) pool.emplace_back([&context = *m_contexts[i]] { context.run(); });
+  m_contexts.front()->run();
   for (auto& thread : pool) thread.join();
 }
 
@@ -38,7 +55,7 @@ void ProxyServer::AwaitSignal() {
       return AwaitSignal();
     }
     m_listener->Stop();
-    m_io.stop();
+    for (const auto& context : m_contexts) context->stop();
   });
 }
 

@@ -1,12 +1,15 @@
 // The proxy as a whole: the listener and its connections on a pool of
 // threads, and the signals it answers: SIGHUP asks for a bases update,
-// SIGINT and SIGTERM stop it.
+// SIGINT and SIGTERM stop it. Each thread runs an io_context of its own:
+// a connection, its servers and its engine sessions live on one thread,
+// and the threads share no queue.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "tools/dnt_proxy/listener.h"
 #include "tools/dnt_proxy/proxy_context.h"
@@ -23,7 +26,9 @@ class ProxyServer {
   ProxyServer(const ProxyServer&) = delete;
   ProxyServer& operator=(const ProxyServer&) = delete;
 
-  boost::asio::io_context& Io() { return m_io; }
+  /// The first thread's io_context, where the listener and the signals
+  /// are.
+  boost::asio::io_context& Io() { return *m_contexts.front(); }
   boost::asio::ip::tcp::endpoint Endpoint() const { return m_listener->Endpoint(); }
 
   /// Serves on the configured number of threads, the caller's among them,
@@ -36,7 +41,7 @@ class ProxyServer {
   // The context outlives the io_context, whose destruction frees the
   // connections still open, and they use it to the last.
   ProxyContext m_context;
-  boost::asio::io_context m_io;
+  std::vector<std::unique_ptr<boost::asio::io_context>> m_contexts;
   std::shared_ptr<Listener> m_listener;
   boost::asio::signal_set m_signals;
   std::function<void()> m_basesUpdate;

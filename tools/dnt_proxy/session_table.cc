@@ -15,14 +15,17 @@ void LogVerdict(ProxyContext& context, const std::string& client, const std::str
   try {
     const module_host::SessionVerdict verdict = session.Verdict();
     const std::string name = NameOr(dnt::VerdictName(verdict.verdict), verdict.verdict);
+    const std::string category =
+        verdict.service ? NameOr(dnt::CategoryName(verdict.service->category), verdict.service->category) : "";
     std::string text = domain + " (client " + client + "): " + name;
-    nlohmann::json fields = {{"session", domain}, {"client", client}, {"verdict", name}};
-    if (verdict.service) {
-      const std::string category = NameOr(dnt::CategoryName(verdict.service->category), verdict.service->category);
-      text += ", " + verdict.service->name + " (" + category + ")";
-      fields["service"] = {{"id", verdict.service->id}, {"name", verdict.service->name}, {"category", category}};
-    }
-    context.log.Write("verdict", text, std::move(fields));
+    if (verdict.service) text += ", " + verdict.service->name + " (" + category + ")";
+    context.log.Write("verdict", text, [&] {
+      nlohmann::json fields = {{"session", domain}, {"client", client}, {"verdict", name}};
+      if (verdict.service) {
+        fields["service"] = {{"id", verdict.service->id}, {"name", verdict.service->name}, {"category", category}};
+      }
+      return fields;
+    });
   } catch (const module_host::EngineError& e) {
     context.log.Write("engine-error", domain + ": " + e.what(), {{"session", domain}, {"error", e.what()}});
   }
@@ -33,17 +36,18 @@ SessionTable::~SessionTable() {
 }
 
 ServerSession& SessionTable::SessionWith(const Authority& server) {
-  for (auto it = m_sessions.begin(); it != m_sessions.end(); ++it) {
-    if (it->server == server) {
-      m_sessions.splice(m_sessions.begin(), m_sessions, it);
-      return m_sessions.front();
-    }
+  std::string key = server.Text();
+  if (const auto found = m_byServer.find(key); found != m_byServer.end()) {
+    m_sessions.splice(m_sessions.begin(), m_sessions, found->second);
+    return m_sessions.front();
   }
   if (m_sessions.size() >= m_context.config.maxSessionsPerClient) {
     End(m_sessions.back());
+    m_byServer.erase(m_sessions.back().server.Text());
     m_sessions.pop_back();
   }
   ServerSession& session = m_sessions.emplace_front(ServerSession{server, nullptr, std::nullopt});
+  m_byServer.emplace(std::move(key), m_sessions.begin());
   if (m_context.engine) {
     try {
       session.engine = m_context.engine->OpenSession(server.host);

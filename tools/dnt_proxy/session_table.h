@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 
 #include "tools/dnt_proxy/forwarding.h"
 #include "tools/dnt_proxy/proxy_context.h"
@@ -56,8 +57,9 @@ class SessionTable {
 
   ProxyContext& m_context;
   std::string m_client;
-  // The most recently used first.
+  // The most recently used first, and by server.
   std::list<ServerSession> m_sessions;
+  std::unordered_map<std::string, std::list<ServerSession>::iterator> m_byServer;
 };
 
 /// Logs the verdict of an engine session with `domain`.

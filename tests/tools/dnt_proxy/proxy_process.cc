@@ -74,7 +74,8 @@ ProxyProcess::ProxyProcess(const std::vector<std::string>& arguments, const std:
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  const std::regex listening("listening on 127\\.0\\.0\\.1:([0-9]+)");
+  // The start-up line, in text or in JSON.
+  const std::regex listening("(?:listening on |\"listen\":\")127\\.0\\.0\\.1:([0-9]+)");
   const bool started = Poll(std::chrono::seconds(30), [&] {
     for (const std::string& line : Log()) {
       std::smatch match;

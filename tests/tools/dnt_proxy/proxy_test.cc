@@ -169,7 +169,7 @@ TEST_F(DntProxy, StreamsLargeBodiesInBoundedMemory) {
 }
 
 TEST_F(DntProxy, FreesEverythingOfAClientThatGoesMidBody) {
-  ProxyProcess proxy(Arguments(), scratch / "gone.log");
+  ProxyProcess proxy(Arguments({"--log-format", "json"}), scratch / "gone.log");
   {
     net::io_context io;
     net::ip::tcp::socket socket(io);
@@ -178,7 +178,7 @@ TEST_F(DntProxy, FreesEverythingOfAClientThatGoesMidBody) {
     net::write(socket, net::buffer(std::string(1 << 20, 'x')));
   }
   // Its session ends at once, with the connection to the server.
-  EXPECT_TRUE(proxy.AwaitLog("verdict gone.test (client", 1, std::chrono::seconds(5)));
+  EXPECT_TRUE(proxy.AwaitLog(R"("event":"verdict","session":"gone.test")", 1, std::chrono::seconds(5)));
   EXPECT_TRUE(ReceivedAt("/upload").empty());
   EXPECT_EQ(Curl(proxy, "-o /dev/null -w '%{http_code}' http://site.test/after").out, "200");
   EXPECT_EQ(proxy.Stop(), 0);
