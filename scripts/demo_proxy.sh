@@ -12,15 +12,7 @@ done
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 
-port_in() {
-  for _ in $(seq 100); do
-    port=$(grep -o 'listening on 127\.0\.0\.1:[0-9]*' "$1" 2>/dev/null | head -1 | cut -d: -f2 || true)
-    [ -n "$port" ] && { echo "$port"; return; }
-    sleep 0.1
-  done
-  echo "demo: nothing listens in $1" >&2
-  exit 1
-}
+source "$(dirname "$0")/listening_port.sh"
 
 "$origin" >"$work/origin.out" &
 origin_port=$(port_in "$work/origin.out")

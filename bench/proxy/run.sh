@@ -22,16 +22,7 @@ command -v wrk >/dev/null || { echo "bench/proxy: wrk is missing (scripts/bootst
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 
-# Waits for "listening on 127.0.0.1:PORT" in a file and prints PORT.
-port_in() {
-  for _ in $(seq 100); do
-    port=$(grep -o 'listening on 127\.0\.0\.1:[0-9]*' "$1" 2>/dev/null | head -1 | cut -d: -f2 || true)
-    [ -n "$port" ] && { echo "$port"; return; }
-    sleep 0.1
-  done
-  echo "bench/proxy: nothing listens in $1" >&2
-  exit 1
-}
+source "$(dirname "$0")/../../scripts/listening_port.sh"
 
 "$build/bench/proxy/proxy_load" urls examples/ferguson.com-2022.har >"$work/requests.lua"
 "$build/tools/local_origin/dnt-local-origin" --quiet >"$work/origin.out" &
