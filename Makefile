@@ -1,7 +1,7 @@
 # Entry points for a fresh Debian machine. Each target installs what it needs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap build build-asan build-tsan test test-default test-asan test-tsan fuzz fuzz-smoke demo proxy bench bench-proxy install clean
+.PHONY: all bootstrap build build-asan build-tsan test test-default test-asan test-tsan fuzz fuzz-smoke demo proxy bench bench-proxy coverage install clean
 
 all: build
 
@@ -53,6 +53,15 @@ bench: build
 
 bench-proxy: build
 	bash bench/proxy/run.sh build/default
+
+# Line and branch coverage of the product code by the whole test suite:
+# build/coverage/html/index.html and a summary line.
+coverage: bootstrap
+	cmake --preset coverage
+	cmake --build --preset coverage -j $(JOBS)
+	find build/coverage -name '*.gcda' -delete
+	ctest --preset coverage
+	bash scripts/coverage.sh build/coverage
 
 install: build
 	cmake --install build/default --prefix $(or $(PREFIX),out/install)

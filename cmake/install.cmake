@@ -4,6 +4,7 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 install(DIRECTORY ${DNT_SOURCE_ROOT}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${DNT_SOURCE_ROOT}/LICENSE ${DNT_SOURCE_ROOT}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 if(TARGET dnt_engine)
   target_include_directories(dnt_engine INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)

@@ -15,3 +15,10 @@ if(DNT_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+if(DNT_COVERAGE)
+  # Line and branch counts for gcovr (make coverage).
+  # Atomic counters: the concurrency tests update them from several threads.
+  add_compile_options(--coverage -fprofile-update=atomic -fno-inline)
+  add_link_options(--coverage)
+endif()

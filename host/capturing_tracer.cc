@@ -51,11 +51,15 @@ result_t CapturingTracer::BeginLine(uint32_t level, TraceRecord* record, uint32_
 }
 
 void CapturingTracer::SubmitLine(char* buffer, uint32_t length) {
-  std::lock_guard lock(m_lock);
-  uint32_t level = TakePending(m_pending, buffer);
-  m_lines.push_back(Line{level, std::string(buffer, length)});
-  std::free(buffer);
-  --m_open;
+  Line line;
+  {
+    std::lock_guard lock(m_lock);
+    line = Line{TakePending(m_pending, buffer), std::string(buffer, length)};
+    m_lines.push_back(line);
+    std::free(buffer);
+    --m_open;
+  }
+  if (m_observer) m_observer(line);
 }
 
 std::vector<CapturingTracer::Line> CapturingTracer::Lines() const {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ class CapturingTracer final : public HostObject<orv::ITracer> {
 
   void SetThreshold(uint32_t threshold) { m_threshold = threshold; }
   void SetRefuseEnlarge(bool refuse) { m_refuseEnlarge = refuse; }
+  /// Calls `observer` with every submitted line, on the submitting thread and
+  /// outside the tracer's lock, so a test can act at a chosen point of the
+  /// engine's work. Set it before the engine runs.
+  void SetObserver(std::function<void(const Line&)> observer) { m_observer = std::move(observer); }
 
   std::vector<Line> Lines() const;
   /// Lines at `level` only.
@@ -46,6 +51,7 @@ class CapturingTracer final : public HostObject<orv::ITracer> {
   uint32_t m_calls = 0;
   int m_open = 0;
   std::vector<Line> m_lines;
+  std::function<void(const Line&)> m_observer;
   // Level of each open buffer, to file the submitted line under.
   std::vector<std::pair<char*, uint32_t>> m_pending;
 };

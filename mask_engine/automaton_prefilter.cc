@@ -45,24 +45,42 @@ void ForEachTrigram(const KeyEntry& key, Visit&& visit) {
   }
 }
 
-// How often each trigram occurs in the engine's masks.
-std::vector<uint16_t> TrigramUses(std::string_view maskTexts) {
-  std::vector<uint16_t> uses(kTrigramBits, 0);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(maskTexts.data());
-  for (size_t i = 0; i + 3 <= maskTexts.size(); ++i) {
-    uint16_t& count = uses[TrigramHash(bytes[i], bytes[i + 1], bytes[i + 2])];
+}  // namespace
+
+// The automaton's keys are few, and so are their trigrams: a bit per hash
+// tells which to count, and the counts sit in a short sorted table.
+TrigramUses::TrigramUses(std::span<const KeyEntry> keys, std::string_view maskTexts) : m_wanted(kTrigramBits / 64, 0) {
+  for (const KeyEntry& key : keys) ForEachTrigram(key, [&](uint16_t hash) { m_hashes.push_back(hash); });
+  std::sort(m_hashes.begin(), m_hashes.end());
+  m_hashes.erase(std::unique(m_hashes.begin(), m_hashes.end()), m_hashes.end());
+  for (const uint16_t hash : m_hashes) SetBit(m_wanted, hash);
+  m_counts.assign(m_hashes.size(), 0);
+  // The last three bytes, as TrigramHash takes them.
+  uint32_t window = 0;
+  for (size_t i = 0; i < maskTexts.size(); ++i) {
+    window = window >> 8 | uint32_t{static_cast<uint8_t>(maskTexts[i])} << 16;
+    const uint16_t hash = TrigramHash(window);
+    if (i < 2 || !TestBit(m_wanted, hash)) continue;
+    uint16_t& count = m_counts[Slot(hash)];
     if (count < 0xFFFF) ++count;
   }
-  return uses;
 }
+
+size_t TrigramUses::Slot(uint16_t hash) const {
+  return static_cast<size_t>(std::lower_bound(m_hashes.begin(), m_hashes.end(), hash) - m_hashes.begin());
+}
+
+uint16_t TrigramUses::Of(uint16_t hash) const { return TestBit(m_wanted, hash) ? m_counts[Slot(hash)] : 0; }
+
+namespace {
 
 // Lower is rarer: the fewest uses of any of the literal's trigrams, and
 // literals too short for one after all others, the longer first.
-uint32_t Rarity(const std::vector<uint8_t>& literal, const std::vector<uint16_t>& uses) {
+uint32_t Rarity(const std::vector<uint8_t>& literal, const TrigramUses& uses) {
   if (literal.size() < 3) return 0x10000 + 3 - static_cast<uint32_t>(literal.size());
   uint32_t rarest = 0xFFFF;
   for (size_t i = 0; i + 3 <= literal.size(); ++i) {
-    rarest = std::min<uint32_t>(rarest, uses[TrigramHash(literal[i], literal[i + 1], literal[i + 2])]);
+    rarest = std::min<uint32_t>(rarest, uses.Of(TrigramHash(literal[i], literal[i + 1], literal[i + 2])));
   }
   return rarest;
 }
@@ -74,7 +92,7 @@ struct Choice {
 
 // The key's rarest required literal: the names of trackers, not 'ads' or
 // 'com'.
-std::optional<Choice> RarestAnchor(const KeyEntry& key, const std::vector<uint16_t>& uses) {
+std::optional<Choice> RarestAnchor(const KeyEntry& key, const TrigramUses& uses) {
   std::optional<Choice> best;
   uint32_t bestScore = UINT32_MAX;
   std::vector<uint8_t> literal;
@@ -92,10 +110,13 @@ std::optional<Choice> RarestAnchor(const KeyEntry& key, const std::vector<uint16
 }  // namespace
 
 std::vector<LiteralRequirement> AutomatonPrefilter::Build(std::span<const KeyEntry> automatonKeys,
-                                                          std::string_view maskTexts) {
+                                                          std::string_view maskTexts,
+                                                          const std::vector<bool>& hostTags) {
   std::vector<LiteralRequirement> literals;
   if (automatonKeys.empty()) return literals;
-  const std::vector<uint16_t> uses = TrigramUses(maskTexts);
+  m_hostOnly = std::all_of(automatonKeys.begin(), automatonKeys.end(),
+                           [&](const KeyEntry& key) { return key.tag < hostTags.size() && hostTags[key.tag]; });
+  const TrigramUses uses(automatonKeys, maskTexts);
   std::vector<uint64_t> edges;
   std::vector<const KeyEntry*> withoutAnchor;
   for (const KeyEntry& key : automatonKeys) {
@@ -136,13 +157,13 @@ bool AutomatonPrefilter::HasAnchor(uint64_t mixed) const {
 }
 
 // A key without anchors is known by its rarest trigram.
-void AutomatonPrefilter::AddTrigrams(std::span<const KeyEntry* const> keys, const std::vector<uint16_t>& uses) {
+void AutomatonPrefilter::AddTrigrams(std::span<const KeyEntry* const> keys, const TrigramUses& uses) {
   m_trigramBits.assign(kTrigramBits / 64, 0);
   for (const KeyEntry* key : keys) {
     bool found = false;
     uint16_t rarest = 0;
     ForEachTrigram(*key, [&](uint16_t hash) {
-      if (!found || uses[hash] < uses[rarest]) rarest = hash;
+      if (!found || uses.Of(hash) < uses.Of(rarest)) rarest = hash;
       found = true;
     });
     if (!found) {

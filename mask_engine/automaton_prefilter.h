@@ -17,22 +17,40 @@
 
 namespace mask_engine {
 
+/// How often the trigrams of some keys occur in the engine's mask texts
+/// (back to back), by TrigramHash; the rarest are the best to require.
+class TrigramUses {
+ public:
+  TrigramUses(std::span<const KeyEntry> keys, std::string_view maskTexts);
+  /// The count of a trigram of the keys (0 for any other).
+  uint16_t Of(uint16_t hash) const;
+
+ private:
+  size_t Slot(uint16_t hash) const;
+
+  std::vector<uint64_t> m_wanted;
+  std::vector<uint16_t> m_hashes;  // sorted
+  std::vector<uint16_t> m_counts;  // by m_hashes
+};
+
 class AutomatonPrefilter {
  public:
   /// A filter for `automatonKeys`; the engine's mask texts (`maskTexts`,
-  /// back to back) tell which trigrams are rare. A key with neither an
+  /// back to back) tell which trigrams are rare, and `hostTags[tag]` whether
+  /// a key's mask is matched against the host alone. A key with neither an
   /// anchor nor a trigram makes every text pass. Returns the literals left
   /// to the index.
-  std::vector<LiteralRequirement> Build(std::span<const KeyEntry> automatonKeys, std::string_view maskTexts);
+  std::vector<LiteralRequirement> Build(std::span<const KeyEntry> automatonKeys, std::string_view maskTexts,
+                                        const std::vector<bool>& hostTags);
 
   /// False only when no key of the automaton can match `text`, unless the
   /// text has one of the literals left to the index.
   bool MayMatch(const PreparedText& text) const {
     if (m_passAll) return true;
-    if (!m_labelShapes.empty() && AnyLabel(text.Whole(), text.WholeSeparators())) return true;
-    if (!m_segmentShapes.empty() && AnySegment(text.Whole(), text.WholeSeparators())) return true;
-    if (!m_anchors.empty() && !text.HostIsFirstSegment() && AnyHostEdge(text)) return true;
-    return !m_trigramBits.empty() && AnyTrigramOf(text.Whole());
+    // Keys of host masks need their literals in the host.
+    if (m_hostOnly) return AnyIn(text.Host(), text.HostSeparators());
+    return AnyIn(text.Whole(), text.WholeSeparators()) ||
+           (!m_anchors.empty() && !text.HostIsFirstSegment() && AnyHostEdge(text));
   }
 
   size_t MemoryBytes() const {
@@ -41,6 +59,11 @@ class AutomatonPrefilter {
   }
 
  private:
+  bool AnyIn(std::string_view text, std::span<const uint32_t> separators) const {
+    return (!m_labelShapes.empty() && AnyLabel(text, separators)) ||
+           (!m_segmentShapes.empty() && AnySegment(text, separators)) ||
+           (!m_trigramBits.empty() && AnyTrigramOf(text));
+  }
   bool AnyHostEdge(const PreparedText& text) const;
   bool AnyLabel(std::string_view text, std::span<const uint32_t> separators) const;
   bool AnySegment(std::string_view text, std::span<const uint32_t> separators) const;
@@ -48,7 +71,7 @@ class AutomatonPrefilter {
   bool AnyTrigramOf(std::string_view text) const;
   bool HasAnchor(uint64_t mixed) const;
   void AddAnchors(const std::vector<uint64_t>& anchors);
-  void AddTrigrams(std::span<const KeyEntry* const> keys, const std::vector<uint16_t>& uses);
+  void AddTrigrams(std::span<const KeyEntry* const> keys, const TrigramUses& uses);
 
   // Open addressing over the mixed anchor hashes; 0 marks a free slot.
   std::vector<uint64_t> m_anchors;
@@ -59,6 +82,7 @@ class AutomatonPrefilter {
   std::vector<uint32_t> m_segmentShapes;
   std::vector<uint64_t> m_trigramBits;
   bool m_passAll = false;
+  bool m_hostOnly = false;
 };
 
 }  // namespace mask_engine

@@ -27,7 +27,7 @@ class CanonicalText {
  public:
   /// Rebuilds the text from `length` bytes of `text`, reusing its buffers.
   /// The views below point into a copy, which keeps LiteralHash::kPadding
-  /// readable bytes before them.
+  /// readable bytes before them and eight after them.
   void Build(const char* text, uint32_t length);
   /// The same, always writing the text out byte by byte: what Build's
   /// in-place shortcut is held against.

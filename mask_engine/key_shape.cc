@@ -1,5 +1,6 @@
 #include "mask_engine/key_shape.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "mask_engine/mask_symbols.h"
@@ -10,39 +11,43 @@ namespace {
 
 constexpr uint16_t kSlashSymbol = kKeyLiteral | '/';
 constexpr uint16_t kDotSymbol = kKeyLiteral | '.';
-// Up to this many any-runs after the literal the routes of a key are
-// counted by comparisons and one scan for the middle piece.
-constexpr unsigned kMaxTailRuns = 2;
-// Longer literals and pieces are rare enough for the automaton.
-constexpr uint32_t kMaxPieceLength = 255;
+
+bool IsPlain(uint32_t symbol) { return symbol < kAnyRunSymbol && symbol != '/'; }
+
+// Whether a head or tail has few enough any-runs, and short enough pieces
+// between them.
+bool FitsPieces(std::span<const uint32_t> part) {
+  uint32_t runs = 0;
+  uint32_t piece = 0;
+  for (const uint32_t symbol : part) {
+    if (symbol != kAnyRunSymbol) {
+      if (++piece > IndexShape::kMaxPieceLength) return false;
+    } else if (++runs > IndexShape::kMaxRuns) {
+      return false;
+    } else {
+      piece = 0;
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
-std::optional<IndexShape> ClassifyForIndex(const KeyEntry& key) {
-  const uint32_t n = key.EffectiveLength();
-  IndexShape shape;
-  uint32_t pos = 0;
-  if (key.SymbolAt(0) == kKeyAnyRun) {
-    if (n < 2 || key.SymbolAt(1) != kDotSymbol) return std::nullopt;
-    shape.dot = true;
-    pos = 2;
+// The literal is the first one that an anchor finds: keys mostly begin
+// with it or with '*.' before it, which keeps them simple.
+IndexShape ClassifyForIndex(std::span<const uint32_t> key) {
+  const auto n = static_cast<uint32_t>(key.size());
+  uint32_t stop = 0;  // the first symbol from the candidate on that is not plain
+  for (uint32_t i = 0; i <= n; ++i) {
+    if (i > 0 && key[i - 1] != '.') continue;
+    stop = std::max(stop, i);
+    while (stop < n && IsPlain(key[stop])) ++stop;
+    if (stop < n && key[stop] != '/') continue;
+    const bool fits =
+        stop - i <= IndexShape::kMaxPieceLength && FitsPieces(key.first(i)) && FitsPieces(key.subspan(stop));
+    return IndexShape{fits ? IndexShape::Fit::kIndex : IndexShape::Fit::kTooLarge, i, stop};
   }
-  shape.literalBegin = pos;
-  while (pos < n && IsKeyLiteral(key.SymbolAt(pos)) && key.SymbolAt(pos) != kSlashSymbol) ++pos;
-  if (pos < n && key.SymbolAt(pos) != kSlashSymbol) return std::nullopt;
-  shape.literalLength = pos - shape.literalBegin;
-  shape.endsText = pos == n;
-
-  for (; pos < n; ++pos) {
-    const uint16_t symbol = key.SymbolAt(pos);
-    if (symbol == kKeyAnyRun) {
-      if (++shape.runs > kMaxTailRuns) return std::nullopt;
-      continue;
-    }
-    if (++shape.segments[shape.runs] > kMaxPieceLength) return std::nullopt;
-  }
-  if (shape.literalLength > kMaxPieceLength) return std::nullopt;
-  return shape;
+  return IndexShape{};
 }
 
 // A literal that starts the key or follows a literal '.' or '/', and runs to

@@ -1,20 +1,24 @@
-// Which compiled keys the literal index can answer, and how.
+// Which keys the literal index can answer, and how.
 //
-// A key goes to the index when its matches can be found from one literal
-// that ends where a '/'-free segment of the text ends:
-//   start keys   'name.tld', 'name.tld/path*', '/ad/*': the literal is the
-//                whole first segment of the text;
-//   dot keys     '*.name.tld', '*.name.tld/path*': '*.' then the literal,
-//                which follows a '.' anywhere in the text.
-// After the literal comes the tail: nothing (the text ends there) or '/'
-// and a pattern with at most two any-runs, so that its routes are counted by
-// plain comparisons and at most one scan. Everything else (wildcards inside
-// the literal, a '*' not followed by '.', more any-runs) is left to the
+// A key goes to the index when it holds a literal that the text's anchors
+// find (see text_anchors.h): a run of literal bytes without '/' that starts
+// the key or follows a literal '.', and ends at a literal '/' or at the end
+// of the key. Whatever text matches the key holds that literal at one of
+// its start or dot anchors. The key is then its head (what comes before the
+// literal), the literal and its tail (from the '/' on), head and tail split
+// at their any-runs into pieces; a match is the literal at an anchor, the
+// head's pieces placed in order before it and the tail's after it.
+//
+// Most keys are simple: a head that is nothing ('name.tld/path*') or '*.'
+// ('*.name.tld/path*'), and a tail with at most one any-run, so that one
+// comparison at each end tells whether and how often they match. Keys
+// without such a literal ('*.name.*/path/', 'a*b') are left to the
 // automaton.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "mask_engine/key_list.h"
@@ -23,16 +27,27 @@
 namespace mask_engine {
 
 struct IndexShape {
-  bool dot = false;            // '*.' precedes the literal
-  uint32_t literalBegin = 0;   // effective position of the literal
-  uint32_t literalLength = 0;
-  bool endsText = false;       // no tail: the literal ends the text
-  uint8_t runs = 0;            // any-runs in the tail
-  uint32_t segments[3] = {};   // tail pieces between its any-runs
+  // Literal and pieces stay within this; more any-runs than kMaxRuns on
+  // one side are rare enough for the automaton.
+  static constexpr uint32_t kMaxPieceLength = 255;
+  static constexpr uint32_t kMaxRuns = 15;
+
+  enum class Fit {
+    kIndex,      // the index takes the key
+    kNoLiteral,  // no literal an anchor finds: the automaton's
+    kTooLarge,   // a literal, but past the limits above
+  };
+
+  Fit fit = Fit::kNoLiteral;
+  uint32_t literalBegin = 0;  // the literal is symbols [literalBegin, literalEnd)
+  uint32_t literalEnd = 0;
 };
 
-/// The key's shape in the index, or nullopt when the automaton must match it.
-std::optional<IndexShape> ClassifyForIndex(const KeyEntry& key);
+/// The shape of a key (mask symbols, see mask_symbols.h) in the index. The
+/// variants of one key (see mask_keys.h) have the same literal, at the same
+/// stored symbol; when the key fits, so do they, and when it has no
+/// literal, neither have they.
+IndexShape ClassifyForIndex(std::span<const uint32_t> key);
 
 /// A literal that every text the key matches holds at one of its anchors:
 /// effective symbols [begin, begin + length) of the key.

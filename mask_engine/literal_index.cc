@@ -3,25 +3,17 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <stdexcept>
 #include <tuple>
-#include <unordered_map>
 
-#include "mask_engine/mask_symbols.h"
+#include "mask_engine/piece_routes.h"
 
 namespace mask_engine {
 
 namespace {
 
 constexpr uint8_t kTextFlags = IndexedKey::kWhole | IndexedKey::kEndsText;
-constexpr uint8_t kAnchorFlags = IndexedKey::kAtDot | IndexedKey::kAtStart;
 
 uint64_t KeyOf(uint64_t literalHash) { return AnchorKey(literalHash, AnchorKind::kStart); }
-
-uint8_t ShapeFlags(const IndexShape& shape, bool whole) {
-  return static_cast<uint8_t>((shape.dot ? IndexedKey::kAtDot : IndexedKey::kAtStart) |
-                              (whole ? IndexedKey::kWhole : 0) | (shape.endsText ? IndexedKey::kEndsText : 0));
-}
 
 uint8_t AcceptFlag(AnchorKind kind) { return kind == AnchorKind::kDot ? IndexedKey::kAtDot : IndexedKey::kAtStart; }
 
@@ -40,149 +32,57 @@ bool SameBytes(const uint8_t* a, const char* text, size_t length) {
   return LoadLittle64(a + length - 8) == LoadLittle64(b + length - 8);
 }
 
-
 // A text with many anchors for the same keys (a hostile one) keeps its hits
-// bounded: past this many, each key keeps only those that can still count.
+// bounded: past this many, the hits of each key are summed up in one.
 constexpr size_t kTrimAt = 4096;
 
-// Keeps at most `cap` hits of each key: with spread routes the ones that
-// start first, since a place of the middle piece counts for every anchor
-// before it and the total is capped.
-void TrimHits(std::vector<KeyHit>& hits, int32_t cap) {
-  SortHits(hits);
-  size_t kept = 0;
-  int32_t run = 0;
-  KeyHit previous{};
-  for (size_t i = 0; i < hits.size(); ++i) {
-    const KeyHit hit = hits[i];
-    run = i > 0 && hit.SameKey(previous) ? run + 1 : 0;
-    previous = hit;
-    if (run < cap) hits[kept++] = hit;
+// Checks of middle pieces look at up to this many bytes for each byte of
+// the text.
+constexpr size_t kScanBudgetPerByte = 4;
+
+// The first position of `byte` in text[from, to), or `to`: eight bytes a
+// step, reading up to seven past `to`, as texts allow.
+size_t FindByte(const char* text, size_t from, size_t to, uint8_t byte) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  for (size_t at = from; at < to; at += 8) {
+    const uint64_t x = LoadLittle64(reinterpret_cast<const uint8_t*>(text) + at) ^ (kOnes * byte);
+    // The lowest bit set is that of the first zero byte.
+    const uint64_t zeros = (x - kOnes) & ~x & (kOnes << 7);
+    if (zeros != 0) return std::min(to, at + static_cast<size_t>(std::countr_zero(zeros)) / 8);
   }
-  hits.resize(kept);
+  return to;
 }
 
 bool TestBit(const uint8_t* bytes, size_t i) { return ((*(bytes - 1 - i / 8) >> (i % 8)) & 1) != 0; }
+
+// A simple key's tail as pieces: the first, and the last after its any-run.
+Pieces SimpleTail(const IndexedKey& key, uint8_t (&entries)[2 * Pieces::kEntryBytes]) {
+  WritePieceEntry(entries, key.literalLength, key.firstPiece);
+  WritePieceEntry(entries + Pieces::kEntryBytes, key.literalLength + key.firstPiece, key.lastPiece);
+  return Pieces{key.runs + 1u, entries};
+}
 
 }  // namespace
 
 void SortHits(std::vector<KeyHit>& hits) {
   std::sort(hits.begin(), hits.end(), [](const KeyHit& a, const KeyHit& b) {
-    return std::tie(a.key, a.atStart, a.spreadFrom) < std::tie(b.key, b.atStart, b.spreadFrom);
+    return std::tie(a.key, a.atStart, a.anchor) < std::tie(b.key, b.atStart, b.anchor);
   });
 }
 
-struct LiteralIndex::Candidate {
-  uint32_t entry;
-  IndexShape shape;
-  IndexedKey key;
-};
-
-void LiteralIndex::Build(const std::vector<KeyEntry>& keys, const std::vector<std::optional<IndexShape>>& shapes,
-                         const std::vector<bool>& hostTags, std::span<const LiteralRequirement> requirements) {
-  std::vector<Candidate> candidates;
-  for (uint32_t i = 0; i < keys.size(); ++i) {
-    if (!shapes[i]) continue;
-    const IndexShape& shape = *shapes[i];
-    Candidate c{i, shape, {}};
-    c.key.tag = static_cast<uint32_t>(keys[i].tag);
-    c.key.literalLength = static_cast<uint8_t>(shape.literalLength);
-    for (int s = 0; s < 3; ++s) c.key.segments[s] = static_cast<uint8_t>(shape.segments[s]);
-    c.key.runs = shape.runs;
-    c.key.flags = ShapeFlags(shape, !hostTags[c.key.tag]);
-    candidates.push_back(c);
-  }
-  if (candidates.empty() && requirements.empty()) return;
-  m_keyCount = candidates.size();
-  WriteBytes(keys, candidates);
-  MergeVariants(candidates);
-  Place(candidates, requirements);
-}
-
-// Variants of one stored key start their literal at the same stored symbol
-// and differ only in where they end, so they share the bytes of the longest.
-void LiteralIndex::WriteBytes(const std::vector<KeyEntry>& keys, std::vector<Candidate>& candidates) {
-  struct Block {
-    uint32_t longest;  // candidate with the furthest end
-    uint32_t offset;
-  };
-  struct BlockHash {
-    size_t operator()(const std::pair<const uint8_t*, uint32_t>& k) const {
-      return std::hash<const uint8_t*>()(k.first) ^ k.second;
-    }
-  };
-  // The stored key and the literal's place in it.
-  auto blockOf = [&](const Candidate& c) {
-    const KeyEntry& e = keys[c.entry];
-    return std::make_pair(e.symbols, e.Head() + c.shape.literalBegin);
-  };
-  std::unordered_map<std::pair<const uint8_t*, uint32_t>, Block, BlockHash> blocks;
-  blocks.reserve(candidates.size());
-  for (uint32_t i = 0; i < candidates.size(); ++i) {
-    const auto [it, inserted] = blocks.try_emplace(blockOf(candidates[i]), Block{i, 0});
-    if (!inserted && keys[candidates[i].entry].Length() > keys[candidates[it->second.longest].entry].Length()) {
-      it->second.longest = i;
-    }
-  }
-  std::vector<uint8_t> stripped;
-  std::vector<uint8_t> anyChar;
-  // Comparisons read up to eight bytes before a literal.
-  m_bytes.assign(LiteralHash::kPadding, 0);
-  for (auto& [where, block] : blocks) {
-    const Candidate& c = candidates[block.longest];
-    const KeyEntry& e = keys[c.entry];
-    stripped.clear();
-    anyChar.clear();
-    for (uint32_t p = c.shape.literalBegin; p < e.EffectiveLength(); ++p) {
-      const uint16_t symbol = e.SymbolAt(p);
-      if (symbol == kKeyAnyRun) continue;
-      anyChar.push_back(symbol == kKeyAnyChar);
-      stripped.push_back(static_cast<uint8_t>(symbol & 0xFF));
-    }
-    const bool hasAnyChar = std::find(anyChar.begin(), anyChar.end(), 1) != anyChar.end();
-    const size_t bitmap = hasAnyChar ? (stripped.size() + 7) / 8 : 0;
-    if (m_bytes.size() + bitmap + stripped.size() > UINT32_MAX) throw std::length_error("mask index too large");
-    m_bytes.resize(m_bytes.size() + bitmap, 0);
-    block.offset = static_cast<uint32_t>(m_bytes.size());
-    m_bytes.insert(m_bytes.end(), stripped.begin(), stripped.end());
-    for (size_t i = 0; i < anyChar.size() && bitmap > 0; ++i) {
-      if (anyChar[i] != 0) m_bytes[block.offset - 1 - i / 8] |= static_cast<uint8_t>(1u << (i % 8));
-    }
-    if (bitmap > 0) candidates[block.longest].key.flags |= IndexedKey::kAnyChar;
-  }
-  for (Candidate& c : candidates) {
-    const Block& block = blocks.at(blockOf(c));
-    c.key.bytes = block.offset;
-    c.key.flags |= candidates[block.longest].key.flags & IndexedKey::kAnyChar;
-  }
+void LiteralIndex::Build(std::vector<IndexedKey> records, std::vector<uint8_t> bytes,
+                         std::span<const LiteralRequirement> requirements) {
+  if (records.empty() && requirements.empty()) return;
+  m_bytes = std::move(bytes);
   m_bytes.shrink_to_fit();
+  Place(records, requirements);
 }
 
-// Records that differ only in the anchors they take are one.
-void LiteralIndex::MergeVariants(std::vector<Candidate>& candidates) {
-  auto content = [](const IndexedKey& k) {
-    return std::make_tuple(k.bytes, k.literalLength, k.segments[0], k.segments[1], k.segments[2], k.runs,
-                           static_cast<uint8_t>(k.flags & ~kAnchorFlags), k.tag);
-  };
-  std::sort(candidates.begin(), candidates.end(),
-            [&](const Candidate& a, const Candidate& b) { return content(a.key) < content(b.key); });
-  size_t kept = 0;
-  for (size_t i = 0; i < candidates.size(); ++i) {
-    if (kept > 0 && content(candidates[kept - 1].key) == content(candidates[i].key)) {
-      candidates[kept - 1].key.flags |= candidates[i].key.flags & kAnchorFlags;
-      continue;
-    }
-    candidates[kept++] = candidates[i];
-  }
-  candidates.resize(kept);
-}
-
-void LiteralIndex::Place(const std::vector<Candidate>& candidates, std::span<const LiteralRequirement> requirements) {
-  std::vector<IndexedKey> records;
+void LiteralIndex::Place(std::vector<IndexedKey>& records, std::span<const LiteralRequirement> requirements) {
   std::vector<uint64_t> anchorKeys;
-  for (const Candidate& c : candidates) {
-    records.push_back(c.key);
-    anchorKeys.push_back(KeyOf(LiteralHash::Of(&m_bytes[c.key.bytes], c.key.literalLength)));
+  anchorKeys.reserve(records.size() + requirements.size());
+  for (const IndexedKey& r : records) {
+    anchorKeys.push_back(KeyOf(LiteralHash::Of(&m_bytes[r.bytes], r.literalLength)));
   }
   // A requirement is only a hint, so its literal is known by its hash.
   for (const LiteralRequirement& r : requirements) {
@@ -224,47 +124,29 @@ bool LiteralIndex::PieceMatches(const IndexedKey& key, size_t from, size_t lengt
   return true;
 }
 
-// Whether the tail's first and last pieces fit `tail`, with room between
-// them for the others.
-bool LiteralIndex::EndsFit(const IndexedKey& key, std::string_view tail) const {
-  const size_t first = key.segments[0];
-  const size_t last = key.runs == 0 ? 0 : key.segments[key.runs];
-  size_t all = 0;
-  for (int s = 0; s <= key.runs; ++s) all += key.segments[s];
-  const size_t lastFrom = key.literalLength + all - last;
-  return tail.size() >= all && PieceMatches(key, key.literalLength, first, tail.data()) &&
-         PieceMatches(key, lastFrom, last, tail.data() + tail.size() - last);
-}
-
-int32_t LiteralIndex::SpreadRoutes(uint32_t keyIndex, std::string_view text, std::span<const KeyHit> hits,
-                                   int32_t cap) const {
-  const IndexedKey& key = m_keys[keyIndex];
-  const size_t middle = key.segments[1];
-  const size_t from = key.literalLength + key.segments[0];
-  const size_t last = text.size() - key.segments[2] - middle;
-  // Each place of the middle piece is a route for every anchor before it.
-  int32_t routes = 0;
-  size_t anchors = 0;
-  for (size_t p = hits.front().spreadFrom; p <= last; ++p) {
-    while (anchors < hits.size() && hits[anchors].spreadFrom <= p) ++anchors;
-    if (!PieceMatches(key, from, middle, text.data() + p)) continue;
-    routes = std::min<int32_t>(cap, routes + static_cast<int32_t>(std::min<size_t>(anchors, INT32_MAX)));
-    if (routes == cap) break;
-  }
-  return routes;
+// Whether the first and the last of `pieces` fit text[begin, end) at its
+// two ends with room between them, or the only one fills it.
+bool LiteralIndex::EdgesFit(const IndexedKey& key, const Pieces& pieces, const char* text, size_t begin,
+                            size_t end) const {
+  const size_t first = pieces.Length(0);
+  if (pieces.count == 1) return end - begin == first && PieceMatches(key, pieces.Offset(0), first, text + begin);
+  const size_t last = pieces.Last();
+  return end - begin >= first + last && PieceMatches(key, pieces.Offset(0), first, text + begin) &&
+         PieceMatches(key, pieces.Offset(pieces.count - 1), last, text + end - last);
 }
 
 // Host keys and whole keys with the same literal share a bucket, so the
 // host's anchors, when they are the whole text's first segment, are looked
 // up once for both. Most anchors stop at the filter.
-bool LiteralIndex::Probe(const PreparedText& text, int32_t routeCap, std::vector<KeyHit>& hits) const {
+bool LiteralIndex::Probe(const PreparedText& text, int32_t routeCap, IndexScratch& scratch) const {
   if (m_keys.empty()) return false;
   const uint64_t* const filter = m_filter.data();
   const unsigned shift = m_shift;
-  ProbeState state{&text, false, routeCap, std::max(kTrimAt, 2 * hits.size()), false};
+  ProbeState state{&text, false, routeCap, std::max(kTrimAt, 2 * scratch.hits.size()), false, &scratch,
+                   kScanBudgetPerByte * text.Whole().size() + kScanBudgetPerByte};
   auto probe = [&](std::span<const TextAnchor> anchors) {
     for (const TextAnchor& anchor : anchors) {
-      if ((filter[anchor.key >> shift] & anchor.filterBits) == anchor.filterBits) ProbeBucket(anchor, state, hits);
+      if ((filter[anchor.key >> shift] & anchor.filterBits) == anchor.filterBits) ProbeBucket(anchor, state);
     }
   };
   probe(text.WholeLiterals());
@@ -275,7 +157,7 @@ bool LiteralIndex::Probe(const PreparedText& text, int32_t routeCap, std::vector
   return state.required;
 }
 
-void LiteralIndex::ProbeBucket(const TextAnchor& anchor, ProbeState& state, std::vector<KeyHit>& hits) const {
+void LiteralIndex::ProbeBucket(const TextAnchor& anchor, ProbeState& state) const {
   // The texts the anchor is in (a null view: not that one).
   const std::string_view whole = state.hostAnchors ? std::string_view() : state.text->Whole();
   const std::string_view host =
@@ -285,6 +167,7 @@ void LiteralIndex::ProbeBucket(const TextAnchor& anchor, ProbeState& state, std:
   const auto check = static_cast<uint16_t>(anchor.key);
   const uint32_t length = anchor.end - anchor.begin;
   const uint8_t accept = AcceptFlag(anchor.kind);
+  std::vector<KeyHit>& hits = state.scratch->hits;
   for (uint32_t k = m_bucketStart[bucket]; k < m_bucketStart[bucket + 1]; ++k) {
     const IndexedKey& key = m_keys[k];
     if (key.check != check || key.literalLength != std::min<uint32_t>(length, 255) || (key.flags & accept) == 0) {
@@ -308,32 +191,148 @@ void LiteralIndex::ProbeBucket(const TextAnchor& anchor, ProbeState& state, std:
       continue;
     }
     if (!SameBytes(m_bytes.data() + key.bytes, base + anchor.begin, length)) continue;
-    Verify(k, anchor, text, hits);
-    if (hits.size() >= state.trimAt) {
-      TrimHits(hits, state.routeCap);
-      state.trimAt = std::max(kTrimAt, 2 * hits.size());
-    }
+    Verify(k, anchor, text, state);
+    if (hits.size() >= state.trimAt) Trim(state);
   }
 }
 
-void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view text,
-                          std::vector<KeyHit>& hits) const {
+// A simple key's head is nothing or '*.', which the anchor's kind already
+// answers: one route if its tail fits. A pieced key whose middle pieces
+// need no counting has one route too; one whose middle pieces do is
+// counted later, if they fit at all.
+void LiteralIndex::Verify(uint32_t k, const TextAnchor& anchor, std::string_view text, ProbeState& state) const {
   const IndexedKey& key = m_keys[k];
   const bool atStart = anchor.kind == AnchorKind::kStart;
-  const std::string_view tail = text.substr(anchor.end);
-  // A tail without any-run is the commonest ('*.name.tld', whose text ends
-  // at the literal); with at most one any-run there is at most one route.
-  if (key.runs == 0) {
-    if (tail.size() == key.segments[0] && PieceMatches(key, key.literalLength, tail.size(), tail.data())) {
+  std::vector<KeyHit>& hits = state.scratch->hits;
+  if ((key.flags & IndexedKey::kPieced) == 0) {
+    // Mostly a host's key, whose literal ends the text.
+    uint8_t entries[2 * Pieces::kEntryBytes];
+    if ((key.flags & IndexedKey::kEndsText) != 0 ||
+        EdgesFit(key, SimpleTail(key, entries), text.data(), anchor.end, text.size())) {
       hits.push_back(KeyHit{k, atStart, 1, 0});
     }
-  } else if (!EndsFit(key, tail)) {
     return;
-  } else if (key.runs == 1) {
-    hits.push_back(KeyHit{k, atStart, 1, 0});
-  } else {
-    hits.push_back(KeyHit{k, atStart, KeyHit::kSpread, anchor.end + key.segments[0]});
   }
+  const PiecedKey pieced = ReadPiecedKey(m_bytes.data() + key.bytes, key.literalLength);
+  const Pieces& head = pieced.head;
+  const Pieces& tail = pieced.tail;
+  // A host key's tail is empty, and the anchor ends the host.
+  if (!EdgesFit(key, head, text.data(), 0, anchor.begin) ||
+      ((key.flags & IndexedKey::kEndsText) == 0 && !EdgesFit(key, tail, text.data(), anchor.end, text.size()))) {
+    return;
+  }
+  if (head.count <= 2 && tail.count <= 2) {
+    hits.push_back(KeyHit{k, atStart, 1, 0});
+    return;
+  }
+  if (!MiddlesMayFit(key, head, text.data(), head.Length(0), anchor.begin - head.Last(), state) ||
+      !MiddlesMayFit(key, tail, text.data(), anchor.end + tail.Length(0), text.size() - tail.Last(), state)) {
+    return;
+  }
+  hits.push_back(KeyHit{k, atStart, KeyHit::kDeferred, anchor.begin});
+}
+
+// Whether the middle pieces fit text[from, to) one after another, each
+// where it first can (if they fit anywhere, they fit so). Most anchors of
+// a key like '*.ads*.com' fail here. A text with many anchors for one key
+// would make these scans quadratic: past a budget they say "may".
+bool LiteralIndex::MiddlesMayFit(const IndexedKey& key, const Pieces& pieces, const char* text, size_t from,
+                                 size_t to, ProbeState& state) const {
+  if (pieces.count <= 2) return true;
+  if (to - from > state.scanBudget) return true;
+  state.scanBudget -= to - from;
+  const uint8_t* const bytes = m_bytes.data() + key.bytes;
+  const bool anyChar = (key.flags & IndexedKey::kAnyChar) != 0;
+  size_t at = from;
+  for (uint32_t i = 1; i + 1 < pieces.count; ++i) {
+    const size_t n = pieces.Length(i);
+    const uint32_t offset = pieces.Offset(i);
+    // Only where the piece's first byte is, unless it is a '?'.
+    const bool anyFirst = anyChar && TestBit(bytes, offset);
+    for (;; ++at) {
+      if (at + n > to) return false;
+      if (!anyFirst) at = FindByte(text, at, to - n + 1, bytes[offset]);
+      if (at + n > to) return false;
+      if (PieceMatches(key, offset, n, text + at)) break;
+    }
+    at += n;
+  }
+  return true;
+}
+
+// Sums up the hits of each key so far in one.
+void LiteralIndex::Trim(ProbeState& state) const {
+  std::vector<KeyHit>& hits = state.scratch->hits;
+  SortHits(hits);
+  size_t kept = 0;
+  for (size_t i = 0; i < hits.size();) {
+    size_t end = i + 1;
+    while (end < hits.size() && hits[end].SameKey(hits[i])) ++end;
+    const KeyHit first = hits[i];
+    const int32_t routes =
+        Routes(std::span<const KeyHit>(hits).subspan(i, end - i), *state.text, state.routeCap, *state.scratch);
+    if (routes > 0) hits[kept++] = KeyHit{first.key, first.atStart, routes, 0};
+    i = end;
+  }
+  hits.resize(kept);
+  state.trimAt = std::max(kTrimAt, 2 * kept);
+}
+
+int32_t LiteralIndex::Routes(std::span<const KeyHit> hits, const PreparedText& text, int32_t cap,
+                             IndexScratch& scratch) const {
+  int32_t routes = 0;
+  bool deferred = false;
+  for (const KeyHit& hit : hits) {
+    if (hit.routes == KeyHit::kDeferred) {
+      deferred = true;
+    } else {
+      routes = std::min(cap, routes + hit.routes);
+    }
+  }
+  if (!deferred || routes == cap) return routes;
+  const uint32_t k = hits.front().key;
+  const std::string_view within = (m_keys[k].flags & IndexedKey::kWhole) != 0 ? text.Whole() : text.Host();
+  return std::min(cap, routes + DeferredRoutes(k, within, hits, cap, scratch));
+}
+
+// Each anchor's routes are those of its head times those of its tail; the
+// middle pieces of each are counted in one pass for all anchors.
+int32_t LiteralIndex::DeferredRoutes(uint32_t k, std::string_view text, std::span<const KeyHit> hits, int32_t cap,
+                                     IndexScratch& scratch) const {
+  const IndexedKey& key = m_keys[k];
+  const PiecedKey pieced = ReadPiecedKey(m_bytes.data() + key.bytes, key.literalLength);
+  const Pieces& head = pieced.head;
+  const Pieces& tail = pieced.tail;
+  // Head routes by where its last piece starts, tail routes by where the
+  // piece after its first starts.
+  const size_t headFrom = head.Length(0);
+  const size_t tailTo = text.size() - tail.Last();
+  size_t headTo = headFrom;
+  size_t tailFrom = tailTo;
+  for (const KeyHit& hit : hits) {
+    if (hit.routes != KeyHit::kDeferred) continue;
+    headTo = std::max<size_t>(headTo, hit.anchor - head.Last());
+    tailFrom = std::min<size_t>(tailFrom, hit.anchor + key.literalLength + tail.Length(0));
+  }
+  auto count = [&](const Pieces& pieces, bool forward, size_t edge, size_t width, std::vector<int32_t>& rows) {
+    return CountPlacements(
+        1, pieces.count - 1, [&](uint32_t i) { return pieces.Length(i); },
+        [&](uint32_t i, size_t at) { return PieceMatches(key, pieces.Offset(i), pieces.Length(i), text.data() + at); },
+        forward, edge, width, cap, rows);
+  };
+  std::span<const int32_t> headRoutes;
+  std::span<const int32_t> tailRoutes;
+  if (head.count > 2) headRoutes = count(head, true, headFrom, headTo - headFrom, scratch.headRows);
+  if (tail.count > 2) tailRoutes = count(tail, false, tailTo, tailTo - tailFrom, scratch.tailRows);
+  int32_t routes = 0;
+  for (const KeyHit& hit : hits) {
+    if (hit.routes != KeyHit::kDeferred) continue;
+    const int32_t before = headRoutes.empty() ? 1 : headRoutes[hit.anchor - head.Last() - headFrom];
+    const int32_t after =
+        tailRoutes.empty() ? 1 : tailRoutes[tailTo - (hit.anchor + key.literalLength + tail.Length(0))];
+    routes = std::min(cap, routes + before * after);
+  }
+  return routes;
 }
 
 }  // namespace mask_engine

@@ -48,13 +48,40 @@ AddMaskResult MaskEngineImpl::AddMask(const char* text, uint32_t length) {
   const bool domainFlag = ComputeDomainFlag(build.symbols);
   const MaskKeys keys = GenerateMaskKeys(build.symbols, domainFlag, build.scratch);
   // Keys first: a mask that fails leaves no trace in the texts or flags.
-  for (int k = 0; k < keys.count; ++k) {
-    build.keys.Add(keys.keys[k].symbols, keys.keys[k].head, keys.keys[k].tail, index);
-  }
+  for (int k = 0; k < keys.count; ++k) AddKey(keys.keys[k], index, domainFlag);
   m_texts.insert(m_texts.end(), text, text + length);
   m_offsets.push_back(m_texts.size());
   m_domainFlags.push_back(domainFlag);
   return AddMaskResult{index, 1};
+}
+
+void MaskEngineImpl::AddKey(const GeneratedKey& key, uint32_t tag, bool domainFlag) {
+  BuildContext& build = *m_build;
+  const IndexShape shape = m_method == MatchMethod::kIndexed ? ClassifyForIndex(key.symbols) : IndexShape{};
+  if (shape.fit == IndexShape::Fit::kIndex) {
+    build.index.Add(key, shape, tag, !domainFlag);
+  } else if (shape.fit == IndexShape::Fit::kTooLarge) {
+    AddVariantsApart(key, tag, domainFlag);
+  } else {
+    build.keys.Add(key.symbols, key.head, key.tail, tag);
+  }
+}
+
+// A variant, shorter than its key, may fit the index where the key does
+// not. Deciding each variant on its own keeps a key that another mask has
+// as a whole key on the same side as that one.
+void MaskEngineImpl::AddVariantsApart(const GeneratedKey& key, uint32_t tag, bool domainFlag) {
+  const KeyVariants variants = VariantsOf(key.symbols.size(), key.head, key.tail);
+  for (int v = 0; v < variants.count; ++v) {
+    const KeyVariant& range = variants.ranges[v];
+    const GeneratedKey variant{key.symbols.subspan(range.begin, range.end - range.begin), 0, 0};
+    const IndexShape shape = ClassifyForIndex(variant.symbols);
+    if (shape.fit == IndexShape::Fit::kIndex) {
+      m_build->index.Add(variant, shape, tag, !domainFlag);
+    } else {
+      m_build->keys.Add(variant.symbols, 0, 0, tag);
+    }
+  }
 }
 
 void MaskEngineImpl::Finalize() {
@@ -62,27 +89,18 @@ void MaskEngineImpl::Finalize() {
   m_texts.shrink_to_fit();
   m_offsets.shrink_to_fit();
   m_domainFlags.shrink_to_fit();
-  m_build->keys.SortAndDeduplicate();
-  CompileKeys(m_build->keys.Entries());
-  m_build.reset();
-}
-
-void MaskEngineImpl::CompileKeys(const std::vector<KeyEntry>& keys) {
-  std::vector<std::optional<IndexShape>> shapes(keys.size());
-  if (m_method == MatchMethod::kIndexed) {
-    for (size_t i = 0; i < keys.size(); ++i) shapes[i] = ClassifyForIndex(keys[i]);
-  }
-  std::vector<KeyEntry> rest;
-  for (size_t i = 0; i < keys.size(); ++i) {
-    if (!shapes[i]) rest.push_back(keys[i]);
-  }
-  m_layout = std::make_unique<node_layout>(CompileLayout(rest));
+  BuildContext& build = *m_build;
+  build.keys.SortAndDeduplicate();
+  const std::vector<KeyEntry>& automatonKeys = build.keys.Entries();
+  m_layout = std::make_unique<node_layout>(CompileLayout(automatonKeys));
   if (m_method == MatchMethod::kIndexed) {
     const std::vector<LiteralRequirement> requirements =
-        m_automatonFilter.Build(rest, std::string_view(m_texts.data(), m_texts.size()));
-    m_index.Build(keys, shapes, m_domainFlags, requirements);
+        m_automatonFilter.Build(automatonKeys, std::string_view(m_texts.data(), m_texts.size()), m_domainFlags);
+    m_index.Build(std::move(build.index.Records()), std::move(build.index.Bytes()), requirements);
   }
-  m_keyCount = keys.size();
+  m_indexedKeyCount = build.index.KeyCount();
+  m_keyCount = automatonKeys.size() + m_indexedKeyCount;
+  m_build.reset();
 }
 
 std::shared_ptr<MaskMatcher> MaskEngineImpl::CreateMatcher() const {
@@ -104,33 +122,27 @@ const std::vector<MaskMatch>& MaskEngineImpl::Match(const char* text, uint32_t l
 
 // Returns whether the text has a literal that the automaton's keys need.
 bool MaskEngineImpl::MatchIndexed(MatchScratch::State& state) const {
-  std::vector<KeyHit>& hits = state.hits;
-  hits.clear();
-  const bool required = m_index.Probe(state.text, kRouteCap, hits);
-  if (!hits.empty()) AddIndexRoutes(state);
+  state.index.hits.clear();
+  const bool required = m_index.Probe(state.text, kRouteCap, state.index);
+  if (!state.index.hits.empty()) AddIndexRoutes(state);
   return required;
 }
 
 // A key can be found at several anchors (a '.name.tld/' in the path as well
 // as in the host); its routes add up to the cap, as the automaton's do.
 void MaskEngineImpl::AddIndexRoutes(MatchScratch::State& state) const {
-  std::vector<KeyHit>& hits = state.hits;
+  std::vector<KeyHit>& hits = state.index.hits;
   if (hits.size() > 1) SortHits(hits);
   for (size_t i = 0; i < hits.size();) {
     size_t end = i + 1;
     while (end < hits.size() && hits[end].SameKey(hits[i])) ++end;
-    const uint32_t key = hits[i].key;
-    int32_t routes = 0;
-    if (hits[i].routes == KeyHit::kSpread) {
-      const std::string_view text = m_index.IsWhole(key) ? state.text.Whole() : state.text.Host();
-      routes = m_index.SpreadRoutes(key, text, std::span<const KeyHit>(hits).subspan(i, end - i), kRouteCap);
-    } else {
-      for (size_t h = i; h < end; ++h) routes = std::min(kRouteCap, routes + hits[h].routes);
-    }
+    const int32_t routes =
+        m_index.Routes(std::span<const KeyHit>(hits).subspan(i, end - i), state.text, kRouteCap, state.index);
+    const uint32_t tag = m_index.TagOf(hits[i].key);
     if (routes == 1) {
-      state.ids.push_back(m_index.TagOf(key));
+      state.ids.push_back(tag);
     } else {
-      state.ids.insert(state.ids.end(), static_cast<size_t>(routes), m_index.TagOf(key));
+      state.ids.insert(state.ids.end(), static_cast<size_t>(routes), tag);
     }
     i = end;
   }
@@ -167,7 +179,7 @@ MaskEngineStats MaskEngineImpl::Stats() const {
   MaskEngineStats stats;
   stats.masks = m_offsets.size() - 1;
   stats.keys = m_keyCount;
-  stats.indexedKeys = m_index.KeyCount();
+  stats.indexedKeys = m_indexedKeyCount;
   stats.layoutBytes = m_layout ? m_layout->size_bytes() : 0;
   stats.indexBytes = m_index.MemoryBytes() + m_automatonFilter.MemoryBytes();
   return stats;

@@ -1,11 +1,12 @@
-// MaskEngine: collects masks as keys; Finalize puts the keys that a literal
-// anchors into the literal index and compiles the others into the layout
-// that the automaton runs.
+// MaskEngine: collects masks as keys, those that a literal anchors for the
+// literal index and the others for the automaton, whose layout Finalize
+// compiles.
 #pragma once
 
 #include <memory>
 #include <vector>
 
+#include "mask_engine/index_builder.h"
 #include "mask_engine/key_list.h"
 #include "mask_engine/literal_index.h"
 #include "mask_engine/mask_engine.h"
@@ -35,10 +36,12 @@ class MaskEngineImpl final : public MaskEngine, public std::enable_shared_from_t
     BuildContext();
     std::vector<uint32_t> symbols;
     KeyScratch scratch;
-    KeyList keys;
+    KeyList keys;  // the automaton's
+    IndexBuilder index;
   };
 
-  void CompileKeys(const std::vector<KeyEntry>& keys);
+  void AddKey(const GeneratedKey& key, uint32_t tag, bool domainFlag);
+  void AddVariantsApart(const GeneratedKey& key, uint32_t tag, bool domainFlag);
   bool MatchIndexed(MatchScratch::State& state) const;
   void AddIndexRoutes(MatchScratch::State& state) const;
   // The automaton holds few keys; a text that has none of the literals they
@@ -59,6 +62,7 @@ class MaskEngineImpl final : public MaskEngine, public std::enable_shared_from_t
   AutomatonPrefilter m_automatonFilter;
   std::unique_ptr<BuildContext> m_build;
   uint64_t m_keyCount = 0;
+  uint64_t m_indexedKeyCount = 0;
 };
 
 }  // namespace mask_engine

@@ -2,37 +2,30 @@
 
 namespace mask_engine {
 
-namespace {
-
-void AppendSymbol(std::vector<uint32_t>& out, uint32_t symbol) {
-  if (!out.empty() && out.back() == kAnyRunSymbol) {
-    if (symbol == kAnyRunSymbol) return;
-    if (symbol == kAnyCharSymbol) {
-      out.back() = kAnyCharSymbol;
-      out.push_back(kAnyRunSymbol);
-      return;
-    }
-  }
-  out.push_back(symbol);
-}
-
-}  // namespace
-
+// Sized for every byte first, so that appending checks no capacity.
 void ParseMaskSymbols(const char* text, uint32_t length, std::vector<uint32_t>& out) {
-  out.clear();
+  out.resize(length);
+  uint32_t* const begin = out.data();
+  uint32_t* end = begin;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (uint32_t i = 0; i < length; ++i) {
     const unsigned char c = bytes[i];
+    uint32_t symbol = c;
     if (c == '\\' && i + 1 < length) {
-      AppendSymbol(out, bytes[++i]);
+      symbol = bytes[++i];
     } else if (c == '*') {
-      AppendSymbol(out, kAnyRunSymbol);
+      symbol = kAnyRunSymbol;
     } else if (c == '?') {
-      AppendSymbol(out, kAnyCharSymbol);
-    } else {
-      AppendSymbol(out, c);
+      symbol = kAnyCharSymbol;
     }
+    if (end != begin && end[-1] == kAnyRunSymbol && symbol >= kAnyRunSymbol) {
+      if (symbol == kAnyRunSymbol) continue;
+      end[-1] = kAnyCharSymbol;
+      symbol = kAnyRunSymbol;
+    }
+    *end++ = symbol;
   }
+  out.resize(static_cast<size_t>(end - begin));
 }
 
 bool ComputeDomainFlag(std::span<const uint32_t> symbols) {

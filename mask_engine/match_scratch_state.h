@@ -12,7 +12,7 @@ namespace mask_engine {
 
 struct MatchScratch::State {
   PreparedText text;
-  std::vector<KeyHit> hits;
+  IndexScratch index;
   std::vector<uint32_t> ids;
   CursorAutomaton automaton;
   std::vector<MaskMatch> result;

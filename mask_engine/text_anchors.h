@@ -5,6 +5,7 @@
 // anchor costs one probe.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -44,15 +45,27 @@ struct LiteralHash {
     return Mix(value, value, length);
   }
 
-  /// The same for a literal with kPadding readable bytes before it.
+  /// The same for a literal with kPadding readable bytes before it and
+  /// eight from its start on, without a branch on its length: lengths
+  /// below and above eight alternate in a text.
   static uint64_t OfPadded(const uint8_t* bytes, size_t length) {
-    if (length >= 8) return Mix(LoadLittle64(bytes), LoadLittle64(bytes + length - 8), length);
-    if (length == 0) return Mix(0, 0, 0);
-    const uint64_t value = LoadLittle64(bytes + length - 8) >> (64 - 8 * length);
-    return Mix(value, value, length);
+    const uint64_t first = LoadLittle64(bytes) & kLowBytes[std::min<size_t>(length, 8)];
+    const uint64_t last = LoadLittle64(bytes + length - 8);
+    return Mix(first, length >= 8 ? last : first, length);
   }
 
  private:
+  // The lowest n bytes, by n.
+  static constexpr uint64_t kLowBytes[9] = {0,
+                                            0xFF,
+                                            0xFFFF,
+                                            0xFF'FFFF,
+                                            0xFFFF'FFFF,
+                                            0xFF'FFFF'FFFF,
+                                            0xFFFF'FFFF'FFFF,
+                                            0xFF'FFFF'FFFF'FFFF,
+                                            0xFFFF'FFFF'FFFF'FFFF};
+
   // AnchorKey mixes the result once more.
   static uint64_t Mix(uint64_t first, uint64_t last, size_t length) {
     return (first * 0x9E3779B97F4A7C15ull) ^ last ^ length;
@@ -100,7 +113,7 @@ class AnchorList {
  public:
   /// The start anchor and the dot anchors of `text`, given the positions
   /// of its '.' and '/' (ascending): what the index looks up. The text has
-  /// LiteralHash::kPadding readable bytes before it.
+  /// LiteralHash::kPadding readable bytes before it and eight after it.
   void CollectLiterals(std::string_view text, std::span<const uint32_t> separators);
 
   std::span<const TextAnchor> Anchors() const { return {m_anchors.data(), m_size}; }
@@ -115,10 +128,12 @@ class AnchorList {
   size_t m_firstSegment = 0;
 };
 
-/// A 16-bit hash of three bytes.
+/// A 16-bit hash of three bytes, given as a | b << 8 | c << 16.
+inline uint16_t TrigramHash(uint32_t abc) { return static_cast<uint16_t>((abc * 0x9E3779B1u) >> 16); }
+
+/// The same of three bytes given one by one.
 inline uint16_t TrigramHash(uint8_t a, uint8_t b, uint8_t c) {
-  const uint32_t t = a | (uint32_t{b} << 8) | (uint32_t{c} << 16);
-  return static_cast<uint16_t>((t * 0x9E3779B1u) >> 16);
+  return TrigramHash(a | (uint32_t{b} << 8) | (uint32_t{c} << 16));
 }
 
 }  // namespace mask_engine

@@ -4,7 +4,7 @@ set -euo pipefail
 # curl, chromium, wrk: the proxy's tests and benchmark; iproute2 and
 # util-linux: the network namespace those run in.
 packages=(cmake make g++ pkg-config liblua5.2-dev libboost-dev libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev
+          libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev gcovr
           curl chromium wrk iproute2 util-linux)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,9 +1,12 @@
-// Loading a bug database of 50k rules and 5k exceptions, and one shaped like
-// the real database, and the cost of the per-URL queries on them.
+// Loading a bug database of 50k rules and 5k exceptions, and databases of
+// real size in two shapes (our generated one and a public tracker list's),
+// and the cost of the per-URL queries on them.
 //
 // Run: bug_bases_bench [--benchmark_filter=...]
-//      bug_bases_bench --write-database=DIR   (writes the real-shaped
-//                       dntbugs.dat and urls.txt for `dntbases match --stats`)
+//      bug_bases_bench --write-database=DIR [--shape=tracker-list]
+//                      (writes dntbugs.dat and urls.txt of the generated
+//                       shape, or of the tracker list's, for
+//                       `dntbases match --stats`)
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
@@ -11,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <string_view>
 #include <unistd.h>
 
 #include "bench/bases/real_shaped_database.h"
@@ -35,14 +39,22 @@ const Fixture& Shared() {
 }
 
 struct RealShapedFixture {
-  bench::RealShapedDatabase real = bench::MakeRealShapedDatabase(9490, 7273, 600, 100000);
-  std::vector<uint8_t> file = bases_writer::Write(real.database);
+  explicit RealShapedFixture(bench::MaskShape shape)
+      : real(bench::MakeRealShapedDatabase(shape, 9490, shape == bench::MaskShape::kTrackerList ? 9490 : 7273, 600,
+                                           100000)),
+        file(bases_writer::Write(real.database)) {}
+  bench::RealShapedDatabase real;
+  std::vector<uint8_t> file;
 };
 
+template <bench::MaskShape Shape>
 const RealShapedFixture& RealShaped() {
-  static const RealShapedFixture fixture;
+  static const RealShapedFixture fixture(Shape);
   return fixture;
 }
+
+constexpr bench::MaskShape kGenerated = bench::MaskShape::kGenerated;
+constexpr bench::MaskShape kTrackerList = bench::MaskShape::kTrackerList;
 
 std::unique_ptr<BugBases> Load(const std::vector<uint8_t>& file) {
   auto bases = std::make_unique<BugBases>(orv::ComPtr<orv::ITracer>());
@@ -90,8 +102,10 @@ void LoadAndMeasure(benchmark::State& state, const std::vector<uint8_t>& file) {
 void BM_LoadBugBases(benchmark::State& state) { LoadAndMeasure(state, Shared().file); }
 BENCHMARK(BM_LoadBugBases)->Unit(benchmark::kMillisecond);
 
-void BM_LoadRealShaped(benchmark::State& state) { LoadAndMeasure(state, RealShaped().file); }
-BENCHMARK(BM_LoadRealShaped)->Unit(benchmark::kMillisecond);
+template <bench::MaskShape Shape>
+void BM_LoadRealShaped(benchmark::State& state) { LoadAndMeasure(state, RealShaped<Shape>().file); }
+BENCHMARK(BM_LoadRealShaped<kGenerated>)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadRealShaped<kTrackerList>)->Unit(benchmark::kMillisecond);
 
 // Rules and exceptions of one URL, as a script asks for them, with a
 // context of its own per thread.
@@ -117,11 +131,13 @@ void BM_MatchUrl(benchmark::State& state) {
 }
 BENCHMARK(BM_MatchUrl)->Threads(1)->Threads(2);
 
+template <bench::MaskShape Shape>
 void BM_MatchRealShaped(benchmark::State& state) {
-  static const std::unique_ptr<BugBases> bases = Load(RealShaped().file);
-  MatchUrls(state, *bases, RealShaped().real.urls);
+  static const std::unique_ptr<BugBases> bases = Load(RealShaped<Shape>().file);
+  MatchUrls(state, *bases, RealShaped<Shape>().real.urls);
 }
-BENCHMARK(BM_MatchRealShaped)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_MatchRealShaped<kGenerated>)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_MatchRealShaped<kTrackerList>)->Threads(1)->Threads(2)->UseRealTime();
 
 void BM_HttpsDomainCheck(benchmark::State& state) {
   static const std::unique_ptr<BugBases> bases = Load(Shared().file);
@@ -133,8 +149,8 @@ void BM_HttpsDomainCheck(benchmark::State& state) {
 }
 BENCHMARK(BM_HttpsDomainCheck);
 
-bool WriteDatabase(const std::string& dir) {
-  const RealShapedFixture& fixture = RealShaped();
+bool WriteDatabase(const std::string& dir, bench::MaskShape shape) {
+  const RealShapedFixture& fixture = shape == kTrackerList ? RealShaped<kTrackerList>() : RealShaped<kGenerated>();
   std::ofstream database(dir + "/dntbugs.dat", std::ios::binary);
   database.write(reinterpret_cast<const char*>(fixture.file.data()), static_cast<std::streamsize>(fixture.file.size()));
   std::ofstream urls(dir + "/urls.txt", std::ios::binary);
@@ -144,4 +160,19 @@ bool WriteDatabase(const std::string& dir) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return dnt::bench::RunBenchmarksOrWrite(argc, argv, "--write-database=", WriteDatabase); }
+int main(int argc, char** argv) {
+  constexpr std::string_view kShapeOption = "--shape=";
+  dnt::bench::MaskShape shape = kGenerated;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (!argument.starts_with(kShapeOption)) continue;
+    const std::string_view name = argument.substr(kShapeOption.size());
+    if (name != "tracker-list" && name != "generated") {
+      std::fprintf(stderr, "--shape: 'generated' or 'tracker-list'\n");
+      return 1;
+    }
+    shape = name == "tracker-list" ? kTrackerList : kGenerated;
+  }
+  return dnt::bench::RunBenchmarksOrWrite(argc, argv, "--write-database=",
+                                          [shape](const std::string& dir) { return WriteDatabase(dir, shape); });
+}

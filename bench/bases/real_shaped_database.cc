@@ -32,21 +32,26 @@ void AddServicesAndBugs(bases_writer::Database& db, std::mt19937_64& random) {
   }
 }
 
+std::vector<std::string> Masks(MaskShape shape, uint32_t count, uint64_t seed) {
+  return shape == MaskShape::kTrackerList ? mask_engine::bench::GenerateTrackerListMasks(count, seed)
+                                          : mask_engine::bench::GenerateRealShapedMasks(count, seed);
+}
+
 }  // namespace
 
-RealShapedDatabase MakeRealShapedDatabase(uint32_t rules, uint32_t distinctMasks, uint32_t exceptions,
-                                          uint32_t urls, uint64_t seed) {
+RealShapedDatabase MakeRealShapedDatabase(MaskShape shape, uint32_t rules, uint32_t distinctMasks,
+                                          uint32_t exceptions, uint32_t urls, uint64_t seed) {
   std::mt19937_64 random(seed);
   RealShapedDatabase out;
   bases_writer::Database& db = out.database;
   AddServicesAndBugs(db, random);
 
-  const std::vector<std::string> masks = mask_engine::bench::GenerateRealShapedMasks(distinctMasks, seed);
+  const std::vector<std::string> masks = Masks(shape, distinctMasks, seed);
   for (uint32_t i = 0; i < rules; ++i) {
     const std::string& mask = i < masks.size() ? masks[i] : masks[Below(random, distinctMasks)];
     db.rules.push_back({mask, 1 + Below(random, kBugs - 200)});
   }
-  const std::vector<std::string> exceptionMasks = mask_engine::bench::GenerateRealShapedMasks(exceptions, seed + 1);
+  const std::vector<std::string> exceptionMasks = Masks(shape, exceptions, seed + 1);
   for (const std::string& mask : exceptionMasks) db.exceptions.push_back({mask, 1 + Below(random, kBugs), {}});
   db.timestamp = 139285911090000000;
 

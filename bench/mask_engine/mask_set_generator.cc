@@ -174,6 +174,85 @@ std::string RealShapedMask(Random& random) {
   return WildcardHostMask(random);
 }
 
+const char* const kListHostLabels[] = {"tr", "js", "metrics", "pixel", "collector", "stats", "t", "sb", "bat",
+                                       "analytics", "tag", "beacon", "c1", "log", "cdn", "ads", "px", "sync"};
+const char* const kListFiles[] = {"stat.js", "pixel.gif", "lib.min.js", "beacon.js", "track.php",
+                                  "collect", "event", "tr", "p.gif", "count.js"};
+
+// Registrable domains of a list: many trackers have several hosts in it.
+std::vector<std::string> ListDomains(Random& random, size_t count) {
+  std::vector<std::string> domains;
+  for (size_t i = 0; i < count; ++i) {
+    domains.push_back(random.Name(2, 4) + (random.Chance(15) ? "-" + random.PathWord() : "") + "." + random.Tld());
+  }
+  return domains;
+}
+
+// A host under a domain, the first domains chosen more often.
+std::string ListHost(Random& random, const std::vector<std::string>& domains) {
+  const std::string& domain = domains[random.Below(random.Below(domains.size()) + 1)];
+  if (random.Chance(40)) return domain;
+  std::string host = kListHostLabels[random.Below(std::size(kListHostLabels))] + ("." + domain);
+  if (random.Chance(15)) host = random.Word(1, 4) + "." + host;
+  return host;
+}
+
+std::string ListFile(Random& random) { return kListFiles[random.Below(std::size(kListFiles))]; }
+
+// A path without wildcards, as an anchored rule gives it.
+std::string ListLiteralPath(Random& random) {
+  switch (random.Below(3)) {
+    case 0: return "/" + random.PathWord() + "/";
+    case 1: return "/" + random.PathWord() + "/" + ListFile(random);
+    default: return "/" + ListFile(random);
+  }
+}
+
+// Most rules match what begins with their path; some hold a '*' inside it,
+// a few two.
+std::string ListWildcardPath(Random& random) {
+  const size_t kind = random.Below(100);
+  if (kind < 60) {
+    switch (random.Below(3)) {
+      case 0: return "/" + random.PathWord() + "*";
+      case 1: return "/" + random.PathWord() + "/" + ListFile(random) + "*";
+      default: return "/" + ListFile(random) + "*";
+    }
+  }
+  if (kind < 90) {
+    switch (random.Below(3)) {
+      case 0: return "/v*/" + ListFile(random);
+      case 1: return "/*/" + ListFile(random) + "*";
+      default: return "/" + random.PathWord() + "/v*/" + random.PathWord() + "/*";
+    }
+  }
+  return random.Chance(50) ? "/" + random.PathWord() + "/*/" + random.PathWord() + "/*" + ListFile(random) + "*"
+                           : "/*/" + random.PathWord() + "*/" + ListFile(random);
+}
+
+// Wildcards in a label, for a whole label, for the top-level domain, and
+// for all but the top-level domain (which leaves it the only literal that
+// ends the host).
+std::string ListWildcardHost(Random& random, const std::string& domain) {
+  const std::string label = kListHostLabels[random.Below(std::size(kListHostLabels))];
+  switch (random.Below(5)) {
+    case 0: return "*." + random.Word(2, 4) + "-*." + domain;
+    case 1: return "*.*." + domain;
+    case 2: return "*." + label + "*." + domain;
+    case 3: return "*." + domain.substr(0, domain.find('.')) + ".*";
+    default: return "*." + label + "*." + random.Tld();
+  }
+}
+
+std::string TrackerListMask(Random& random, const std::vector<std::string>& domains) {
+  const size_t kind = random.Below(1000);
+  const std::string host = ListHost(random, domains);
+  if (kind < 1) return ListWildcardHost(random, host);
+  if (kind < 151) return "*." + host + ListWildcardPath(random);
+  if (kind < 181) return "*." + host + ListLiteralPath(random);
+  return "*." + host;
+}
+
 // A mask written back as a URL that it matches: wildcards filled in.
 std::string Instantiate(Random& random, const std::string& mask) {
   std::string out;
@@ -223,18 +302,30 @@ std::string UnrelatedUrl(Random& random) {
          RandomPath(random);
 }
 
-}  // namespace
-
-std::vector<std::string> GenerateRealShapedMasks(size_t count, uint64_t seed) {
-  Random random(seed);
+// `count` masks made by `make()`, repeats skipped.
+template <class Make>
+std::vector<std::string> DistinctMasks(size_t count, Make&& make) {
   std::vector<std::string> masks;
   std::set<std::string> seen;
   masks.reserve(count);
   while (masks.size() < count) {
-    std::string mask = RealShapedMask(random);
+    std::string mask = make();
     if (seen.insert(mask).second) masks.push_back(std::move(mask));
   }
   return masks;
+}
+
+}  // namespace
+
+std::vector<std::string> GenerateRealShapedMasks(size_t count, uint64_t seed) {
+  Random random(seed);
+  return DistinctMasks(count, [&] { return RealShapedMask(random); });
+}
+
+std::vector<std::string> GenerateTrackerListMasks(size_t count, uint64_t seed) {
+  Random random(seed);
+  const std::vector<std::string> domains = ListDomains(random, count / 2 + 1);
+  return DistinctMasks(count, [&] { return TrackerListMask(random, domains); });
 }
 
 std::vector<std::string> GenerateRealShapedUrls(const std::vector<std::string>& masks, size_t count,

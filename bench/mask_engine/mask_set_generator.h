@@ -31,6 +31,13 @@ std::vector<std::string> GenerateUrlMix(const std::vector<std::string>& masks, s
 /// '*.name.*/path/').
 std::vector<std::string> GenerateRealShapedMasks(size_t count, uint64_t seed);
 
+/// Distinct masks shaped like a public tracker list imported from its
+/// "||host^" and "||host/path" rules: every mask starts with '*.'; 18% carry
+/// a path, 15% a '*' in it ('*.tr.name.com/pixel*', '*.js.name.io/v*/lib.min.js',
+/// '*.name.com/monitor/stat.js*'); 0.1% a '*' inside the host. Hosts share
+/// their registrable domains, as the many hosts of one tracker do.
+std::vector<std::string> GenerateTrackerListMasks(size_t count, uint64_t seed);
+
 /// Request URLs of real length (median about 53 bytes, 40 before '?', p99
 /// about 160): `trackerPercent` of them to hosts under `masks`, the others
 /// to unrelated sites.

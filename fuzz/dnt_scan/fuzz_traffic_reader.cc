@@ -1,6 +1,6 @@
 // Any bytes as a HAR file and as JSON Lines: the readers either refuse the
 // input as a whole or give entries and problems, each numbered in order,
-// with the bounds they promise.
+// with the bounds they promise. Format detection reads the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +10,7 @@
 #include "tools/dnt_scan/entry_reader.h"
 #include "tools/dnt_scan/har_reader.h"
 #include "tools/dnt_scan/jsonl_reader.h"
+#include "tools/dnt_scan/traffic_input.h"
 
 namespace {
 
@@ -25,6 +26,7 @@ struct CheckingSink final : TrafficSink {
   void Entry(TrafficEntry entry) override {
     Number(entry.number);
     Require(!entry.method.empty() && !entry.url.empty() && entry.url.size() <= MaxTextLength);
+    Require(entry.notes.size() <= MaxNotes + 1);
     for (const HeaderField& field : entry.fields) {
       Require(!field.name.empty() && field.name[0] != ':' && field.value.size() <= MaxTextLength);
       Require(field.value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos);
@@ -58,5 +60,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   Run(text, ReadHar);
   Run(text, ReadJsonLines);
+  DetectFormat("-", text);
   return 0;
 }

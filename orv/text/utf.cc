@@ -1,5 +1,6 @@
 #include "orv/text/utf.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace orv::text {
@@ -67,6 +68,10 @@ bool DecodeOne(std::string_view s, size_t& i, uint32_t& cp) {
 }  // namespace
 
 std::optional<std::u16string> FromUtf8(std::string_view utf8) {
+  // Most texts (service names, hosts, paths) are ASCII: widened in one pass.
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::u16string(utf8.begin(), utf8.end());
+  }
   // Two passes: size, then convert into a string of exactly that size.
   size_t units = 0;
   for (size_t i = 0; i < utf8.size();) {

@@ -15,6 +15,26 @@ namespace {
 constexpr const char* Location = "engine";
 constexpr uint32_t InterfaceRevision = 2;
 
+/// Counts the redirections to successors on this thread's stack.
+class RedirectDepth {
+ public:
+  RedirectDepth() {
+    if (s_depth >= Maximum) {
+      throw orv::ResultCodeException(Location, __LINE__, orv::result::InvalidState, u"the engines' successors loop");
+    }
+    ++s_depth;
+  }
+  ~RedirectDepth() { --s_depth; }
+  RedirectDepth(const RedirectDepth&) = delete;
+  RedirectDepth& operator=(const RedirectDepth&) = delete;
+
+ private:
+  static constexpr int Maximum = 64;
+  static thread_local int s_depth;
+};
+
+thread_local int RedirectDepth::s_depth = 0;
+
 }  // namespace
 
 void FillComponentVersion(ComponentVersion& version) noexcept {
@@ -47,18 +67,34 @@ orv::result_t Engine::CreateDntService(const ServiceSettings* settings, IProcess
     }
     if (!settings || !out) return orv::result::InvalidArgument;
     *out = nullptr;
-    auto factory = rtl::MakeComponent<ProcessorFactory>(Locator(), *settings, m_slot);
-    auto facade = rtl::MakeComponent<ProcessorFactoryFacade>(
-        Locator(), orv::ComPtr<IProcessorFactory>(factory.Get()), m_updatables);
-    orv::ComPtr<orv::IWeakReference> weak;
-    const orv::result_t r = facade->GetWeakReference(weak.Put());
-    if (orv::Failed(r)) throw orv::CreateInstanceException("weak_impl", 240, 0, r);
-    if (m_updatables) orv::CheckResult(m_updatables->Insert(weak.Get()), Location, __LINE__);
-    *out = static_cast<IProcessorFactory*>(facade.Detach());
-    return orv::result::NoError;
+    orv::ComPtr<IDntServiceProvider> successor;
+    {
+      std::unique_lock gate(m_gateLock);
+      m_gateOpened.wait(gate, [this] { return m_gate != Gate::Sealed; });
+      if (m_gate == Gate::Serving) {
+        *out = MakeServiceLocked(*settings).Detach();
+        return orv::result::NoError;
+      }
+      successor = m_successor;
+    }
+    // Superseded: the service belongs on the engine that serves now. A host
+    // that switches instances outside one chain can make successors loop.
+    const RedirectDepth depth;
+    return successor->CreateDntService(settings, out);
   } catch (...) {
     return orv::TranslateCurrentException(Tracer(), "Failed to create DNT service: ");
   }
+}
+
+orv::ComPtr<IProcessorFactory> Engine::MakeServiceLocked(const ServiceSettings& settings) {
+  auto factory = rtl::MakeComponent<ProcessorFactory>(Locator(), settings, m_slot, m_updatables);
+  auto facade = rtl::MakeComponent<ProcessorFactoryFacade>(Locator(), orv::ComPtr<IProcessorFactory>(factory.Get()),
+                                                           m_updatables);
+  orv::ComPtr<orv::IWeakReference> weak;
+  const orv::result_t r = facade->GetWeakReference(weak.Put());
+  if (orv::Failed(r)) throw orv::CreateInstanceException("weak_impl", 240, 0, r);
+  if (m_updatables) orv::CheckResult(m_updatables->Insert(weak.Get()), Location, __LINE__);
+  return orv::ComPtr<IProcessorFactory>(static_cast<IProcessorFactory*>(facade.Get()));
 }
 
 orv::result_t Engine::GetSupportedTrackingServices(uint32_t category,
@@ -128,6 +164,21 @@ void Engine::RollbackBasesSwitch() {
   orv::ComPtr<Bases> dropped;
   std::lock_guard<std::mutex> update(m_updateLock);
   dropped = std::move(m_pending);
+}
+
+void Engine::SealForSwitch() {
+  std::lock_guard gate(m_gateLock);
+  m_gate = Gate::Sealed;
+}
+
+void Engine::EndSwitch(orv::ComPtr<IDntServiceProvider> successor) noexcept {
+  {
+    std::lock_guard gate(m_gateLock);
+    if (successor.Get() == static_cast<IDntServiceProvider*>(this)) successor.Reset();
+    m_gate = successor ? Gate::Superseded : Gate::Serving;
+    m_successor = std::move(successor);
+  }
+  m_gateOpened.notify_all();
 }
 
 }  // namespace dnt

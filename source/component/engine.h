@@ -3,6 +3,7 @@
 // queries, and replaces the bases in place (prepare, commit, roll back).
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,8 @@ namespace dnt {
 class Engine final
     : public rtl::ComponentObject<Engine, IDntServiceProvider, IDntBasesInfo, IComponentVersion> {
  public:
-  /// Publishes `bases`. Every DNT service it creates joins `updatables`.
+  /// Publishes `bases`. Every DNT service it creates joins `updatables`, the
+  /// set of the services this engine serves.
   Engine(orv::IServiceLocator* locator, orv::ComPtr<IWeakReferenceSet> updatables, orv::ComPtr<Bases> bases);
 
   void* FindInterface(orv::iid_t iid) noexcept;
@@ -41,10 +43,24 @@ class Engine final
   /// Drops the pending bases, if any.
   void RollbackBasesSwitch();
 
+  // A switch away from this engine, driven by the service component that
+  // owns it. While it is prepared, new DNT services wait: one made now
+  // would miss the switch, whose list of services is already taken.
+  /// Holds new services back until EndSwitch.
+  void SealForSwitch();
+  /// Lets waiting and later services go: to `successor` once the switch is
+  /// committed, to this engine again when it is rolled back (null).
+  void EndSwitch(orv::ComPtr<IDntServiceProvider> successor) noexcept;
+
  private:
   using SiteList = const ExceptionalSites& (BugBases::*)() const noexcept;
 
+  enum class Gate { Serving, Sealed, Superseded };
+
   orv::ComPtr<Bases> TakeBases() const;
+  /// Makes a service on this engine's bases and registers it with the
+  /// updatables; the gate must be held and open.
+  orv::ComPtr<IProcessorFactory> MakeServiceLocked(const ServiceSettings& settings);
   /// Fills `sites` from one exceptional site list of the current bases.
   orv::result_t EnumerateSites(SiteList list, std::vector<std::u16string>* sites, const char* failure);
 
@@ -52,6 +68,10 @@ class Engine final
   orv::ComPtr<IWeakReferenceSet> m_updatables;
   std::mutex m_updateLock;
   orv::ComPtr<Bases> m_pending;
+  std::mutex m_gateLock;
+  std::condition_variable m_gateOpened;
+  Gate m_gate = Gate::Serving;
+  orv::ComPtr<IDntServiceProvider> m_successor;
 };
 
 /// Fills `version` with the product version and the interface revision.

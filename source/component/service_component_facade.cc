@@ -61,6 +61,12 @@ void ServiceComponentFacadeImpl::FinalRelease() {
   if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
     line << rtl::ObjectPrefix{this} << "  entered ServiceComponentFacadeImpl::FinalRelease()";
   }
+  // A switch prepared through this object and never ended: its services
+  // stay where they are and its engine serves again.
+  if (const orv::ComPtr<SwitchLocalStorage> prepared = std::move(m_preparedStorage)) {
+    prepared->updatables->Rollback();
+    prepared->EndSeal(false);
+  }
   if (const orv::ComPtr<PendingComponentSwitch> pending = std::move(m_pendingSwitch)) {
     if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
       line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::FinalRelease(): rolling back";
@@ -77,23 +83,30 @@ void ServiceComponentFacadeImpl::FinalRelease() {
 
 template <class Interface, class Call>
 orv::result_t ServiceComponentFacadeImpl::Forward(const char* method, const orv::ComPtr<Interface>& member,
-                                                  Call&& call) {
+                                                  Call&& call, Hold hold) {
   if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) {
     line << rtl::ObjectPrefix{this} << "  ServiceComponentFacadeImpl::" << method << "()";
   }
   try {
-    orv::SharedLockGuard<orv::ReaderWriterLock> guard(m_engineLock);
-    const orv::ComPtr<Interface> target = Read(member);
-    if (!target) return orv::result::InvalidState;
-    return call(target.Get());
+    orv::ComPtr<Interface> target;
+    {
+      orv::SharedLockGuard<orv::ReaderWriterLock> guard(m_engineLock);
+      target = Read(member);
+      if (target && hold == Hold::Call) return call(target.Get());
+    }
+    return target ? call(target.Get()) : orv::result::InvalidState;
   } catch (...) {
     return orv::TranslateCurrentException(Tracer(), nullptr);
   }
 }
 
+// The engine may hold a new service back until a switch away from it ends,
+// and that switch may be waiting for this instance's lock: the call must not
+// hold it.
 orv::result_t ServiceComponentFacadeImpl::CreateDntService(const ServiceSettings* settings, IProcessorFactory** out) {
-  return Forward("CreateDntService", m_serviceProvider,
-                 [&](IDntServiceProvider* p) { return p->CreateDntService(settings, out); });
+  return Forward(
+      "CreateDntService", m_serviceProvider,
+      [&](IDntServiceProvider* p) { return p->CreateDntService(settings, out); }, Hold::Read);
 }
 
 orv::result_t ServiceComponentFacadeImpl::GetSupportedTrackingServices(

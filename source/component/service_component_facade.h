@@ -64,19 +64,22 @@ class ServiceComponentFacadeImpl final
     orv::system::CriticalSectionLock lock(m_pointerLock);
     return member;
   }
+  /// How long a forwarded call holds the engine lock shared.
+  enum class Hold { Call, Read };
   /// Traces `method`, then runs `call` on the current bases interface (or
-  /// service provider) with the engine lock held shared; InvalidState when
-  /// there is none.
+  /// service provider) with the engine lock held shared for the whole call,
+  /// or only while the interface is read; InvalidState when there is none.
   template <class Interface, class Call>
-  orv::result_t Forward(const char* method, const orv::ComPtr<Interface>& member, Call&& call);
+  orv::result_t Forward(const char* method, const orv::ComPtr<Interface>& member, Call&& call,
+                        Hold hold = Hold::Call);
 
   /// Prepares the switch of `previous`'s updatable set to this instance;
   /// returns that set and fills `pending`.
   orv::ComPtr<IWeakReferenceSet> PrepareComponentSwitch(orv::IObject* previous,
                                                         orv::ComPtr<PendingComponentSwitch>& pending);
-  /// Runs `step` of a bases update on the engine, taken under the shared
-  /// lock (which is not held while the update loads); InvalidState without
-  /// one. Failures are traced after `failurePrefix` and returned.
+  /// Runs `step` of a bases update on the engine with the engine lock held
+  /// shared; InvalidState without one. Failures are traced after
+  /// `failurePrefix` and returned.
   template <class Step>
   orv::result_t UpdateBases(const char* failurePrefix, int line, Step&& step);
   /// The local storage of the prepared switch when `localStorage` is it.

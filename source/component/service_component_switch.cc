@@ -61,6 +61,9 @@ orv::result_t ServiceComponentFacadeImpl::PrepareSwitchTo(orv::IObject* newImple
     const auto storage = orv::ComPtr<SwitchLocalStorage>::Attach(new SwitchLocalStorage(newImplementation));
     storage->serviceProvider = ImplementationOf<IDntServiceProvider>(newImplementation, 42);
     storage->basesInfo = ImplementationOf<IDntBasesInfo>(newImplementation, 46);
+    // Sealed before the services are listed, so that none is made on this
+    // engine behind the list's back.
+    storage->Seal(Read(m_engine));
 
     std::vector<orv::ComPtr<orv::IObject>> members;
     orv::CheckResult(Read(m_updatables)->Lock(&members), Location, __LINE__);
@@ -105,6 +108,7 @@ orv::result_t ServiceComponentFacadeImpl::CommitSwitch(orv::IObject* localStorag
   const orv::ComPtr<SwitchLocalStorage> storage = TakePreparedStorage(localStorage);
   if (!storage) return orv::result::InvalidArgument;
   storage->updatables->Commit();
+  storage->EndSeal(true);
   orv::ComPtr<orv::IObject> switchedTo = storage->NewImplementation();
   orv::ComPtr<Engine> dropped;
   {
@@ -127,6 +131,7 @@ orv::result_t ServiceComponentFacadeImpl::RollbackSwitch(orv::IObject* localStor
   const orv::ComPtr<SwitchLocalStorage> storage = TakePreparedStorage(localStorage);
   if (!storage) return orv::result::InvalidArgument;
   storage->updatables->Rollback();
+  storage->EndSeal(false);
   m_engineLock.Release();
   return orv::result::NoError;
 }
@@ -155,11 +160,10 @@ orv::ComPtr<IWeakReferenceSet> ServiceComponentFacadeImpl::PrepareComponentSwitc
 template <class Step>
 orv::result_t ServiceComponentFacadeImpl::UpdateBases(const char* failurePrefix, int line, Step&& step) {
   try {
-    orv::ComPtr<Engine> engine;
-    {
-      orv::SharedLockGuard<orv::ReaderWriterLock> guard(m_engineLock);
-      engine = Read(m_engine);
-    }
+    // Held across the step: a switch that commits meanwhile would drop the
+    // engine the update has just reached.
+    orv::SharedLockGuard<orv::ReaderWriterLock> guard(m_engineLock);
+    const orv::ComPtr<Engine> engine = Read(m_engine);
     if (!engine) {
       throw orv::ResultCodeException(Location, line, orv::result::InvalidState,
                                      u"Invalid component state, database update is not possible");

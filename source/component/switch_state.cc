@@ -19,4 +19,16 @@ orv::ComPtr<orv::IObject> SwitchLocalStorage::NewImplementation() const {
   return object;
 }
 
+void SwitchLocalStorage::Seal(orv::ComPtr<Engine> engine) {
+  if (!engine) return;
+  engine->SealForSwitch();
+  m_sealed = std::move(engine);
+}
+
+void SwitchLocalStorage::EndSeal(bool committed) noexcept {
+  if (const orv::ComPtr<Engine> engine = std::move(m_sealed)) {
+    engine->EndSwitch(committed ? serviceProvider : nullptr);
+  }
+}
+
 }  // namespace dnt

@@ -8,6 +8,7 @@
 #include "do_not_track/service_component.h"
 #include "orv/rtl/module_count.h"
 #include "orv/rtl/ref_counted.h"
+#include "source/component/engine.h"
 #include "source/component/implementation_set_switch.h"
 
 namespace dnt {
@@ -36,9 +37,18 @@ class SwitchLocalStorage final : public orv::RefCounted<orv::IObject> {
   /// of its predecessor, and a strong reference back would be a cycle that
   /// no release could break.
   explicit SwitchLocalStorage(orv::IObject* newImplementation);
+  /// A switch dropped without commit or rollback lets the sealed engine
+  /// serve again.
+  ~SwitchLocalStorage() { EndSeal(false); }
 
   /// The new implementation with a strong reference; null when it died.
   orv::ComPtr<orv::IObject> NewImplementation() const;
+
+  /// Holds new services back on `engine` until the switch ends.
+  void Seal(orv::ComPtr<Engine> engine);
+  /// Ends the hold: new services go to the new service provider when
+  /// `committed`, else to the sealed engine again.
+  void EndSeal(bool committed) noexcept;
 
   orv::ComPtr<IDntServiceProvider> serviceProvider;
   orv::ComPtr<IDntBasesInfo> basesInfo;
@@ -47,6 +57,7 @@ class SwitchLocalStorage final : public orv::RefCounted<orv::IObject> {
  private:
   orv::ComPtr<orv::IWeakReference> m_weakImplementation;
   orv::ComPtr<orv::IObject> m_strongImplementation;
+  orv::ComPtr<Engine> m_sealed;
   orv::module::ObjectCounter m_counter;
 };
 

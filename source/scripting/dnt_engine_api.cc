@@ -3,8 +3,10 @@
 #include <lua.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -175,34 +177,56 @@ constexpr luaL_Reg Methods[] = {
     {nullptr, nullptr},
 };
 
-void SetNumber(lua_State* L, const char* name, lua_Number value) {
-  lua_pushnumber(L, value);
-  lua_setfield(L, -2, name);
+struct NumberConstant {
+  const char* name;
+  lua_Number value;
+};
+
+struct BooleanConstant {
+  const char* name;
+  bool value;
+};
+
+constexpr int MethodCount = static_cast<int>(std::size(Methods)) - 1;
+constexpr int NumberConstantCount = 13;
+constexpr int BooleanConstantCount = 3;
+
+std::array<NumberConstant, NumberConstantCount> NumberConstants() {
+  const orv::ProductVersion& version = orv::GetProductVersion();
+  return {{
+      {"VERSION_MAJOR", static_cast<lua_Number>(version.major)},
+      {"VERSION_MINOR", static_cast<lua_Number>(version.minor)},
+      {"VERSION_BUILD", static_cast<lua_Number>(version.build)},
+      {"VERSION_REVISION", static_cast<lua_Number>(version.revision)},
+      {"VERSION_INTERNAL", VersionInternal},
+      {"CATEGORY_SOCIAL_NETWORK", category::SocialNetwork},
+      {"CATEGORY_WEB_ANALYTICS", category::WebAnalytics},
+      {"CATEGORY_AD_AGENCY", category::AdAgency},
+      {"CATEGORY_WEB_BUG", category::WebBug},
+      {"VERDICT_NOT_DETECTED", verdict::NotDetected},
+      {"VERDICT_DETECTED", verdict::Detected},
+      {"VERDICT_BLOCKED", verdict::Blocked},
+      {"VERDICT_BLOCK_FAILED", verdict::BlockFailed},
+  }};
 }
 
-void SetBoolean(lua_State* L, const char* name, bool value) {
-  lua_pushboolean(L, value);
-  lua_setfield(L, -2, name);
+std::array<BooleanConstant, BooleanConstantCount> BooleanConstants(const ServiceSettings& settings) {
+  return {{
+      {"IS_VERBOSE_TRACE_ENABLED", settings.enableVerboseTrace},
+      {"SHOULD_EXCLUDE_PARTNER_SITES", settings.excludePartnerSites},
+      {"SHOULD_EXCLUDE_INCOMPATIBLE_SITES", settings.excludeIncompatibleSites},
+  }};
 }
 
 void SetConstants(lua_State* L, const ServiceSettings& settings) {
-  const orv::ProductVersion& version = orv::GetProductVersion();
-  SetNumber(L, "VERSION_MAJOR", version.major);
-  SetNumber(L, "VERSION_MINOR", version.minor);
-  SetNumber(L, "VERSION_BUILD", version.build);
-  SetNumber(L, "VERSION_REVISION", version.revision);
-  SetNumber(L, "VERSION_INTERNAL", VersionInternal);
-  SetNumber(L, "CATEGORY_SOCIAL_NETWORK", category::SocialNetwork);
-  SetNumber(L, "CATEGORY_WEB_ANALYTICS", category::WebAnalytics);
-  SetNumber(L, "CATEGORY_AD_AGENCY", category::AdAgency);
-  SetNumber(L, "CATEGORY_WEB_BUG", category::WebBug);
-  SetNumber(L, "VERDICT_NOT_DETECTED", verdict::NotDetected);
-  SetNumber(L, "VERDICT_DETECTED", verdict::Detected);
-  SetNumber(L, "VERDICT_BLOCKED", verdict::Blocked);
-  SetNumber(L, "VERDICT_BLOCK_FAILED", verdict::BlockFailed);
-  SetBoolean(L, "IS_VERBOSE_TRACE_ENABLED", settings.enableVerboseTrace);
-  SetBoolean(L, "SHOULD_EXCLUDE_PARTNER_SITES", settings.excludePartnerSites);
-  SetBoolean(L, "SHOULD_EXCLUDE_INCOMPATIBLE_SITES", settings.excludeIncompatibleSites);
+  for (const NumberConstant& constant : NumberConstants()) {
+    lua_pushnumber(L, constant.value);
+    lua_setfield(L, -2, constant.name);
+  }
+  for (const BooleanConstant& constant : BooleanConstants(settings)) {
+    lua_pushboolean(L, constant.value);
+    lua_setfield(L, -2, constant.name);
+  }
 }
 
 }  // namespace
@@ -217,7 +241,8 @@ void OpenDntEngine(lua_State* L, ScriptHost* host, const ServiceSettings& settin
   auto* self = static_cast<ScriptHost**>(lua_newuserdata(L, sizeof(ScriptHost*)));
   *self = host;
 
-  lua_createtable(L, 0, 10);
+  // Room for every field at once: the methods, the constants and "__index".
+  lua_createtable(L, 0, MethodCount + NumberConstantCount + BooleanConstantCount + 1);
   lua_pushlightuserdata(L, host);
   luaL_setfuncs(L, Methods, 1);
   SetConstants(L, settings);

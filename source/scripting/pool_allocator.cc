@@ -1,6 +1,8 @@
 #include "source/scripting/pool_allocator.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace dnt {
 namespace {
@@ -11,8 +13,9 @@ constexpr std::size_t ChunksFor(std::size_t bytes) noexcept {
 
 }  // namespace
 
-PoolLuaAllocator::PoolLuaAllocator(std::size_t limitBytes)
-    : m_pool(ChunkSize, ChunksPerBlock, ChunksPerBlock), m_limitChunks(ChunksFor(limitBytes)) {}
+PoolLuaAllocator::~PoolLuaAllocator() {
+  for (const auto& [run, chunks] : m_longRuns) std::free(run);
+}
 
 void* PoolLuaAllocator::Allocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
   // Lua passes the type of the new object in osize when ptr is null.
@@ -29,8 +32,12 @@ void* PoolLuaAllocator::Reallocate(void* ptr, std::size_t oldSize, std::size_t n
   if (!ptr) return Take(newChunks);
   if (newChunks == oldChunks) return ptr;
   if (newChunks < oldChunks) {
-    // The block stays where it is; only its tail goes back.
-    Give(static_cast<char*>(ptr) + newChunks * ChunkSize, oldChunks - newChunks);
+    // The block stays where it is; a short run's tail goes back now, a long
+    // run's with the run.
+    m_liveChunks -= oldChunks - newChunks;
+    if (!m_longRuns.contains(ptr)) {
+      m_runs.Free(static_cast<char*>(ptr) + newChunks * ChunkSize, (oldChunks - newChunks) * ChunkSize);
+    }
     return ptr;
   }
   void* grown = Take(newChunks);
@@ -41,31 +48,37 @@ void* PoolLuaAllocator::Reallocate(void* ptr, std::size_t oldSize, std::size_t n
 }
 
 void* PoolLuaAllocator::Take(std::size_t chunks) noexcept {
-  if (chunks <= MaxCachedRun) {
-    if (FreeRun* run = m_freeRuns[chunks]) {
-      m_freeRuns[chunks] = run->next;
-      m_liveChunks += chunks;
-      return run;
-    }
+  const std::size_t held = HeldBytes();
+  const std::size_t room = held < m_limitBytes ? m_limitBytes - held : 0;
+  void* run = chunks <= DiscoveryRuns::MaxSmall / ChunkSize ? m_runs.Allocate(chunks * ChunkSize, room)
+                                                            : TakeLongRun(chunks, room);
+  if (run) m_liveChunks += chunks;
+  return run;
+}
+
+void* PoolLuaAllocator::TakeLongRun(std::size_t chunks, std::size_t room) noexcept {
+  if (chunks > room / ChunkSize) return nullptr;
+  void* run = std::malloc(chunks * ChunkSize);
+  if (!run) return nullptr;
+  try {
+    m_longRuns.emplace(run, chunks);
+  } catch (const std::bad_alloc&) {
+    std::free(run);
+    return nullptr;
   }
-  if (chunks > m_limitChunks - m_heldChunks) return nullptr;
-  void* p = m_pool.ordered_malloc(chunks);
-  if (!p) return nullptr;
-  m_heldChunks += chunks;
-  m_liveChunks += chunks;
-  return p;
+  m_longBytes += chunks * ChunkSize;
+  return run;
 }
 
 void PoolLuaAllocator::Give(void* ptr, std::size_t chunks) noexcept {
   m_liveChunks -= chunks;
-  if (chunks > MaxCachedRun) {
-    m_pool.ordered_free(ptr, chunks);
-    m_heldChunks -= chunks;
+  if (const auto longRun = m_longRuns.find(ptr); longRun != m_longRuns.end()) {
+    std::free(ptr);
+    m_longBytes -= longRun->second * ChunkSize;
+    m_longRuns.erase(longRun);
     return;
   }
-  auto* run = static_cast<FreeRun*>(ptr);
-  run->next = m_freeRuns[chunks];
-  m_freeRuns[chunks] = run;
+  m_runs.Free(ptr, chunks * ChunkSize);
 }
 
 }  // namespace dnt

@@ -1,23 +1,24 @@
-// The allocation function of the discovery-stage Lua state: 16-byte chunks
-// out of large pool blocks, so compiling every script of the bases costs a
+// The allocation function of the discovery-stage Lua state: runs of 16-byte
+// chunks out of large blocks, so compiling every script of the bases costs a
 // few big allocations that all go away together with the state.
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <map>
 
-#include <boost/pool/pool.hpp>
+#include "source/scripting/small_block_heap.h"
 
 namespace dnt {
 
 class PoolLuaAllocator {
  public:
-  static constexpr std::size_t ChunkSize = 16;
-  static constexpr std::size_t ChunksPerBlock = 1024;
+  static constexpr std::size_t ChunkSize = DiscoveryRuns::Granule;
 
-  /// `limitBytes` caps the memory taken from the pool (in whole chunks), so a runaway script fails with a Lua memory error instead of
-  /// taking the process's memory.
-  explicit PoolLuaAllocator(std::size_t limitBytes);
+  /// `limitBytes` caps the memory held (blocks, with the runs waiting in them
+  /// for reuse, and long runs), so a runaway script fails with a Lua memory
+  /// error instead of taking the process's memory.
+  explicit PoolLuaAllocator(std::size_t limitBytes) noexcept : m_limitBytes(limitBytes) {}
+  ~PoolLuaAllocator();
   PoolLuaAllocator(const PoolLuaAllocator&) = delete;
   PoolLuaAllocator& operator=(const PoolLuaAllocator&) = delete;
 
@@ -26,27 +27,25 @@ class PoolLuaAllocator {
 
   /// Chunks handed out to Lua and not yet returned.
   std::size_t LiveChunks() const noexcept { return m_liveChunks; }
+  /// Bytes held from the C heap, live or waiting for reuse.
+  std::size_t HeldBytes() const noexcept { return m_runs.HeldBytes() + m_longBytes; }
 
  private:
-  struct FreeRun {
-    FreeRun* next;
-  };
-
   void* Reallocate(void* ptr, std::size_t oldSize, std::size_t newSize) noexcept;
   void* Take(std::size_t chunks) noexcept;
+  void* TakeLongRun(std::size_t chunks, std::size_t room) noexcept;
   void Give(void* ptr, std::size_t chunks) noexcept;
 
-  boost::pool<boost::default_user_allocator_new_delete> m_pool;
-  // Returned runs of up to one block, by length. The pool's own ordered free
-  // list costs a walk per free, which turns quadratic for a script that
-  // allocates much; runs of the same length are reused in constant time.
-  // Longer runs go back to the pool.
-  static constexpr std::size_t MaxCachedRun = ChunksPerBlock;
-  std::array<FreeRun*, MaxCachedRun + 1> m_freeRuns{};
+  // Runs that fit in a block, reused by length in constant time. (A pool
+  // that searches its free list for n free chunks in a row, chunk by chunk,
+  // made a script that grows one string take minutes.)
+  DiscoveryRuns m_runs;
+  // Longer runs, from the C heap by address, with the chunks each took:
+  // shrinking keeps a run in place, so its own size no longer tells.
+  std::map<void*, std::size_t> m_longRuns;
+  std::size_t m_longBytes = 0;
   std::size_t m_liveChunks = 0;
-  // Chunks taken from the pool, live or waiting for reuse.
-  std::size_t m_heldChunks = 0;
-  std::size_t m_limitChunks;
+  std::size_t m_limitBytes;
 };
 
 }  // namespace dnt

@@ -7,6 +7,7 @@
 
 #include "do_not_track/dnt_engine/bases_provider.h"
 #include "do_not_track/service_settings.h"
+#include "source/scripting/bounded_strings.h"
 #include "source/scripting/dnt_engine_api.h"
 #include "source/scripting/pool_allocator.h"
 #include "source/scripting/script_errors.h"
@@ -31,6 +32,23 @@ constexpr luaL_Reg StandardLibraries[] = {
     {LUA_STRLIBNAME, luaopen_string}, {LUA_BITLIBNAME, luaopen_bit32},   {LUA_MATHLIBNAME, luaopen_math},
     {LUA_DBLIBNAME, luaopen_debug},
 };
+
+// luaL_requiref with the loaded-modules table and the globals at stack
+// indexes `loaded` and `globals`: the name is made once, where requiref looks
+// both tables up and makes the name again for each. Neither table has a
+// metatable yet, so raw sets do what requiref's sets do.
+void OpenStandardLibrary(lua_State* L, const luaL_Reg& library, int loaded, int globals) {
+  lua_pushstring(L, library.name);
+  lua_pushcfunction(L, library.func);
+  lua_pushvalue(L, -2);
+  lua_call(L, 1, 1);
+  for (const int table : {loaded, globals}) {
+    lua_pushvalue(L, -2);
+    lua_pushvalue(L, -2);
+    lua_rawset(L, table);
+  }
+  lua_pop(L, 2);
+}
 
 /// Puts the stack top back on every way out of a scope.
 class StackTopGuard {
@@ -138,13 +156,14 @@ void ScriptHost::Configure(const ServiceSettings& settings) {
   // which have not run yet.
   lua_gc(L, LUA_GCSTOP, 0);
   lua_createtable(L, 0, GlobalsSize);
+  lua_pushvalue(L, -1);
   lua_rawseti(L, LUA_REGISTRYINDEX, LUA_RIDX_GLOBALS);
   lua_createtable(L, 0, LoadedSize);
+  lua_pushvalue(L, -1);
   lua_setfield(L, LUA_REGISTRYINDEX, "_LOADED");
-  for (const luaL_Reg& library : StandardLibraries) {
-    luaL_requiref(L, library.name, library.func, 1);
-    lua_pop(L, 1);
-  }
+  const int loaded = lua_gettop(L);
+  for (const luaL_Reg& library : StandardLibraries) OpenStandardLibrary(L, library, loaded, loaded - 1);
+  lua_pop(L, 2);
   luaL_getsubtable(L, LUA_REGISTRYINDEX, "_PRELOAD");
   lua_pop(L, 1);
 
@@ -158,14 +177,17 @@ void ScriptHost::Configure(const ServiceSettings& settings) {
   OpenHttpMessageTables(L);
   OpenScriptModules(L);
 
-  // Script files are untrusted input until they have registered: they may
-  // not lift the bound on their work.
+  // No single C call may do unbounded work; script files are untrusted
+  // input until they have registered, so they may not lift the bound either.
+  BoundStringFunctions(L);
   if (m_stage == ScriptStage::Discovery) GuardDiscoveryHook(L);
   m_limits->Restart(L);
   lua_gc(L, LUA_GCRESTART, 0);
 }
 
 void ScriptHost::RestartInstructionBudget() noexcept { m_limits->Restart(m_state.get()); }
+
+std::size_t ScriptHost::HeldBytes() const noexcept { return m_limits->HeldBytes(); }
 
 BugMatchContext& ScriptHost::Matching() {
   if (!m_matching) m_matching = std::make_unique<BugMatchContext>();

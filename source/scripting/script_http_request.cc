@@ -40,6 +40,22 @@ static_assert(sizeof(MessageBox) == 2 * sizeof(void*));
 // response.
 thread_local ScopedHttpMessage* t_liveMessages = nullptr;
 
+// The registry key (its address) of the table that pins the live message
+// objects of a state. A table of their own: pinned in the registry itself,
+// each call added a key to it and made it grow and rehash every few calls.
+const char PinsKey = 0;
+
+// Pushes the state's pins table, made on first use (or when a script put
+// something else in its place).
+void PushPins(lua_State* L) {
+  lua_rawgetp(L, LUA_REGISTRYINDEX, &PinsKey);
+  if (lua_istable(L, -1)) return;
+  lua_pop(L, 1);
+  lua_createtable(L, 0, 1);
+  lua_pushvalue(L, -1);
+  lua_rawsetp(L, LUA_REGISTRYINDEX, &PinsKey);
+}
+
 // ---- Arguments and errors --------------------------------------------------
 
 MessageBox& CheckMessage(lua_State* L) {
@@ -485,8 +501,10 @@ void ScopedHttpMessage::Push(IHttpHeader* header, IHttpMessageController* contro
   luaL_getmetatable(L, request ? HttpRequestTypeName : HttpResponseTypeName);
   if (!lua_istable(L, -1)) RaiseScriptError(L, "the HTTP message tables are not open");
   lua_setmetatable(L, -2);
-  lua_pushvalue(L, -1);
-  lua_rawsetp(L, LUA_REGISTRYINDEX, block);
+  PushPins(L);
+  lua_pushvalue(L, -2);
+  lua_rawsetp(L, -2, block);
+  lua_pop(L, 1);
   // Pinned: nothing below can fail, so the host pointers never sit in an
   // object that nobody will clear.
   *static_cast<MessageBox*>(block) = MessageBox{header, controller};
@@ -505,19 +523,23 @@ void ScopedHttpMessage::End() noexcept {
     }
   }
   // A script with the debug library can drop the pin and let the object be
-  // collected: touch the block only while the registry still holds it.
+  // collected: touch the block only while the pins table still holds it.
   // Reading and clearing an existing key allocates nothing, so nothing here
   // can raise.
   lua_State* L = m_state;
-  lua_rawgetp(L, LUA_REGISTRYINDEX, m_block);
-  const bool pinned = lua_type(L, -1) == LUA_TUSERDATA && lua_touserdata(L, -1) == m_block &&
-                      lua_rawlen(L, -1) == sizeof(MessageBox);
-  lua_pop(L, 1);
-  if (pinned) {
-    *static_cast<MessageBox*>(m_block) = MessageBox{nullptr, nullptr};
-    lua_pushnil(L);
-    lua_rawsetp(L, LUA_REGISTRYINDEX, m_block);
+  lua_rawgetp(L, LUA_REGISTRYINDEX, &PinsKey);
+  if (lua_istable(L, -1)) {
+    lua_rawgetp(L, -1, m_block);
+    const bool pinned = lua_type(L, -1) == LUA_TUSERDATA && lua_touserdata(L, -1) == m_block &&
+                        lua_rawlen(L, -1) == sizeof(MessageBox);
+    lua_pop(L, 1);
+    if (pinned) {
+      *static_cast<MessageBox*>(m_block) = MessageBox{nullptr, nullptr};
+      lua_pushnil(L);
+      lua_rawsetp(L, -2, m_block);
+    }
   }
+  lua_pop(L, 1);
   m_block = nullptr;
 }
 

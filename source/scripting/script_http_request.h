@@ -26,10 +26,10 @@ struct HttpMessageType {
 std::span<const HttpMessageType> HttpMessageTypes() noexcept;
 
 /// A Dnt::HttpRequest or Dnt::HttpResponse object for one entry call. Push*
-/// creates the full userdata on L's stack and pins it (registry reference);
-/// the destructor clears both pointers, so a script that kept the object gets
-/// a Lua error from every method afterwards, and unpins it. Never throws from
-/// the destructor.
+/// creates the full userdata on L's stack and pins it (in a pins table of the
+/// registry); the destructor clears both pointers, so a script that kept the
+/// object gets a Lua error from every method afterwards, and unpins it. Never
+/// throws from the destructor.
 class ScopedHttpMessage {
  public:
   explicit ScopedHttpMessage(lua_State* L) noexcept : m_state(L) {}

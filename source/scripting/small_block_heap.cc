@@ -4,10 +4,11 @@
 
 namespace dnt {
 
-// The slab header takes one granule, so every block stays 16-byte aligned.
-static_assert(sizeof(void*) <= SmallBlockHeap::Granule);
+// Lua's blocks need the alignment of a double, a pointer or a long.
+static_assert(SessionBlocks::Granule % alignof(double) == 0 && SessionBlocks::Granule % alignof(long) == 0);
 
-SmallBlockHeap::~SmallBlockHeap() {
+template <std::size_t GranuleBytes, std::size_t MaxGranules, std::size_t SlabBytes>
+SmallBlockHeap<GranuleBytes, MaxGranules, SlabBytes>::~SmallBlockHeap() {
   while (m_slabs) {
     Slab* next = m_slabs->next;
     std::free(m_slabs);
@@ -15,39 +16,29 @@ SmallBlockHeap::~SmallBlockHeap() {
   }
 }
 
-void* SmallBlockHeap::Allocate(std::size_t size) noexcept {
-  const std::size_t sizeClass = ClassOf(size);
-  if (FreeBlock* block = m_free[sizeClass]) {
-    m_free[sizeClass] = block->next;
-    return block;
+template <std::size_t GranuleBytes, std::size_t MaxGranules, std::size_t SlabBytes>
+void* SmallBlockHeap<GranuleBytes, MaxGranules, SlabBytes>::Allocate(std::size_t size, std::size_t room) noexcept {
+  if (void* block = TryAllocate(size)) return block;
+  if (room < SlabSize) return nullptr;
+  // The rest of the current slab is too small for this class: it serves
+  // smaller classes later instead of being lost.
+  while (static_cast<std::size_t>(m_end - m_cursor) >= Granule) {
+    const std::size_t rest = static_cast<std::size_t>(m_end - m_cursor);
+    const std::size_t restClass = rest / Granule < Classes ? rest / Granule : Classes;
+    Free(m_cursor, restClass * Granule);
+    m_cursor += restClass * Granule;
   }
-  const std::size_t bytes = sizeClass * Granule;
-  if (static_cast<std::size_t>(m_end - m_cursor) < bytes) {
-    // The rest of the current slab is too small for this class: it serves
-    // smaller classes later instead of being lost.
-    while (static_cast<std::size_t>(m_end - m_cursor) >= Granule) {
-      const std::size_t rest = static_cast<std::size_t>(m_end - m_cursor);
-      const std::size_t restClass = rest / Granule < Classes ? rest / Granule : Classes;
-      Free(m_cursor, restClass * Granule);
-      m_cursor += restClass * Granule;
-    }
-    auto* slab = static_cast<Slab*>(std::malloc(SlabSize));
-    if (!slab) return nullptr;
-    slab->next = m_slabs;
-    m_slabs = slab;
-    m_cursor = reinterpret_cast<char*>(slab) + Granule;
-    m_end = reinterpret_cast<char*>(slab) + SlabSize;
-  }
-  void* block = m_cursor;
-  m_cursor += bytes;
-  return block;
+  auto* slab = static_cast<Slab*>(std::malloc(SlabSize));
+  if (!slab) return nullptr;
+  slab->next = m_slabs;
+  m_slabs = slab;
+  ++m_slabCount;
+  m_cursor = reinterpret_cast<char*>(slab) + Granule;
+  m_end = reinterpret_cast<char*>(slab) + SlabSize;
+  return TryAllocate(size);
 }
 
-void SmallBlockHeap::Free(void* block, std::size_t size) noexcept {
-  const std::size_t sizeClass = ClassOf(size);
-  auto* freed = static_cast<FreeBlock*>(block);
-  freed->next = m_free[sizeClass];
-  m_free[sizeClass] = freed;
-}
+template class SmallBlockHeap<8, 32, 4 * 1024>;
+template class SmallBlockHeap<16, 1023, 16 * 1024>;
 
 }  // namespace dnt

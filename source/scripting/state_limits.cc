@@ -2,6 +2,7 @@
 
 #include <lua.hpp>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -43,40 +44,60 @@ void* StateLimits::PoolAllocate(void* ud, void* ptr, std::size_t osize, std::siz
   return PoolLuaAllocator::Allocate(static_cast<StateLimits*>(ud)->m_pool.get(), ptr, osize, nsize);
 }
 
+std::size_t StateLimits::HeldBytes() const noexcept {
+  return m_pool ? m_pool->HeldBytes() : m_small.HeldBytes() + m_largeBytes;
+}
+
 void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
   auto& self = *static_cast<StateLimits*>(ud);
-  // Lua passes the type of the new object in osize when ptr is null.
-  const std::size_t oldSize = ptr ? osize : 0;
   if (nsize == 0) {
-    if (ptr) {
-      self.Release(ptr, oldSize);
-      self.m_heapBytes -= oldSize;
-    }
+    if (ptr) self.Release(ptr, osize);
     return nullptr;
   }
-  // Only growth is refused: Lua requires shrinking to succeed.
-  if (nsize > oldSize && nsize - oldSize > self.m_memoryLimit - self.m_heapBytes) return nullptr;
-  void* block = self.Resize(ptr, oldSize, nsize);
-  if (block) self.m_heapBytes = self.m_heapBytes - oldSize + nsize;
-  return block;
+  // Most calls make a small object: served from a free list or the current
+  // slab, which needs no look at the limit.
+  if (!ptr && SessionBlocks::IsSmall(nsize)) {
+    if (void* block = self.m_small.TryAllocate(nsize)) return block;
+  }
+  // Lua passes the type of the new object in osize when ptr is null.
+  const std::size_t oldSize = ptr ? osize : 0;
+  // Only growth is refused: Lua requires shrinking to succeed, even when a
+  // large block that becomes small takes a slab past the limit.
+  const std::size_t held = self.HeldBytes();
+  const std::size_t room = nsize <= oldSize ? SIZE_MAX : held < self.m_memoryLimit ? self.m_memoryLimit - held : 0;
+  return self.Resize(ptr, oldSize, nsize, room);
 }
 
 void StateLimits::Release(void* ptr, std::size_t size) noexcept {
-  if (SmallBlockHeap::IsSmall(size)) {
+  if (SessionBlocks::IsSmall(size)) {
     m_small.Free(ptr, size);
   } else {
     std::free(ptr);
+    m_largeBytes -= size;
   }
+}
+
+void* StateLimits::AllocateNew(std::size_t size, std::size_t room) noexcept {
+  if (SessionBlocks::IsSmall(size)) return m_small.Allocate(size, room);
+  if (size > room) return nullptr;
+  void* block = std::malloc(size);
+  if (block) m_largeBytes += size;
+  return block;
 }
 
 // Small blocks live in the small-block heap, larger ones on the C heap; a
 // block moves between them when its size crosses the line.
-void* StateLimits::Resize(void* ptr, std::size_t oldSize, std::size_t newSize) noexcept {
-  const bool wasSmall = ptr && SmallBlockHeap::IsSmall(oldSize);
-  const bool small = SmallBlockHeap::IsSmall(newSize);
-  if (ptr && !wasSmall && !small) return std::realloc(ptr, newSize);
-  if (wasSmall && small && SmallBlockHeap::SameClass(oldSize, newSize)) return ptr;
-  void* block = small ? m_small.Allocate(newSize) : std::malloc(newSize);
+void* StateLimits::Resize(void* ptr, std::size_t oldSize, std::size_t newSize, std::size_t room) noexcept {
+  const bool wasSmall = ptr && SessionBlocks::IsSmall(oldSize);
+  const bool small = SessionBlocks::IsSmall(newSize);
+  if (ptr && !wasSmall && !small) {
+    if (newSize > oldSize && newSize - oldSize > room) return nullptr;
+    void* block = std::realloc(ptr, newSize);
+    if (block) m_largeBytes = m_largeBytes - oldSize + newSize;
+    return block;
+  }
+  if (wasSmall && small && SessionBlocks::SameClass(oldSize, newSize)) return ptr;
+  void* block = AllocateNew(newSize, room);
   if (!block || !ptr) return block;
   std::memcpy(block, ptr, oldSize < newSize ? oldSize : newSize);
   Release(ptr, oldSize);
@@ -89,21 +110,38 @@ void StateLimits::Restart(lua_State* L) noexcept {
   lua_sethook(L, &CountHook, LUA_MASKCOUNT, HookPeriod);
 }
 
-void StateLimits::CountHook(lua_State* L, lua_Debug*) {
+StateLimits& StateLimits::Of(lua_State* L) noexcept {
   void* ud = nullptr;
   lua_getallocf(L, &ud);
-  auto& self = *static_cast<StateLimits*>(ud);
+  return *static_cast<StateLimits*>(ud);
+}
+
+void StateLimits::CountHook(lua_State* L, lua_Debug*) {
+  StateLimits& self = Of(L);
   if (!self.m_exhausted) {
     // The thread's own period: a coroutine may still run with the period
     // of 1 that an earlier overrun left on it.
     self.m_instructions += static_cast<uint64_t>(lua_gethookcount(L));
     if (self.m_instructions <= self.m_instructionLimit) return;
-    self.m_exhausted = true;
   }
+  self.Overrun(L);
+}
+
+void StateLimits::Charge(lua_State* L, double steps) {
+  StateLimits& self = Of(L);
+  if (!self.m_exhausted && steps <= static_cast<double>(self.m_instructionLimit - self.m_instructions)) {
+    self.m_instructions += static_cast<uint64_t>(steps);
+    return;
+  }
+  self.Overrun(L);
+}
+
+void StateLimits::Overrun(lua_State* L) {
+  m_exhausted = true;
   // From here on every instruction fails, so a script that catches the
   // error with pcall cannot go on either.
   lua_sethook(L, &CountHook, LUA_MASKCOUNT, 1);
-  luaL_error(L, "%s", self.m_tooLongMessage);
+  luaL_error(L, "%s", m_tooLongMessage);
 }
 
 void GuardDiscoveryHook(lua_State* L) {

@@ -16,14 +16,18 @@ constexpr const char* Location = "processor_factory";
 }  // namespace
 
 ProcessorFactory::ProcessorFactory(orv::IServiceLocator* locator, const ServiceSettings& settings,
-                                   orv::ComPtr<BasesSlot> slot)
-    : ComponentObject(locator), m_settings(CopyValidatedServiceSettings(settings)), m_slot(std::move(slot)) {
+                                   orv::ComPtr<BasesSlot> slot, orv::ComPtr<IWeakReferenceSet> services)
+    : ComponentObject(locator),
+      m_settings(CopyValidatedServiceSettings(settings)),
+      m_slot(std::move(slot)),
+      m_engineServices(std::move(services)) {
   TraceServiceSettings(Tracer(), settings);
 }
 
 void* ProcessorFactory::FindInterface(orv::iid_t iid) noexcept {
   if (iid == orv::IObject::iid || iid == IProcessorFactory::iid) return static_cast<IProcessorFactory*>(this);
   if (iid == IUpdatableImplementation::iid) return static_cast<IUpdatableImplementation*>(this);
+  if (iid == selfIid) return this;
   return nullptr;
 }
 

@@ -3,6 +3,7 @@
 #include "orv/rtl/error_handling/exceptions.h"
 #include "orv/rtl/error_handling/translate.h"
 #include "orv/trace/trace_stream.h"
+#include "source/sessions/processor_factory.h"
 
 namespace dnt {
 
@@ -19,9 +20,14 @@ void* ProcessorFactoryFacade::FindInterface(orv::iid_t iid) noexcept {
 }
 
 void ProcessorFactoryFacade::FinalRelease() {
-  // Registered once by the engine; a set that already forgot the dead
-  // reference answers NotFound, which is fine.
-  if (m_updatables) m_updatables->Remove(OwnWeakReference());
+  // A set that already forgot the dead reference answers NotFound, which is
+  // fine.
+  orv::ComPtr<IWeakReferenceSet> services;
+  {
+    orv::system::CriticalSectionLock lock(m_lock);
+    services = std::move(m_updatables);
+  }
+  if (services) services->Remove(OwnWeakReference());
 }
 
 orv::ComPtr<IProcessorFactory> ProcessorFactoryFacade::Current() {
@@ -85,11 +91,40 @@ orv::result_t ProcessorFactoryFacade::CommitSwitch(orv::IObject* localStorage) {
     }
     return orv::result::InvalidArgument;
   }
+  // The engine behind the new factory is the one whose switches this
+  // facade must follow from now on, whichever instances the host keeps.
+  orv::ComPtr<IWeakReferenceSet> services;
+  orv::ComPtr<ProcessorFactory> own;
+  if (orv::Succeeded(next->QueryInterface(ProcessorFactory::selfIid, own.PutVoid())) && own) {
+    services = own->EngineServices();
+  }
   {
     orv::system::CriticalSectionLock lock(m_lock);
     std::swap(m_implementation, next);
   }
+  JoinServices(std::move(services));
   return orv::result::NoError;  // the previous factory is released after the lock
+}
+
+void ProcessorFactoryFacade::JoinServices(orv::ComPtr<IWeakReferenceSet> services) {
+  if (!services) return;
+  {
+    orv::system::CriticalSectionLock lock(m_lock);
+    if (services == m_updatables) return;
+  }
+  // Joins before it leaves, so that it is never in no set at all.
+  if (orv::Failed(services->Insert(OwnWeakReference()))) {
+    if (orv::TraceStream line{Tracer(), orv::trace_level::Failure}) {
+      line << rtl::ObjectPrefix{this} << "  ProcessorFactoryFacade::CommitSwitch(): the new engine's services "
+           << "could not take the facade; it follows the old set";
+    }
+    return;
+  }
+  {
+    orv::system::CriticalSectionLock lock(m_lock);
+    std::swap(m_updatables, services);
+  }
+  if (services) services->Remove(OwnWeakReference());
 }
 
 orv::result_t ProcessorFactoryFacade::RollbackSwitch(orv::IObject* localStorage) {

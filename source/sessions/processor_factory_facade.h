@@ -18,7 +18,9 @@ class ProcessorFactoryFacade final
                                   IRawImplementationSource> {
  public:
   /// Forwards to `implementation`. The engine registers the facade's weak
-  /// reference in `updatables`; the facade leaves that set when it dies.
+  /// reference in `updatables`, the set of the services it serves; a commit
+  /// onto a factory of another engine moves the facade into that engine's
+  /// set, and the facade leaves its set when it dies.
   ProcessorFactoryFacade(orv::IServiceLocator* locator, orv::ComPtr<IProcessorFactory> implementation,
                          orv::ComPtr<IWeakReferenceSet> updatables);
 
@@ -36,6 +38,8 @@ class ProcessorFactoryFacade final
 
  private:
   orv::ComPtr<IProcessorFactory> Current();
+  /// Moves the facade's registration into `services` (null: stays).
+  void JoinServices(orv::ComPtr<IWeakReferenceSet> services);
 
   orv::system::CriticalSection m_lock;
   orv::ComPtr<IProcessorFactory> m_implementation;

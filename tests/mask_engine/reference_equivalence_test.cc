@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,21 +26,23 @@ std::string RandomString(std::mt19937& rng, const std::vector<std::string>& piec
   return out;
 }
 
-void ExpectSameAsReference(uint32_t seed, const std::vector<std::string>& maskPieces,
-                           const std::vector<std::string>& urlPieces, int maskLen, int urlLen) {
+using MakeMask = std::function<std::string(std::mt19937&)>;
+using MakeUrl = std::function<std::string(std::mt19937&, const std::vector<std::string>& masks)>;
+
+void ExpectSameAsReference(uint32_t seed, const MakeMask& makeMask, const MakeUrl& makeUrl) {
   std::mt19937 rng(seed);
   size_t reported = 0;
   for (int round = 0; round < 60; ++round) {
     ReferenceMasks reference;
     auto engine = MaskEngine::Create();
     for (int i = 0; i < 25; ++i) {
-      const std::string mask = RandomString(rng, maskPieces, 1, maskLen);
+      const std::string mask = makeMask(rng);
       if (reference.Add(mask)) engine->AddMask(mask.data(), static_cast<uint32_t>(mask.size()));
     }
     engine->Finalize();
     auto matcher = engine->CreateMatcher();
     for (int u = 0; u < 60; ++u) {
-      const std::string url = RandomString(rng, urlPieces, 0, urlLen);
+      const std::string url = makeUrl(rng, reference.Masks());
       std::vector<uint64_t> got;
       for (const MaskMatch& m : matcher->Match(url.data(), static_cast<uint32_t>(url.size()))) {
         got.push_back(m.index);
@@ -58,6 +61,47 @@ void ExpectSameAsReference(uint32_t seed, const std::vector<std::string>& maskPi
   }
   // A generator that never matches would prove nothing.
   EXPECT_GT(reported, 500u);
+}
+
+void ExpectSameAsReference(uint32_t seed, const std::vector<std::string>& maskPieces,
+                           const std::vector<std::string>& urlPieces, int maskLen, int urlLen) {
+  ExpectSameAsReference(
+      seed, [&](std::mt19937& rng) { return RandomString(rng, maskPieces, 1, maskLen); },
+      [&](std::mt19937& rng, const std::vector<std::string>&) { return RandomString(rng, urlPieces, 0, urlLen); });
+}
+
+// A tracker list's mask: '*.' and a host, now and then with a '*' inside;
+// a path in one of three, mostly with '*' inside it or at its end, some
+// with '?'. Few letters, so that hosts share labels and paths share pieces.
+std::string TrackerListMask(std::mt19937& rng) {
+  const std::vector<std::string> labels{"a", "b", "ab", "a-b", "t"};
+  const std::vector<std::string> hostWildcards{"*.", "a*.", "*-b."};
+  const std::vector<std::string> pathPieces{"p", "a.b", "/", "*", "?", "q*", "/*/", "ab"};
+  std::string mask = "*.";
+  if (rng() % 8 == 0) mask += hostWildcards[rng() % hostWildcards.size()];
+  mask += RandomString(rng, labels, 1, 2) + "." + labels[rng() % labels.size()];
+  if (rng() % 3 == 0) mask += "/" + RandomString(rng, pathPieces, 1, 6);
+  return mask;
+}
+
+// A URL built from one of the masks, its wildcards filled in (so that it
+// mostly matches, along one route or many), or now and then from nothing.
+std::string UrlFromMasks(std::mt19937& rng, const std::vector<std::string>& masks) {
+  const std::vector<std::string> fills{"", "a", "b.", "/a", ".a/", "a.b", "p"};
+  const std::vector<std::string> prefixes{"", "http://", "https://www.", "a."};
+  if (masks.empty() || rng() % 6 == 0) return RandomString(rng, fills, 0, 8);
+  std::string url = prefixes[rng() % prefixes.size()];
+  for (const char c : masks[rng() % masks.size()]) {
+    if (c == '*') {
+      url += RandomString(rng, fills, 0, 2);
+    } else if (c == '?') {
+      url += "ab./"[rng() % 4];
+    } else {
+      url += c;
+    }
+  }
+  if (rng() % 3 == 0) url += RandomString(rng, fills, 1, 3);
+  return url;
 }
 
 TEST(ReferenceMatcher, CountsRoutes) {
@@ -80,6 +124,10 @@ TEST(MaskMatcherVersusReference, UrlsWithSchemesCaseAndEscapes) {
 
 TEST(MaskMatcherVersusReference, ManyWildcards) {
   ExpectSameAsReference(3, {"a", "*", "?", "a*", "*a"}, {"a", "b"}, 10, 24);
+}
+
+TEST(MaskMatcherVersusReference, TrackerListShapes) {
+  for (uint32_t seed = 4; seed <= 6; ++seed) ExpectSameAsReference(seed, TrackerListMask, UrlFromMasks);
 }
 
 }  // namespace

@@ -36,10 +36,7 @@ bool ReferenceMasks::Add(const std::string& mask) {
   if (keys.empty()) return false;
   std::sort(keys.begin(), keys.end());
   keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
-  for (const auto& key : keys) {
-    if (m_allKeys.count(key)) return false;
-  }
-  m_allKeys.insert(keys.begin(), keys.end());
+  std::erase_if(keys, [&](const std::vector<uint16_t>& key) { return !m_allKeys.insert(key).second; });
   std::vector<uint32_t> symbols;
   ParseMaskSymbols(mask.data(), static_cast<uint32_t>(mask.size()), symbols);
   m_masks.push_back(mask);

@@ -14,12 +14,12 @@ namespace mask_engine::testing {
 /// one per way of splitting the text among the key's any-runs.
 int CountRoutes(const std::vector<uint16_t>& key, std::string_view text, int cap);
 
-/// Masks whose keys are all distinct from other masks' keys, so that the
-/// mask reported for a key is never in doubt.
+/// Masks and their keys. A key that several masks have is the first one's,
+/// as in the engine, so repeats and overlapping masks are reported once.
 class ReferenceMasks {
  public:
-  /// Accepts a mask unless it is empty or one of its keys belongs to a mask
-  /// accepted before; accepted masks get indexes 0, 1, 2 ...
+  /// Accepts a mask unless it is empty; accepted masks get indexes 0, 1,
+  /// 2 ..., as the engine gives them.
   bool Add(const std::string& mask);
 
   const std::vector<std::string>& Masks() const { return m_masks; }
@@ -29,7 +29,7 @@ class ReferenceMasks {
 
  private:
   struct Mask {
-    std::vector<std::vector<uint16_t>> keys;  // distinct
+    std::vector<std::vector<uint16_t>> keys;  // distinct, and no earlier mask's
     bool domainFlag;
   };
   std::vector<std::string> m_masks;

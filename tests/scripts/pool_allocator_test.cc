@@ -37,21 +37,33 @@ TEST(PoolAllocatorTest, ShrinkStaysInPlaceAndGrowCopies) {
   EXPECT_EQ(pool.LiveChunks(), 0u);
 }
 
-TEST(PoolAllocatorTest, FailsWithNullPastItsLimitAndForHugeRequests) {
-  PoolLuaAllocator pool(64);
+// The limit counts what the pool holds: whole slabs, and runs longer than a
+// slab, which go back when freed and shrink in place until then.
+TEST(PoolAllocatorTest, HoldsNoMoreThanItsLimit) {
+  constexpr std::size_t Slab = 16 * 1024;
+  PoolLuaAllocator pool(2 * Slab);
   void* a = Call(pool, nullptr, 0, 48);
   ASSERT_NE(a, nullptr);
-  EXPECT_EQ(Call(pool, nullptr, 0, 32), nullptr);
-  EXPECT_EQ(Call(pool, a, 48, 80), nullptr);  // a failed grow keeps the block
-  EXPECT_EQ(pool.LiveChunks(), 3u);
+  EXPECT_EQ(pool.HeldBytes(), Slab);
+  void* b = Call(pool, nullptr, 0, Slab - 32);  // more than the first slab has left
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(Call(pool, nullptr, 0, Slab - 32), nullptr);
+  EXPECT_EQ(Call(pool, a, 48, Slab + 16), nullptr);  // a failed grow keeps the block
+  EXPECT_EQ(pool.LiveChunks(), 3u + 1022u);
+  Call(pool, b, Slab - 32, 0);  // waits for reuse, still held
+  EXPECT_EQ(pool.HeldBytes(), 2 * Slab);
   EXPECT_EQ(Call(pool, nullptr, 0, static_cast<std::size_t>(-1)), nullptr);
-  // Blocks larger than one pool block work too.
+  Call(pool, a, 48, 0);
+
   PoolLuaAllocator big(1 << 20);
-  void* large = Call(big, nullptr, 0, 100000);
+  auto* large = static_cast<char*>(Call(big, nullptr, 0, 100000));
   ASSERT_NE(large, nullptr);
   std::memset(large, 1, 100000);
-  EXPECT_EQ(Call(big, large, 100000, 0), nullptr);
-  Call(pool, a, 48, 0);
+  EXPECT_EQ(Call(big, large, 100000, 40), large);
+  EXPECT_EQ(big.LiveChunks(), 3u);
+  EXPECT_EQ(big.HeldBytes(), 100000u);
+  EXPECT_EQ(Call(big, large, 40, 0), nullptr);
+  EXPECT_EQ(big.HeldBytes(), 0u);
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ struct Loader {
 };
 
 TEST(ScriptBasesTest, RegistrationOutcomes) {
+  testing::Watchdog watchdog(std::chrono::seconds(60), "RegistrationOutcomes");
   Loader loader;
   ASSERT_EQ(loader.Load({ScriptFile({
                 R"(return function() return "X" end, nil)",
@@ -48,11 +49,16 @@ TEST(ScriptBasesTest, RegistrationOutcomes) {
                 R"(return "Direct", function() end)",
                 R"(return 7, nil)",
                 R"(DntEngine.Log("discovering ", DntEngine.VERDICT_DETECTED) return "Logged")",
+                // The discovery stage's own string functions work as the library's.
+                R"(local words = {} for w in ("Str ing"):gmatch("%a+") do words[#words + 1] = w end
+                   return table.concat(words):gsub("i", "I"):rep(2, "-") .. ("ab"):match("b") .. ("xy"):find("y"))",
+                // Long strings come and go quickly.
+                R"(local s = ("x"):rep(20000) for i = 1, 1000 do s = s .. "0123456789abcdef" end return "Grown")",
             }),
                          {}}),
             orv::result::NoError)
       << loader.Failure();
-  EXPECT_THAT(loader.Names(), ElementsAre("7", "Direct", "Logged", "X"));
+  EXPECT_THAT(loader.Names(), ElementsAre("7", "Direct", "Grown", "Logged", "StrIng-StrIngb2", "X"));
   EXPECT_THAT(loader.tracer->Texts(orv::trace_level::Irregularity),
               ElementsAre("Script double registration skipped", "Unexpected script registration value; skipped",
                           "Unexpected script registration value; skipped"));
@@ -104,7 +110,8 @@ TEST(ScriptBasesTest, BrokenFilesFailTheWholeLoad) {
 }
 
 // Script files are untrusted until they have registered: none of these
-// lifts the bound on the work one of them may do.
+// lifts the bound on the work one of them may do, nor escapes it inside one
+// long call of the string library.
 TEST(ScriptBasesTest, DiscoveryTimeLimitCannotBeLifted) {
   testing::Watchdog watchdog(std::chrono::seconds(60), "DiscoveryTimeLimitCannotBeLifted");
   for (const std::string script : {
@@ -115,6 +122,9 @@ TEST(ScriptBasesTest, DiscoveryTimeLimitCannotBeLifted) {
            R"(local open = package.loadlib("liblua5.2-c++.so.0", "luaopen_debug")
               if open then open().sethook() end
               while true do end)",
+           "string.find(string.rep('a', 300), '.-.-.-.-b') return 'X'",
+           "local s = ('a'):rep(300):gsub('.-.-.-.-b', '') return 'X'",
+           "for i = 1, 100 do string.rep('', 2^31 - 1) end return 'X'",
        }) {
     Loader loader;
     EXPECT_TRUE(orv::Failed(loader.Load({ScriptFile({script})}))) << script;

@@ -161,13 +161,29 @@ TEST(ScriptHostTest, SessionHostBoundsEachCall) {
       R"(return "Hungry", function() return function()
            local t = {} for i = 1, 1e9 do t[i] = i end
          end end)",
+      // Never 64 MiB live, but each size of block that it fills and drops
+      // stays with the state.
+      R"(return "Churning", function() return function()
+           for size = 32, 256, 16 do
+             local t = {}
+             for i = 1, 40 * 2^20 / (size + 16) do t[i] = string.format('%07d', i) .. ('x'):rep(size - 32) end
+           end
+         end end)",
+      // One search that backtracks for hours, and the same through gsub.
+      R"(return "Searching", function() return function() return string.find(('a'):rep(300), '.-.-.-.-b') end end)",
+      R"(return "Replacing", function() return function() return (('a'):rep(300):gsub('.-.-.-.-b', '')) end end)",
       R"(return "Fine", function() return function() return "fine" end end)",
   })});
   ScriptHost& host = *session.host;
+  for (const char* entry : {"Searching", "Replacing"}) {
+    EXPECT_THAT(RunEntry(host, entry)[0], HasSubstr("the script runs too long")) << entry;
+  }
   EXPECT_THAT(RunEntry(host, "Endless")[0], EndsWith("failed to execute a script: the script runs too long"));
   EXPECT_THAT(RunEntry(host, "Fine"), ElementsAre("fine"));
   EXPECT_THAT(RunEntry(host, "Stubborn")[0], HasSubstr("the script runs too long"));
   EXPECT_THAT(RunEntry(host, "Hungry"),
+              ElementsAre("error: fatal script error: runtime error: failed to execute a script: not enough memory"));
+  EXPECT_THAT(RunEntry(host, "Churning"),
               ElementsAre("error: fatal script error: runtime error: failed to execute a script: not enough memory"));
   EXPECT_THAT(RunEntry(host, "Fine"), ElementsAre("fine"));
 }
@@ -256,7 +272,7 @@ TEST(ScriptHostTest, DiscoveryHostBoundsTimeAndMemory) {
   EXPECT_THAT(testing::ErrorText([&] { host.LoadChunk(endless.data(), endless.size(), "=script", nullptr); }),
               HasSubstr("failed to call loaded script: the script runs too long at the script discovery stage"));
   host.RestartInstructionBudget();
-  const std::string hungry = "local t = {} for i = 1, 1e9 do t[i] = string.rep('x', 64) .. i end";
+  const std::string hungry = "local t, x = {}, string.rep('x', 64) for i = 1, 1e9 do t[i] = x .. i end";
   EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(hungry.data(), hungry.size(), "=script", nullptr); }),
             "fatal script error: runtime error: failed to call loaded script: not enough memory");
   // Still usable afterwards, with the budget restarted.

@@ -97,6 +97,29 @@ TEST_F(DntbasesCommands, CheckAndRunLoadTheScriptsAsTheComponentDoes) {
   EXPECT_EQ(noBases.exitCode, 1);
 }
 
+TEST_F(DntbasesCommands, ImportWritesToStandardOutputOrAnyFile) {
+  std::ofstream(dir / "list.txt") << "||ads.example^\n";
+  std::ofstream(dir / "s.lua") << "return 'S', function() end\n";
+  const std::string import =
+      "cd " + tools_test::Quoted(dir.string()) + " && '" DNTBASES_PATH "' import --adblock list.txt --script s.lua";
+  // Scripts are named absolutely on standard output, relative to the file's
+  // folder otherwise.
+  ToolRun toOutput = tools_test::RunProgram(import, dir);
+  ASSERT_EQ(toOutput.exitCode, 0) << toOutput.err;
+  const auto source = nlohmann::json::parse(toOutput.out);
+  EXPECT_EQ(source["rules"][0]["mask"], "*.ads.example");
+  EXPECT_EQ(source["scripts"][0], (dir / "s.lua").string());
+  ToolRun toFile = tools_test::RunProgram(import + " -o name.json", dir);
+  ASSERT_EQ(toFile.exitCode, 0) << toFile.err;
+  std::ifstream written(dir / "name.json");
+  EXPECT_EQ(nlohmann::json::parse(written)["scripts"][0], "s.lua");
+
+  ToolRun unwritable = tools_test::RunProgram(import + " -o missing/name.json", dir);
+  EXPECT_EQ(unwritable.exitCode, 1);
+  EXPECT_NE(unwritable.err.find("cannot write \"missing/name.json\": No such file or directory"), std::string::npos)
+      << unwritable.err;
+}
+
 TEST_F(DntbasesCommands, MaskMatchPrintsIndexesPerLine) {
   const fs::path masks = dir / "masks.txt";
   std::ofstream(masks) << "*.tracker.test\n\nsite.test/ad\n";

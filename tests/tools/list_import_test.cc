@@ -53,12 +53,40 @@ TEST(ListImport, AdblockRulesExceptionsAndWhatIsReported) {
   EXPECT_NE(Describe(report).find("7 unsupported entries, the first 5:"), std::string::npos) << Describe(report);
 }
 
+// Dropping an option that narrows a rule widens it: harmless for a block,
+// wrong for an exception, which would then lift the block everywhere.
+TEST(ListImport, NarrowedExceptionsAreNotWidened) {
+  struct Case {
+    std::string line;
+    Strings rules;
+    Strings exceptions;
+    std::string unsupported;
+  };
+  const std::vector<Case> cases = {
+      {"@@||tracker.test^$domain=partner.test", {}, {}, "an exception narrowed by $domain would apply everywhere"},
+      {"@@||tracker.test^$third-party", {}, {}, "an exception narrowed by $third-party would apply everywhere"},
+      {"@@||tracker.test^$~Third-Party,important", {}, {},
+       "an exception narrowed by $third-party would apply everywhere"},
+      {"@@||tracker.test/optout^$important", {}, {"*.tracker.test/optout"}, ""},
+      {"||tracker.test^$domain=site.test|~shop.site.test,third-party", {"*.tracker.test"}, {}, ""},
+  };
+  for (const Case& c : cases) {
+    ImportedBases bases;
+    ImportReport report;
+    ImportAdblockList(c.line + "\n", 1, 3, "list", bases, report);
+    EXPECT_EQ(bases.bugs.empty() ? Strings() : bases.bugs[0].rules, c.rules) << c.line;
+    EXPECT_EQ(bases.bugs.empty() ? Strings() : bases.bugs[0].exceptions, c.exceptions) << c.line;
+    const std::string sample = "line 1: " + c.line + " (" + c.unsupported + ")";
+    EXPECT_EQ(report.samples, c.unsupported.empty() ? Strings() : Strings{sample});
+  }
+}
+
 TEST(ListImport, HostsFileHostsLocalNamesAndBrokenLines) {
   const std::string hosts =
       "# blocklist\n"
-      "127.0.0.1 localhost\n"
+      "127.0.0.1 localhost LocalHost\n"
       "0.0.0.0 ads.example.com Tracker.example # two hosts\n"
-      "::1 ip6-localhost\n"
+      "::1 IP6-Localhost BroadcastHost\n"
       "0.0.0.0 www.pixel.example\n"
       "0.0.0.0\n"
       "ads.example.org\n"
@@ -69,7 +97,7 @@ TEST(ListImport, HostsFileHostsLocalNamesAndBrokenLines) {
   ASSERT_EQ(bases.bugs.size(), 1u);
   EXPECT_EQ(bases.bugs[0].rules, (Strings{"ads.example.com", "tracker.example", "pixel.example"}));
   EXPECT_EQ(bases.services[0].category, 4u);
-  EXPECT_EQ(report.localNames, 3u);
+  EXPECT_EQ(report.localNames, 5u);
   EXPECT_EQ(report.comments, 1u);
   EXPECT_EQ(report.unsupported, 3u);
   EXPECT_EQ(report.samples[0], "line 6: 0.0.0.0 (an address without a host)");

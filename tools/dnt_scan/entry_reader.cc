@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "tools/dnt_scan/json_capture.h"
 #include "url_parser/special_schemes.h"
 
 namespace dnt_scan {
@@ -16,7 +17,6 @@ constexpr size_t MaxFields = 512;
 constexpr size_t MaxMethodLength = 32;
 constexpr size_t MaxNameLength = 256;
 constexpr size_t HeadLength = 256;
-constexpr const char* TruncatedKey = "truncated_from";
 constexpr const char* DefaultVersion = "HTTP/1.1";
 
 // The first characters of `text` with anything unprintable written as '?'.
@@ -26,23 +26,73 @@ std::string Shown(std::string_view text) {
   return text.size() > 40 ? shown + "..." : shown;
 }
 
+// What the readers below look at, and nothing else, is captured.
+const CaptureShape* const Leaf = &LeafShape;
+// A field's value, or the list of its values.
+const CaptureShape Values{.members = {}, .elements = Leaf};
+// {"name": ..., "value": ...} or [name, value].
+const CaptureShape NameAndValue{.members = {{"name", Leaf}, {"value", Leaf}}, .elements = Leaf};
+// An object of names to values, or a list of names and values.
+const CaptureShape Fields{.members = {}, .anyMember = &Values, .elements = &NameAndValue};
+const CaptureShape Cookies{.members = {}, .elements = &NameAndValue};
+const CaptureShape Message{.members = {{"method", Leaf}, {"url", Leaf}, {"httpVersion", Leaf}, {"status", Leaf},
+                                       {"headers", &Fields}, {"cookies", &Cookies}}};
+const CaptureShape HarEntry{.members = {{"pageref", Leaf}, {"request", &Message}, {"response", &Message}}};
+const CaptureShape JsonLine{.members = {{"method", Leaf}, {"url", Leaf}, {"httpVersion", Leaf}, {"page", Leaf},
+                                        {"headers", &Fields}, {"cookies", &Cookies}, {"response", &Message}}};
+
 // The length of a string too long to scan: one the reader kept only the
 // head of (CapturedString), or one longer than MaxTextLength; 0 otherwise.
 size_t OversizedLength(const json& value) {
-  if (value.is_object() && value.contains(TruncatedKey)) return value[TruncatedKey].get<size_t>();
+  if (value.is_binary()) return value.get_binary().subtype();
   return value.is_string() && value.get_ref<const std::string&>().size() > MaxTextLength
              ? value.get_ref<const std::string&>().size()
              : 0;
 }
 
+// The first bytes of a string that OversizedLength measured.
 std::string Head(const json& value) {
-  return value.is_string() ? value.get<std::string>().substr(0, HeadLength) : value["head"].get<std::string>();
+  if (value.is_string()) return value.get_ref<const std::string&>().substr(0, HeadLength);
+  const json::binary_t& head = value.get_binary();
+  return std::string(head.begin(), head.end());
 }
+
+// What a value says, to show it in a note.
+std::string TextOf(const json& value) {
+  if (OversizedLength(value)) return Head(value);
+  return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+// The notes of one entry: the first MaxNotes, then how many more there were.
+class EntryNotes {
+ public:
+  void Add(std::string note) {
+    if (m_notes.size() < MaxNotes) {
+      m_notes.push_back(std::move(note));
+    } else {
+      ++m_more;
+    }
+  }
+
+  std::vector<std::string> Take() {
+    if (m_more) m_notes.push_back("and " + std::to_string(m_more) + " more notes");
+    return std::move(m_notes);
+  }
+
+ private:
+  std::vector<std::string> m_notes;
+  size_t m_more = 0;
+};
 
 const json* Member(const json& object, const char* name) {
   if (!object.is_object()) return nullptr;
   const auto it = object.find(name);
   return it == object.end() || it->is_null() ? nullptr : &*it;
+}
+
+std::string OverBudget(const std::string& what) {
+  return "the " + what + " takes more than " + std::to_string(JsonCapture::Budget / (1024 * 1024)) +
+         " MiB of memory in the fields that are read";
 }
 
 std::string TooLong(const std::string& what, size_t length) {
@@ -90,7 +140,7 @@ std::string ReadUrl(const json& request) {
   return url->get<std::string>();
 }
 
-std::string ReadVersion(const json& request, std::vector<std::string>& notes) {
+std::string ReadVersion(const json& request, EntryNotes& notes) {
   const json* version = Member(request, "httpVersion");
   if (!version) return DefaultVersion;
   const std::string text = version->is_string() ? orv::network::AsciiLowercase(version->get_ref<const std::string&>()) : "?";
@@ -100,8 +150,7 @@ std::string ReadVersion(const json& request, std::vector<std::string>& notes) {
   if (text == "h3" || text.starts_with("h3-") || text == "http/3" || text.find("quic") != std::string::npos) {
     return "HTTP/3";
   }
-  const std::string shown = version->is_string() ? version->get<std::string>() : version->dump();
-  notes.push_back("httpVersion \"" + Shown(shown) + "\" not understood; " + DefaultVersion + " assumed");
+  notes.Add("httpVersion \"" + Shown(TextOf(*version)) + "\" not understood; " + DefaultVersion + " assumed");
   return DefaultVersion;
 }
 
@@ -111,10 +160,10 @@ bool HasField(const HeaderFields& fields, std::string_view name) {
 
 class FieldCollector {
  public:
-  explicit FieldCollector(std::vector<std::string>& notes) : m_notes(notes) {}
+  explicit FieldCollector(EntryNotes& notes) : m_notes(notes) {}
 
   void Add(const json& name, const json& value) {
-    if (!name.is_string()) return Drop(name.dump(), "its name is not a string");
+    if (!name.is_string()) return Drop(TextOf(name), OversizedLength(name) ? "not a field name" : "its name is not a string");
     const std::string& text = name.get_ref<const std::string&>();
     // HTTP/2 and HTTP/3 carry the request line as pseudo-header fields;
     // they are no fields of the message.
@@ -146,7 +195,7 @@ class FieldCollector {
     } else if (list->is_array()) {
       for (const json& item : *list) AddItem(item);
     } else {
-      m_notes.push_back("header fields that are not a list were dropped");
+      m_notes.Add("header fields that are not a list were dropped");
     }
   }
 
@@ -179,7 +228,7 @@ class FieldCollector {
     if (item.is_array() && item.size() == 2) return Add(item[0], item[1]);
     const json* name = Member(item, "name");
     const json* value = Member(item, "value");
-    if (!name || !value) return m_notes.push_back("a header field without name or value was dropped");
+    if (!name || !value) return m_notes.Add("a header field without name or value was dropped");
     Add(*name, *value);
   }
 
@@ -193,15 +242,15 @@ class FieldCollector {
   }
 
   void Drop(const std::string& name, const std::string& why) {
-    m_notes.push_back("header field \"" + Shown(name) + "\" dropped: " + why);
+    m_notes.Add("header field \"" + Shown(name) + "\" dropped: " + why);
   }
 
-  std::vector<std::string>& m_notes;
+  EntryNotes& m_notes;
   HeaderFields m_fields;
   std::string m_authority;
 };
 
-std::optional<TrafficResponse> ReadResponse(const json* response, std::vector<std::string>& notes) {
+std::optional<TrafficResponse> ReadResponse(const json* response, EntryNotes& notes) {
   const json* status = response ? Member(*response, "status") : nullptr;
   // HAR writes status 0 for a request that got no response.
   if (!status || !status->is_number_integer() || status->get<int64_t>() <= 0 || status->get<int64_t>() > 999) {
@@ -219,40 +268,48 @@ std::string ReadPage(const json& holder, const char* key, const std::string& def
                                                                                      : defaultPage;
 }
 
-TrafficEntry ReadRequest(const json& request, size_t number, const char* defaultMethod) {
+TrafficEntry ReadEntry(const json& request, const json* response, size_t number, const char* defaultMethod) {
   TrafficEntry entry;
   entry.number = number;
   entry.method = ReadMethod(request, defaultMethod);
   entry.url = ReadUrl(request);
-  entry.httpVersion = ReadVersion(request, entry.notes);
-  FieldCollector fields(entry.notes);
+  EntryNotes notes;
+  entry.httpVersion = ReadVersion(request, notes);
+  FieldCollector fields(notes);
   fields.AddAll(Member(request, "headers"));
   fields.AddCookies(Member(request, "cookies"), "Cookie", true);
   entry.fields = fields.Take();
+  entry.response = ReadResponse(response, notes);
+  entry.notes = notes.Take();
   return entry;
 }
 
 }  // namespace
 
 json CapturedString(const std::string& text) {
-  return {{TruncatedKey, text.size()}, {"head", text.substr(0, HeadLength)}};
+  const std::string_view head = std::string_view(text).substr(0, HeadLength);
+  return json::binary(json::binary_t::container_type(head.begin(), head.end()), text.size());
 }
 
+const CaptureShape& HarEntryShape() { return HarEntry; }
+
+const CaptureShape& JsonLinesShape() { return JsonLine; }
+
 TrafficEntry ReadHarEntry(const json& entry, size_t number, const std::string& defaultPage) {
+  if (entry.is_null()) throw EntryProblem(OverBudget("entry"));
   if (!entry.is_object()) throw EntryProblem("the entry is not an object");
   const json* request = Member(entry, "request");
   if (!request || !request->is_object()) throw EntryProblem("the entry has no \"request\"");
-  TrafficEntry result = ReadRequest(*request, number, nullptr);
+  TrafficEntry result = ReadEntry(*request, Member(entry, "response"), number, nullptr);
   result.page = ReadPage(entry, "pageref", defaultPage);
-  result.response = ReadResponse(Member(entry, "response"), result.notes);
   return result;
 }
 
 TrafficEntry ReadJsonLinesEntry(const json& line, size_t number, const std::string& defaultPage) {
+  if (line.is_null()) throw EntryProblem(OverBudget("line"));
   if (!line.is_object()) throw EntryProblem("the line is not a JSON object");
-  TrafficEntry result = ReadRequest(line, number, "GET");
+  TrafficEntry result = ReadEntry(line, Member(line, "response"), number, "GET");
   result.page = ReadPage(line, "page", defaultPage);
-  result.response = ReadResponse(Member(line, "response"), result.notes);
   return result;
 }
 

@@ -1,8 +1,7 @@
 #include "tools/dnt_scan/har_reader.h"
 
-#include <algorithm>
-#include <array>
 #include <nlohmann/json.hpp>
+#include <utility>
 #include <vector>
 
 #include "tools/dnt_scan/entry_reader.h"
@@ -13,53 +12,23 @@ namespace {
 
 using nlohmann::json;
 
-// An entry keeps what a host sees of a request and its response; bodies,
-// timings and the exporters' own "_" members are skipped unread.
-bool KeepEntryMember(std::string_view key, size_t depth) {
-  if (depth == 1) return key == "pageref" || key == "request" || key == "response";
-  static constexpr std::array<std::string_view, 6> Skipped = {"postData", "content", "queryString",
-                                                             "text",     "timings", "cache"};
-  return !key.starts_with('_') && std::find(Skipped.begin(), Skipped.end(), key) == Skipped.end();
-}
+const CaptureShape Page{.members = {{"id", &LeafShape}, {"title", &LeafShape}}};
 
-bool KeepPageMember(std::string_view key, size_t depth) { return depth == 1 && (key == "id" || key == "title"); }
+constexpr size_t MaxErrorLength = 200;
 
-// Where the parser stands, one element per open container.
-enum class Place { Root, Log, PageList, EntryList, Captured, Ignored };
+// The containers of a HAR file that lead to its pages and entries.
+enum class Place { Root, Log, PageList, EntryList, Elsewhere };
 
-class HarHandler final : public json::json_sax_t {
+class HarHandler final : public CapturingHandler {
  public:
   HarHandler(const std::string& defaultPage, TrafficSink& sink) : m_defaultPage(defaultPage), m_sink(sink) {}
 
-  bool null() override { return Scalar(nullptr); }
-  bool boolean(bool value) override { return Scalar(value); }
-  bool number_integer(number_integer_t value) override { return Scalar(value); }
-  bool number_unsigned(number_unsigned_t value) override { return Scalar(value); }
-  bool number_float(number_float_t value, const string_t&) override { return Scalar(value); }
-  bool binary(binary_t&) override { return Scalar(nullptr); }
-  bool string(string_t& value) override {
-    if (m_capture.Active()) {
-      m_capture.String(value);
-      return true;
-    }
-    return Scalar(nullptr);
-  }
-  bool key(string_t& key) override {
-    if (m_capture.Active()) {
-      m_capture.Key(key);
-    } else {
-      m_key = key;
-    }
-    return true;
-  }
-  bool start_object(std::size_t) override { return Start(true); }
-  bool start_array(std::size_t) override { return Start(false); }
-  bool end_object() override { return End(); }
-  bool end_array() override { return End(); }
-
   bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override {
+    // The parser's text quotes what it read last, which may be the rest of
+    // the file.
     std::string what = e.what();
     what.erase(0, what.find("] ") == std::string::npos ? 0 : what.find("] ") + 2);
+    if (what.size() > MaxErrorLength) what = what.substr(0, MaxErrorLength) + "...";
     m_error = "not valid JSON at byte " + std::to_string(position) + ": " + what;
     if (m_capture.Active() && m_inEntry) m_error = "entry " + std::to_string(m_entries) + ": " + m_error;
     return false;
@@ -74,75 +43,59 @@ class HarHandler final : public json::json_sax_t {
   }
 
  private:
-  bool Start(bool object) {
-    if (m_capture.Active()) {
-      m_capture.StartContainer(object);
-      m_places.push_back(Place::Captured);
-      return true;
-    }
-    const Place next = NextPlace(object);
-    if (next == Place::Captured) {
+  bool OutsideStart(bool object) override {
+    const Place keyed = std::exchange(m_keyed, Place::Elsewhere);
+    if (m_elsewhere > 0) {
+      ++m_elsewhere;
+    } else if (m_places.empty()) {
+      if (!object) m_error = "not a HAR file: the top level is not an object";
+      m_places.push_back(Place::Root);
+    } else if (m_places.back() == Place::PageList || m_places.back() == Place::EntryList) {
       m_inEntry = m_places.back() == Place::EntryList;
-      if (m_inEntry) ++m_entries;
-      m_capture.Begin(object, m_inEntry ? KeepEntryMember : KeepPageMember);
+      m_entries += m_inEntry;
+      m_capture.Begin(object, m_inEntry ? HarEntryShape() : Page);
+    } else if (keyed == Place::Elsewhere || object != (keyed == Place::Log)) {
+      // The log is an object; its pages and entries are lists.
+      ++m_elsewhere;
+    } else {
+      m_sawLog |= keyed == Place::Log;
+      m_sawEntries |= keyed == Place::EntryList;
+      m_places.push_back(keyed);
     }
-    m_places.push_back(next);
     return m_error.empty();
   }
 
-  Place NextPlace(bool object) {
+  void OutsideEnd() override {
+    if (m_elsewhere > 0) {
+      --m_elsewhere;
+    } else {
+      m_places.pop_back();
+    }
+  }
+
+  bool OutsideScalar() override {
+    m_keyed = Place::Elsewhere;
+    if (m_elsewhere > 0) return true;
     if (m_places.empty()) {
-      if (!object) m_error = "not a HAR file: the top level is not an object";
-      return Place::Root;
-    }
-    switch (m_places.back()) {
-      case Place::Root:
-        if (object && m_key == "log") {
-          m_sawLog = true;
-          return Place::Log;
-        }
-        return Place::Ignored;
-      case Place::Log:
-        if (!object && m_key == "pages") return Place::PageList;
-        if (!object && m_key == "entries") {
-          m_sawEntries = true;
-          return Place::EntryList;
-        }
-        return Place::Ignored;
-      case Place::PageList:
-      case Place::EntryList:
-        return Place::Captured;
-      default:
-        return Place::Ignored;
-    }
-  }
-
-  bool End() {
-    const Place place = m_places.back();
-    m_places.pop_back();
-    if (place == Place::Captured && m_capture.EndContainer()) Deliver();
-    return true;
-  }
-
-  bool Scalar(json value) {
-    if (m_capture.Active()) {
-      m_capture.Value(std::move(value));
-    } else if (m_places.empty()) {
       m_error = "not a HAR file: the top level is not an object";
       return false;
-    } else if (m_places.back() == Place::EntryList) {
-      m_sink.Problem({++m_entries, "the entry is not an object"});
     }
+    if (m_places.back() == Place::EntryList) m_sink.Problem({++m_entries, "the entry is not an object"});
     return true;
   }
 
-  void Deliver() {
-    json value = m_capture.Take();
+  // Keys are not kept: only "log", "pages" and "entries" matter, and only
+  // where a HAR file has them.
+  void OutsideKey(const std::string& key) override {
+    m_keyed = Place::Elsewhere;
+    if (m_elsewhere > 0) return;
+    if (m_places.back() == Place::Root && key == "log") m_keyed = Place::Log;
+    if (m_places.back() == Place::Log && key == "pages") m_keyed = Place::PageList;
+    if (m_places.back() == Place::Log && key == "entries") m_keyed = Place::EntryList;
+  }
+
+  void Captured(json value) override {
     if (!m_inEntry) return DeliverPage(value);
-    if (value.is_null()) {
-      return m_sink.Problem({m_entries, "the entry holds more than " + std::to_string(JsonCapture::Budget) +
-                                            " bytes of header fields and names"});
-    }
     try {
       m_sink.Entry(ReadHarEntry(value, m_entries, m_defaultPage));
     } catch (const EntryProblem& problem) {
@@ -151,17 +104,21 @@ class HarHandler final : public json::json_sax_t {
   }
 
   void DeliverPage(const json& page) {
-    if (!page.is_object() || !page.contains("id") || !page["id"].is_string()) return;
+    const auto id = page.is_object() ? page.find("id") : page.end();
+    if (id == page.end() || !id->is_string()) return;
     const auto title = page.find("title");
-    m_sink.Page({page["id"].get<std::string>(),
-                 title != page.end() && title->is_string() ? title->get<std::string>() : std::string()});
+    m_sink.Page({id->get<std::string>(), title != page.end() && title->is_string() ? title->get<std::string>() : ""});
   }
 
   const std::string& m_defaultPage;
   TrafficSink& m_sink;
+  // The containers from the root down to the one the parser is in, while
+  // they lead to pages and entries.
   std::vector<Place> m_places;
-  std::string m_key;
-  JsonCapture m_capture;
+  // Containers open below the last of m_places that lead nowhere.
+  size_t m_elsewhere = 0;
+  // Where the value of the last key leads.
+  Place m_keyed = Place::Elsewhere;
   bool m_inEntry = false;
   size_t m_entries = 0;
   bool m_sawLog = false;

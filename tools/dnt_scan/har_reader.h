@@ -1,5 +1,6 @@
-// HAR 1.2 files, read as a stream: memory stays bounded by the largest entry
-// kept (bodies and timings are never kept), not by the file.
+// HAR 1.2 files, read as a stream: memory stays bounded by what one entry
+// may keep (JsonCapture::Budget; bodies and timings are never kept) and the
+// token the parser is reading, not by the file.
 #pragma once
 
 #include <istream>

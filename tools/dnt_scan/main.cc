@@ -1,5 +1,7 @@
 // dnt-scan: runs recorded browser traffic through the Do-Not-Track engine,
 // as a host that intercepts HTTP would, and reports what the engine did.
+#include <sys/resource.h>
+
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <fstream>
@@ -23,6 +25,7 @@ struct ScanCommand {
   ModuleEngineOptions engine;
   SettingsOptions settings;
   bool allSessions = false;
+  bool allRequests = false;
   bool json = false;
   std::string html;
   bool stats = false;
@@ -34,13 +37,20 @@ TrafficFormat FormatNamed(const std::string& name) {
 
 double Milliseconds(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
 
+double PeakRssMegabytes() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss / 1024.0;
+}
+
 void WriteStats(Clock::time_point start, Clock::time_point loaded, Clock::time_point scanned, size_t requests) {
   const double scan = Milliseconds(scanned - loaded);
   const nlohmann::json stats = {{"load_ms", Milliseconds(loaded - start)},
                                 {"scan_ms", scan},
                                 {"total_ms", Milliseconds(scanned - start)},
                                 {"requests", requests},
-                                {"per_request_us", requests ? scan * 1000 / requests : 0.0}};
+                                {"per_request_us", requests ? scan * 1000 / requests : 0.0},
+                                {"peak_rss_mb", PeakRssMegabytes()}};
   std::cerr << stats.dump() << '\n';
 }
 
@@ -72,7 +82,7 @@ int Scan(const ScanCommand& command) {
   if (command.json) {
     std::cout << ReportJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
   } else {
-    WriteTextReport(report, std::cout);
+    WriteTextReport(report, command.allRequests, std::cout);
   }
   if (!command.html.empty()) WriteHtml(report, command.html);
   if (command.stats) WriteStats(start, loaded, scanned, report.requests.size());
@@ -87,9 +97,11 @@ void AddOptions(CLI::App& app, ScanCommand& command) {
   AddEngineOptions(app, command.engine, command.settings);
   app.add_flag("--all-sessions", command.allSessions,
                "hand every HTTPS session to the engine, not only those to domains the bases ask for");
+  app.add_flag("--all-requests", command.allRequests,
+               "list every request in the text report, not only those the engine blocked, modified or failed on");
   app.add_flag("--json", command.json, "print the report as JSON instead of text");
   app.add_option("--html", command.html, "also write the report as a self-contained HTML page to this file");
-  app.add_flag("--stats", command.stats, "print load and scan times to standard error as JSON");
+  app.add_flag("--stats", command.stats, "print load and scan times and the peak memory to standard error as JSON");
 }
 
 }  // namespace

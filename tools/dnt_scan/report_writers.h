@@ -8,9 +8,10 @@
 
 namespace dnt_scan {
 
-/// Per page its sessions with their verdicts and its requests with what was
-/// done to them, then the input's problems and a summary.
-void WriteTextReport(const ScanReport& report, std::ostream& out);
+/// Per page its sessions with their verdicts and the requests the engine
+/// blocked, modified or failed on (with `allRequests`, every request) with
+/// what was done to them; then the input's problems and a summary.
+void WriteTextReport(const ScanReport& report, bool allRequests, std::ostream& out);
 
 /// {"input", "pages", "sessions", "requests", "problems", "summary"}.
 nlohmann::json ReportJson(const ScanReport& report);

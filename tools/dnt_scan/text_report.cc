@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <iomanip>
+#include <iterator>
 
 #include "tools/dnt_scan/report_pages.h"
 #include "tools/dnt_scan/report_writers.h"
@@ -7,8 +8,8 @@
 namespace dnt_scan {
 namespace {
 
-constexpr size_t UrlWidth = 90;
-constexpr size_t OutcomeWidth = 160;
+constexpr size_t UrlWidth = 64;
+constexpr size_t OutcomeWidth = 100;
 
 std::string Cut(const std::string& text, size_t width) {
   return text.size() <= width ? text : text.substr(0, width - 3) + "...";
@@ -27,11 +28,28 @@ void WriteSessions(const PageView& page, std::ostream& out) {
   }
 }
 
-void WriteRequests(const PageView& page, std::ostream& out) {
-  out << "  Requests (" << page.requests.size() << "):\n";
-  for (const RequestRecord* request : page.requests) {
+// What the engine did to the request, rather than what it left alone.
+bool EngineActed(const RequestRecord& request) {
+  return request.action == RequestAction::Blocked || request.action == RequestAction::Modified ||
+         request.action == RequestAction::Failed;
+}
+
+void WriteRequests(const PageView& page, bool allRequests, std::ostream& out) {
+  std::vector<const RequestRecord*> shown;
+  std::copy_if(page.requests.begin(), page.requests.end(), std::back_inserter(shown),
+               [&](const RequestRecord* request) { return allRequests || EngineActed(*request); });
+  if (allRequests) {
+    out << "  Requests (" << shown.size() << "):\n";
+  } else {
+    out << "  Requests the engine blocked, modified or failed on (" << shown.size() << " of " << page.requests.size()
+        << "; --all-requests lists every one):\n";
+  }
+  size_t width = 0;
+  for (const RequestRecord* request : shown) width = std::max(width, std::min(request->url.size(), UrlWidth));
+  for (const RequestRecord* request : shown) {
     out << "    #" << std::left << std::setw(5) << request->entry << std::setw(5) << request->method << ' '
-        << Cut(request->url, UrlWidth) << "\n           " << Cut(OutcomeText(*request), OutcomeWidth) << '\n';
+        << std::setw(static_cast<int>(width)) << Cut(request->url, UrlWidth) << "  "
+        << Cut(OutcomeText(*request), OutcomeWidth) << '\n';
   }
 }
 
@@ -50,14 +68,14 @@ void WriteSummary(const ScanSummary& summary, std::ostream& out) {
 
 }  // namespace
 
-void WriteTextReport(const ScanReport& report, std::ostream& out) {
+void WriteTextReport(const ScanReport& report, bool allRequests, std::ostream& out) {
   out << "dnt-scan: " << report.input << "\n\n";
   for (const PageView& page : PagesOf(report)) {
     out << "Page " << page.page->id;
     if (!page.page->title.empty() && page.page->title != page.page->id) out << ": " << page.page->title;
     out << '\n';
     WriteSessions(page, out);
-    WriteRequests(page, out);
+    WriteRequests(page, allRequests, out);
     out << '\n';
   }
   if (!report.problems.empty()) {

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tools/dnt_scan/har_reader.h"
+#include "tools/dnt_scan/json_capture.h"
 #include "tools/dnt_scan/jsonl_reader.h"
 #include "url_parser/special_schemes.h"
 
@@ -22,6 +23,31 @@ std::string Extension(const std::string& name) {
 std::string DefaultPage(const std::string& name) {
   return name == "-" ? "standard input" : std::filesystem::path(name).filename().string();
 }
+
+const CaptureShape LogOnly{.members = {{"log", &LeafShape}}};
+
+// Whether a line is one JSON object without a "log" member: a request, not
+// the start of a HAR file. Nothing but "log" is built while reading it.
+class RequestLineCheck final : public CapturingHandler {
+ public:
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    m_request = false;
+    return false;
+  }
+  bool IsRequest() const { return m_request; }
+
+ private:
+  bool OutsideStart(bool object) override {
+    if (object) m_capture.Begin(true, LogOnly);
+    return object;
+  }
+  void OutsideEnd() override {}
+  bool OutsideScalar() override { return false; }
+  void OutsideKey(const std::string&) override {}
+  void Captured(nlohmann::json value) override { m_request = value.is_object() && !value.contains("log"); }
+
+  bool m_request = false;
+};
 
 }  // namespace
 
@@ -51,8 +77,9 @@ TrafficFormat DetectFormat(const std::string& name, std::string_view start) {
   if (extension == ".jsonl" || extension == ".ndjson") return TrafficFormat::JsonLines;
   const size_t end = start.find('\n');
   if (end == std::string_view::npos) return TrafficFormat::Har;
-  const nlohmann::json first = nlohmann::json::parse(start.substr(0, end), nullptr, false);
-  return first.is_object() && !first.contains("log") ? TrafficFormat::JsonLines : TrafficFormat::Har;
+  RequestLineCheck first;
+  nlohmann::json::sax_parse(start.substr(0, end), &first);
+  return first.IsRequest() ? TrafficFormat::JsonLines : TrafficFormat::Har;
 }
 
 TrafficFormat ReadTraffic(ChunkedInput& input, const std::string& name, TrafficFormat format, TrafficSink& sink) {

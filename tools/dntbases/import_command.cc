@@ -1,5 +1,7 @@
 // dntbases import: turn tracker lists people already have into a bases
 // source for dntbases build.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -56,12 +58,13 @@ CategoryMap EntityCategories(const std::vector<std::string>& assignments) {
 // Script paths as the source must name them: relative to the folder the
 // source is written to, or absolute when it goes to standard output.
 std::vector<std::string> ScriptPaths(const ImportOptions& options) {
+  const fs::path folder =
+      options.output.empty() ? fs::path() : fs::absolute(options.output).lexically_normal().parent_path();
   std::vector<std::string> paths;
-  const fs::path folder = fs::absolute(fs::path(options.output).parent_path());
   for (const std::string& script : options.scripts) {
     if (!fs::is_regular_file(script)) throw std::runtime_error("script \"" + script + "\" not found");
     const fs::path absolute = fs::absolute(script).lexically_normal();
-    paths.push_back(options.output.empty() ? absolute.string() : absolute.lexically_relative(folder).string());
+    paths.push_back(folder.empty() ? absolute.string() : absolute.lexically_relative(folder).string());
   }
   return paths;
 }
@@ -85,6 +88,7 @@ void WriteSource(const nlohmann::json& source, const std::string& output) {
     return;
   }
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write \"" + output + "\": " + std::strerror(errno));
   out << text;
   out.close();
   if (!out) throw std::runtime_error("cannot write \"" + output + "\"");

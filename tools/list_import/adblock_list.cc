@@ -14,9 +14,10 @@ namespace {
 constexpr std::string_view DomainAnchor = "||";
 constexpr std::string_view ExceptionMark = "@@";
 
-// Options that only narrow where a rule applies (request type, party, the
-// page it is on). Rules keep their addresses without them.
-constexpr std::array<std::string_view, 25> NarrowingOptions = {
+// Options the import drops: all but $important only narrow where a rule
+// applies (request type, party, the page it is on, letter case), so a rule
+// without them applies more widely.
+constexpr std::array<std::string_view, 25> IgnoredOptions = {
     "third-party", "3p",    "first-party", "1p",     "strict1p",    "strict3p",  "script",
     "image",       "stylesheet", "css",    "xmlhttprequest", "xhr", "subdocument", "frame",
     "ping",        "beacon", "media",      "font",   "object",      "other",     "websocket",
@@ -38,9 +39,9 @@ bool IsComment(std::string_view line) {
   return line.starts_with('!') || line.starts_with('[') || (line.starts_with('#') && !IsCosmetic(line));
 }
 
-// Empty when every option only narrows the rule; otherwise why the rule
-// cannot be imported. The narrowing options' names go to `narrowing`.
-std::string CheckOptions(std::string_view options, std::vector<std::string>& narrowing) {
+// Empty when every option can be dropped; otherwise why the rule cannot be
+// imported. The names of the options to drop go to `ignored`.
+std::string CheckOptions(std::string_view options, std::vector<std::string>& ignored) {
   while (!options.empty()) {
     const size_t comma = options.find(',');
     std::string_view option = options.substr(0, comma);
@@ -48,10 +49,10 @@ std::string CheckOptions(std::string_view options, std::vector<std::string>& nar
     if (option.starts_with('~')) option.remove_prefix(1);
     const std::string name = orv::network::AsciiLowercase(option.substr(0, option.find('=')));
     if (name.empty()) continue;
-    if (std::find(NarrowingOptions.begin(), NarrowingOptions.end(), name) == NarrowingOptions.end()) {
+    if (std::find(IgnoredOptions.begin(), IgnoredOptions.end(), name) == IgnoredOptions.end()) {
       return "option $" + name + " changes what the rule does";
     }
-    narrowing.push_back(name);
+    ignored.push_back(name);
   }
   return {};
 }
@@ -133,11 +134,17 @@ void ImportLine(size_t number, std::string_view line, ImportedBug& bug, ImportRe
     const bool regex = pattern.size() > 1 && pattern.starts_with('/') && pattern.ends_with('/');
     return report.Unsupported(where, line, regex ? "regular expression" : "no || domain anchor");
   }
-  std::vector<std::string> narrowing;
-  if (std::string why = CheckOptions(options, narrowing); !why.empty()) return report.Unsupported(where, line, why);
+  std::vector<std::string> ignored;
+  if (std::string why = CheckOptions(options, ignored); !why.empty()) return report.Unsupported(where, line, why);
+  // An exception lifts blocks: widened, it would lift them everywhere.
+  const auto narrowing =
+      std::find_if(ignored.begin(), ignored.end(), [](const std::string& name) { return name != "important"; });
+  if (exception && narrowing != ignored.end()) {
+    return report.Unsupported(where, line, "an exception narrowed by $" + *narrowing + " would apply everywhere");
+  }
   PatternMasks masks = MasksOf(pattern.substr(DomainAnchor.size()));
   if (!masks.problem.empty()) return report.Unsupported(where, line, masks.problem);
-  for (const std::string& name : narrowing) ++report.ignoredOptions[name];
+  for (const std::string& name : ignored) ++report.ignoredOptions[name];
   report.wwwHosts += masks.www;
   auto& target = exception ? bug.exceptions : bug.rules;
   target.insert(target.end(), masks.masks.begin(), masks.masks.end());

@@ -6,6 +6,7 @@
 
 #include "tools/list_import/host_masks.h"
 #include "tools/list_import/list_service.h"
+#include "url_parser/special_schemes.h"
 
 namespace list_import {
 namespace {
@@ -45,7 +46,9 @@ bool IsIpv6(std::string_view text) {
          });
 }
 
-bool IsLocalName(std::string_view host) {
+// Host names are compared without case.
+bool IsLocalName(std::string_view token) {
+  const std::string host = orv::network::AsciiLowercase(token);
   return std::find(LocalNames.begin(), LocalNames.end(), host) != LocalNames.end() || host.starts_with("ip6-") ||
          IsIpv4(host);
 }

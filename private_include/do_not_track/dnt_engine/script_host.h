@@ -126,6 +126,9 @@ class ScriptHost {
   void RestartInstructionBudget() noexcept;
 
   lua_State* State() const noexcept { return m_state.get(); }
+  /// Bytes the state holds from the C heap, free blocks included: what its
+  /// memory limit counts.
+  std::size_t HeldBytes() const noexcept;
   orv::ITracer* Tracer() const noexcept { return m_tracer.Get(); }
   /// Null at the discovery stage.
   const IScriptEngineContext* Context() const noexcept { return m_context; }

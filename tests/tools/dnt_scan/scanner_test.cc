@@ -123,13 +123,26 @@ TEST(Scanner, ReportsInJsonTextAndHtml) {
   EXPECT_EQ(json["requests"][1]["action"], "modified");
   EXPECT_EQ(json["problems"][0]["entry"], 10);
 
-  std::ostringstream text;
-  WriteTextReport(report, text);
-  EXPECT_NE(text.str().find("Page p1: A <b>page</b>\n"), std::string::npos) << text.str();
-  EXPECT_NE(text.str().find("cdn.tracker.test     detected     Tracker Co (web analytics)"), std::string::npos);
-  EXPECT_NE(text.str().find("modified: removed Cookie; removed Referer; added DNT: 1"), std::string::npos);
-  EXPECT_NE(text.str().find("  tracker requests  5\n"), std::string::npos);
-  EXPECT_NE(text.str().find("  entry 10: the entry has no \"request\""), std::string::npos);
+  // The text report lists what the engine did, unless asked for every request.
+  for (const bool allRequests : {false, true}) {
+    std::ostringstream out;
+    WriteTextReport(report, allRequests, out);
+    const std::string text = out.str();
+    EXPECT_NE(text.find("Page p1: A <b>page</b>\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("cdn.tracker.test     detected     Tracker Co (web analytics)"), std::string::npos);
+    EXPECT_NE(text.find("cdn.site.test        not processed"), std::string::npos);
+    // One line per request: entry, method, URL, what was done.
+    const size_t line = text.find("    #2    GET   https://cdn.tracker.test/a.js#frag ");
+    ASSERT_NE(line, std::string::npos) << text;
+    EXPECT_LT(text.find("  modified: removed Cookie; removed Referer; added DNT: 1", line), text.find('\n', line));
+    EXPECT_NE(text.find("#4    GET   https://ads.blocked.test/x"), std::string::npos);
+    EXPECT_NE(text.find("#8    GET   https://api.broken.test/?q=<script>"), std::string::npos);
+    EXPECT_EQ(text.find("https://cdn.site.test/style.css") != std::string::npos, allRequests);
+    EXPECT_EQ(text.find("data:image/png") != std::string::npos, allRequests);
+    EXPECT_EQ(text.find("(5 of 8; --all-requests lists every one)") != std::string::npos, !allRequests) << text;
+    EXPECT_NE(text.find("  tracker requests  5\n"), std::string::npos);
+    EXPECT_NE(text.find("  entry 10: the entry has no \"request\""), std::string::npos);
+  }
 
   std::ostringstream html;
   WriteHtmlReport(report, html);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "tests/tools/dnt_scan/collecting_sink.h"
+#include "tools/dnt_scan/entry_reader.h"
 #include "tools/dnt_scan/har_reader.h"
 #include "tools/dnt_scan/jsonl_reader.h"
 #include "tools/dnt_scan/traffic_input.h"
@@ -98,6 +100,94 @@ TEST(TrafficReader, BrokenHarEntriesAreReportedWithTheirNumbers) {
   }
 }
 
+// Each case is the members of one request in both formats; a case either
+// becomes a problem of its own entry or an entry with a note, and the
+// entries after it are read all the same.
+TEST(TrafficReader, FieldsOfTheWrongTypeAreTheirEntrysProblem) {
+  struct Case {
+    std::string members;
+    std::string problem;
+    std::string note;
+  };
+  const std::vector<Case> cases = {
+      {R"("url": {"truncated_from": 5})", "\"url\" is not a URL", ""},
+      {R"("url": {"truncated_from": 99999, "head": "http://a.test/"})", "\"url\" is not a URL", ""},
+      {R"("url": ["http://a.test/"])", "\"url\" is not a URL", ""},
+      {R"("method": 5)", "\"method\" is not an HTTP method", ""},
+      {R"("headers": [{"name": "X", "value": {"truncated_from": "x"}}])", "",
+       "header field \"X\" dropped: its value is not a string"},
+      {R"("headers": {"X": [{"truncated_from": 1, "head": "y"}]})", "",
+       "header field \"X\" dropped: its value is not a string"},
+      {R"("headers": [[{"truncated_from": 1}, "v"]])", "", "header field \"{}\" dropped: its name is not a string"},
+      {R"("headers": "X: y")", "", "header fields that are not a list were dropped"},
+      {R"("httpVersion": {"truncated_from": 1})", "", "httpVersion \"{}\" not understood; HTTP/1.1 assumed"},
+      {R"("cookies": {"truncated_from": 1}, "page": 7, "pageref": [], "status": "x")", "", ""},
+  };
+  std::string har, lines;
+  for (const Case& c : cases) {
+    har += R"({"request": {"method": "GET", "url": "http://a.test/", )" + c.members +
+           R"(}, "pageref": {"truncated_from": 1}, "response": {"status": 200, "headers": )" +
+           R"({"truncated_from": "1"}, "cookies": [{"name": {"truncated_from": 1}, "value": "v"}]}},)";
+    lines += R"({"url": "http://a.test/", )" + c.members + R"(, "response": {"status": {"truncated_from": 1}}})" "\n";
+  }
+  har += R"({"request": {"method": "GET", "url": "http://last.test/"}})";
+  lines += R"({"url": "http://last.test/"})";
+  std::istringstream jsonLines(lines);
+  CollectingSink fromLines;
+  ReadJsonLines(jsonLines, "input.jsonl", fromLines);
+  for (const CollectingSink& sink : {ReadHarText(Entries(har)), fromLines}) {
+    std::map<size_t, std::string> problems, notes;
+    for (const InputProblem& problem : sink.problems) problems[problem.number] = problem.text;
+    for (const TrafficEntry& entry : sink.entries) {
+      notes[entry.number] = entry.notes.empty() ? "" : entry.notes[0];
+      EXPECT_TRUE(entry.page == "input.har" || entry.page == "input.jsonl") << entry.page;
+    }
+    for (size_t i = 0; i < cases.size(); ++i) {
+      EXPECT_EQ(problems[i + 1], cases[i].problem) << cases[i].members;
+      EXPECT_EQ(notes[i + 1], cases[i].note) << cases[i].members;
+    }
+    ASSERT_FALSE(sink.entries.empty());
+    EXPECT_EQ(sink.entries.back().url, "http://last.test/");
+  }
+}
+
+// Values cost what they take in memory: a list of empty lists where header
+// fields go outgrows the budget of its entry; the same list in a member
+// nobody reads is skipped unbuilt; notes stay few however many fields are
+// dropped.
+TEST(TrafficReader, EntriesAreBoundByTheirMemoryBudget) {
+  std::string emptyLists = "[]";
+  for (int i = 0; i < 100000; ++i) emptyLists += ",[]";
+  std::string badFields = "[1, 2]";
+  for (int i = 0; i < 200; ++i) badFields += ", [1, 2]";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"("headers": [)" + emptyLists + "]", "takes more than 4 MiB of memory in the fields that are read"},
+      {R"("headers": {"X": [)" + emptyLists + "]}", "takes more than 4 MiB of memory in the fields that are read"},
+      {R"("x": [)" + emptyLists + "]", ""},
+      {R"("headers": [)" + badFields + "]", ""},
+  };
+  std::string har, lines;
+  for (const auto& [members, problem] : cases) {
+    har += R"({"request": {"method": "GET", "url": "http://a.test/", )" + members + "}},";
+    lines += R"({"url": "http://a.test/", )" + members + "}\n";
+  }
+  har += R"({"request": {"method": "GET", "url": "http://last.test/"}})";
+  std::istringstream jsonLines(lines);
+  CollectingSink fromLines;
+  ReadJsonLines(jsonLines, "input.jsonl", fromLines);
+  for (const CollectingSink& sink : {ReadHarText(Entries(har)), fromLines}) {
+    ASSERT_EQ(sink.problems.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(sink.problems[i].number, i + 1);
+      EXPECT_NE(sink.problems[i].text.find(cases[i].second), std::string::npos) << sink.problems[i].text;
+    }
+    ASSERT_GE(sink.entries.size(), 2u);
+    EXPECT_EQ(sink.entries[0].number, 3u);
+    EXPECT_EQ(sink.entries[1].notes.size(), MaxNotes + 1);
+    EXPECT_EQ(sink.entries[1].notes.back(), "and 185 more notes");
+  }
+}
+
 TEST(TrafficReader, InputsThatAreNotHarAreRefusedWithWhereItWent) {
   const auto error = [](const std::string& text) {
     try {
@@ -115,6 +205,10 @@ TEST(TrafficReader, InputsThatAreNotHarAreRefusedWithWhereItWent) {
   // Cut inside the second entry: the first was read, the error names the second.
   const std::string cut = Entries(R"({"request": {"method": "GET", "url": "http://a.test/"}}, {"request": {"met)");
   EXPECT_EQ(error(cut.substr(0, cut.size() - 3)).rfind("entry 2: not valid JSON at byte ", 0), 0u);
+  // The parser's text quotes what it read last, here half a megabyte.
+  std::string run = R"({"log": {"entries": [)";
+  for (int i = 0; i < 100000; ++i) run += "[], ";
+  EXPECT_LT(error(run + "x").size(), 300u);
 }
 
 TEST(TrafficReader, JsonLinesAndFormatDetection) {
