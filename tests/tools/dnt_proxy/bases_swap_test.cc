@@ -38,6 +38,8 @@ return "RequestProcessor", function()
       request:SetRequestUrl("http://moved.test/landed")
     elseif string.find(url, "/empty", 1, true) then
       request:SetOkResponse("", "")
+    elseif string.find(url, "/broken", 1, true) then
+      error("broken on purpose")
     end
     return false
   end
@@ -112,7 +114,7 @@ class DntProxyBases : public ::testing::Test {
   local_origin::LocalOrigin m_origin;
 };
 
-TEST_F(DntProxyBases, RewritesAndAnswersAsTheScriptsSay) {
+TEST_F(DntProxyBases, RewritesAnswersAndFailsOpenAsTheScriptsSay) {
   Install("A");
   ProxyProcess proxy(Arguments(), scratch / "scripts.log");
   const auto rewritten = tools_test::RunProgram(
@@ -122,13 +124,20 @@ TEST_F(DntProxyBases, RewritesAndAnswersAsTheScriptsSay) {
       "curl -s --max-time 10 -x " + proxy.Url() + " -w '%{http_code} %{size_download}' -o /dev/null http://site.test/empty",
       scratch);
   EXPECT_EQ(empty.out, "200 0");
+  // A script that fails leaves the request as the client sent it.
+  const auto broken = tools_test::RunProgram(
+      "curl -s --max-time 10 -x " + proxy.Url() + " -w '%{http_code}' -o /dev/null http://site.test/broken", scratch);
+  EXPECT_EQ(broken.out, "200");
   const auto received = m_origin.Received();
-  ASSERT_EQ(received.size(), 1u) << "the answered request reached the server";
+  ASSERT_EQ(received.size(), 2u) << "the answered request reached the server";
   EXPECT_EQ(received[0].target, "/landed");
   EXPECT_EQ(std::count(received[0].fields.begin(), received[0].fields.end(),
                        std::pair<std::string, std::string>("Host", "moved.test")),
             1);
+  EXPECT_EQ(received[1].target, "/broken");
+  EXPECT_EQ(Generation(received[1]), "(none)");
   EXPECT_EQ(proxy.Stop(), 0);
+  EXPECT_TRUE(proxy.AwaitLog(" engine-error GET http://site.test/broken: ", 1, std::chrono::seconds(1)));
 }
 
 TEST_F(DntProxyBases, SwapsBasesUnderLoadWithoutAFailedRequest) {
@@ -194,7 +203,7 @@ TEST_F(DntProxyBases, WatchesItsBasesAndKeepsThemWhenNewOnesFail) {
   EXPECT_EQ(FreshGeneration(proxy, "after"), "B");
   std::ofstream(m_served / "dntbugs.dat", std::ios::trunc) << "not a bug database";
   ASSERT_TRUE(proxy.AwaitLog(" bases-error ", 1, std::chrono::seconds(20)));
-  EXPECT_EQ(FreshGeneration(proxy, "broken"), "B");
+  EXPECT_EQ(FreshGeneration(proxy, "kept"), "B");
   EXPECT_EQ(proxy.Stop(), 0);
 }
 
