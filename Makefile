@@ -1,7 +1,7 @@
 # Entry points for a fresh Debian machine. Each target installs what it needs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap build build-asan build-tsan test test-default test-asan test-tsan fuzz fuzz-smoke demo bench coverage install clean
+.PHONY: all bootstrap build build-asan build-tsan test test-default test-asan test-tsan fuzz fuzz-smoke demo proxy bench bench-proxy coverage install clean
 
 all: build
 
@@ -44,8 +44,15 @@ test: test-default test-asan test-tsan fuzz-smoke
 demo: build
 	bash scripts/demo.sh build/default
 
+# dnt-proxy on the default bases, on 127.0.0.1:3128; more options in ARGS.
+proxy: build
+	build/default/tools/dnt_proxy/dnt-proxy $(ARGS)
+
 bench: build
 	bash scripts/bench.sh build/default
+
+bench-proxy: build
+	bash bench/proxy/run.sh build/default
 
 # Line and branch coverage of the product code by the whole test suite:
 # build/coverage/html/index.html and a summary line.

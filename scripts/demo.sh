@@ -76,3 +76,7 @@ printf '0.0.0.0 tracker.example.net\n127.0.0.1 localhost\n' >"$out/hosts"
 "$tool" import --adblock "$out/filters.txt" --hosts "$out/hosts" -o "$out/imported.json"
 "$tool" build "$out/imported.json" "$out/imported"
 "$tool" match "$out/imported" http://ads.example.com/banner.gif http://ads.example.com/optout http://tracker.example.net/
+
+echo
+echo "== dnt-proxy: the engine on live traffic (a local origin, no internet)"
+bash scripts/demo_proxy.sh "$build"

@@ -7,31 +7,28 @@
 #include <fstream>
 #include <iostream>
 
-#include "tools/dnt_scan/default_paths.h"
-#include "tools/dnt_scan/module_engine.h"
 #include "tools/dnt_scan/progress_line.h"
 #include "tools/dnt_scan/report_writers.h"
-#include "tools/dnt_scan/scan_settings.h"
 #include "tools/dnt_scan/scanner.h"
 #include "tools/dnt_scan/traffic_input.h"
+#include "tools/module_host/engine_options.h"
 
 namespace {
 
 using namespace dnt_scan;
+using namespace module_host;
 using Clock = std::chrono::steady_clock;
 
 struct ScanCommand {
   std::string input;
   std::string formatName = "auto";
-  std::string bases = DefaultBasesDirectory();
-  std::string module = DefaultModulePath();
+  ModuleEngineOptions engine;
   SettingsOptions settings;
   bool allSessions = false;
   bool allRequests = false;
   bool json = false;
   std::string html;
   bool stats = false;
-  bool trace = false;
 };
 
 TrafficFormat FormatNamed(const std::string& name) {
@@ -67,7 +64,7 @@ void WriteHtml(const ScanReport& report, const std::string& path) {
 int Scan(const ScanCommand& command) {
   const auto file = OpenInputFile(command.input);
   const auto start = Clock::now();
-  ModuleEngine engine({command.module, command.bases, command.trace});
+  ModuleEngine engine(command.engine);
   const std::vector<TrackingService> services =
       NamesServices(command.settings) ? engine.Services() : std::vector<TrackingService>();
   engine.Start(BuildSettings(command.settings, services));
@@ -97,26 +94,7 @@ void AddOptions(CLI::App& app, ScanCommand& command) {
   app.add_option("--format", command.formatName, "input format: auto (by the file's extension and first line), har, jsonl")
       ->check(CLI::IsMember({"auto", "har", "jsonl"}))
       ->capture_default_str();
-  app.add_option("--bases", command.bases, "bases directory")->capture_default_str();
-  app.add_option("--module", command.module, "the engine module")->capture_default_str();
-  app.add_option("--block", command.settings.blockCategories,
-                 "block the services of a category: social, analytics, ad, web-bug or 1-4 (repeatable)")
-      ->check(CLI::Validator(
-          [](const std::string& text) {
-            try {
-              ParseCategory(text);
-              return std::string();
-            } catch (const std::invalid_argument& e) {
-              return std::string(e.what());
-            }
-          },
-          "CATEGORY"));
-  app.add_option("--block-service", command.settings.blockServices, "block a service, by id or name (repeatable)");
-  app.add_option("--allow-service", command.settings.allowServices,
-                 "let a service through even when its category is blocked, by id or name (repeatable)");
-  app.add_flag("--dnt", command.settings.addDntHeader, "ask the engine to add \"DNT: 1\" to requests");
-  app.add_flag("--scan-partner-sites", command.settings.scanPartnerSites, "do not exclude partner sites");
-  app.add_flag("--scan-incompatible-sites", command.settings.scanIncompatibleSites, "do not exclude incompatible sites");
+  AddEngineOptions(app, command.engine, command.settings);
   app.add_flag("--all-sessions", command.allSessions,
                "hand every HTTPS session to the engine, not only those to domains the bases ask for");
   app.add_flag("--all-requests", command.allRequests,
@@ -124,8 +102,6 @@ void AddOptions(CLI::App& app, ScanCommand& command) {
   app.add_flag("--json", command.json, "print the report as JSON instead of text");
   app.add_option("--html", command.html, "also write the report as a self-contained HTML page to this file");
   app.add_flag("--stats", command.stats, "print load and scan times and the peak memory to standard error as JSON");
-  app.add_flag("--trace", command.trace, "print the engine's trace lines to standard error");
-  app.add_flag("--verbose-trace", command.settings.verboseTrace, "ask the base scripts for their own trace lines");
 }
 
 }  // namespace

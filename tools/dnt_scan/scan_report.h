@@ -9,10 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "tools/dnt_scan/scan_engine.h"
 #include "tools/dnt_scan/traffic.h"
+#include "tools/module_host/engine.h"
 
 namespace dnt_scan {
+
+// The engine's records, under the names the scanner and its reports use.
+using module_host::EngineError;
+using module_host::SessionVerdict;
+using module_host::TrackingService;
 
 enum class RequestAction {
   Untouched,  ///< passed on as it was

@@ -13,7 +13,7 @@ bool Answered(const host::HttpMessage& message) {
 
 // Hands the recorded response's fields to the engine and notes what it
 // changed; true when it answered in place of the server.
-bool ProcessResponse(ScanSession& session, const TrafficResponse& recorded, std::vector<std::string>& changes) {
+bool ProcessResponse(module_host::EngineSession& session, const TrafficResponse& recorded, std::vector<std::string>& changes) {
   const host::HttpMessage received({}, recorded.fields);
   auto response = std::make_shared<host::HttpMessage>(received);
   session.ProcessResponse(response);
@@ -23,7 +23,7 @@ bool ProcessResponse(ScanSession& session, const TrafficResponse& recorded, std:
 
 }  // namespace
 
-Scanner::Scanner(ScanEngine& engine, std::string input, ScannerOptions options)
+Scanner::Scanner(module_host::Engine& engine, std::string input, ScannerOptions options)
     : m_engine(engine), m_options(options) {
   m_report.input = std::move(input);
 }
@@ -81,7 +81,7 @@ Scanner::OpenSession& Scanner::SessionFor(const std::string& page, const std::st
   SessionRecord record;
   record.page = page;
   record.domain = host;
-  std::unique_ptr<ScanSession> session;
+  std::unique_ptr<module_host::EngineSession> session;
   try {
     if (secure && !m_options.allSessions) {
       const auto [known, added] = m_processingRequired.try_emplace(host, false);
@@ -100,7 +100,7 @@ Scanner::OpenSession& Scanner::SessionFor(const std::string& page, const std::st
 }
 
 void Scanner::Close(SessionList::iterator open) {
-  if (ScanSession* session = open->second.session.get()) {
+  if (module_host::EngineSession* session = open->second.session.get()) {
     SessionRecord& record = m_report.sessions[open->second.record];
     try {
       record.verdict = session->Verdict();

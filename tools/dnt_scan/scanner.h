@@ -9,7 +9,6 @@
 #include <string>
 #include <unordered_map>
 
-#include "tools/dnt_scan/scan_engine.h"
 #include "tools/dnt_scan/scan_report.h"
 #include "tools/dnt_scan/traffic.h"
 
@@ -27,7 +26,7 @@ struct ScannerOptions {
 
 class Scanner final : public TrafficSink {
  public:
-  Scanner(ScanEngine& engine, std::string input, ScannerOptions options = {});
+  Scanner(module_host::Engine& engine, std::string input, ScannerOptions options = {});
 
   void Page(PageInfo page) override;
   void Entry(TrafficEntry entry) override;
@@ -42,7 +41,7 @@ class Scanner final : public TrafficSink {
  private:
   struct OpenSession {
     size_t record;
-    std::unique_ptr<ScanSession> session;
+    std::unique_ptr<module_host::EngineSession> session;
   };
   using SessionList = std::list<std::pair<std::string, OpenSession>>;
 
@@ -52,7 +51,7 @@ class Scanner final : public TrafficSink {
   void Process(OpenSession& session, const TrafficEntry& entry, const std::string& requestTarget,
                RequestRecord& record);
 
-  ScanEngine& m_engine;
+  module_host::Engine& m_engine;
   ScannerOptions m_options;
   ScanReport m_report;
   std::unordered_map<std::string, size_t> m_pageIndex;

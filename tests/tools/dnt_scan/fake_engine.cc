@@ -6,14 +6,14 @@
 namespace dnt_scan_test {
 namespace {
 
-using namespace dnt_scan;
+using namespace module_host;
 
 bool Has(const std::string& domain, const char* word) { return domain.find(word) != std::string::npos; }
 
 const TrackingService Tracker{7, dnt::category::WebAnalytics, "Tracker Co"};
 const TrackingService Blocker{9, dnt::category::AdAgency, "Blocked Ads"};
 
-class FakeSession final : public ScanSession {
+class FakeSession final : public EngineSession {
  public:
   explicit FakeSession(std::string domain) : m_domain(std::move(domain)) {}
 
@@ -61,7 +61,7 @@ bool FakeEngine::ProcessingRequired(const std::string& domain) {
   return Has(domain, "tracker") || Has(domain, "blocked") || Has(domain, "broken");
 }
 
-std::unique_ptr<ScanSession> FakeEngine::OpenSession(const std::string& domain) {
+std::unique_ptr<EngineSession> FakeEngine::OpenSession(const std::string& domain) {
   opened.push_back(domain);
   return std::make_unique<FakeSession>(domain);
 }

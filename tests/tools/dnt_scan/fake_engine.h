@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "tools/dnt_scan/scan_engine.h"
+#include "tools/module_host/engine.h"
 
 namespace dnt_scan_test {
 
-struct FakeEngine final : dnt_scan::ScanEngine {
-  std::vector<dnt_scan::TrackingService> Services() override;
+struct FakeEngine final : module_host::Engine {
+  std::vector<module_host::TrackingService> Services() override;
   void Start(const dnt::ServiceSettings& settings) override { started = true; }
   bool ProcessingRequired(const std::string& domain) override;
-  std::unique_ptr<dnt_scan::ScanSession> OpenSession(const std::string& domain) override;
+  std::unique_ptr<module_host::EngineSession> OpenSession(const std::string& domain) override;
 
   bool started = false;
   /// Every domain a session was opened for, in order.

@@ -1,7 +1,8 @@
-#include "tools/dnt_scan/module_engine.h"
+#include "tools/module_host/module_engine.h"
 
 #include <dlfcn.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 
@@ -16,8 +17,9 @@
 #include "orv/object.h"
 #include "orv/rtl/error_handling/result_text.h"
 #include "orv/text/utf.h"
+#include "tools/module_host/failure_lines.h"
 
-namespace dnt_scan {
+namespace module_host {
 namespace {
 
 constexpr uint32_t FirstCategory = dnt::category::SocialNetwork;
@@ -27,26 +29,25 @@ constexpr uint32_t LastCategory = dnt::category::WebBug;
 // traced for them when they are kept.
 class Failures {
  public:
-  explicit Failures(host::CapturingTracer* kept) : m_kept(kept) {}
+  explicit Failures(bool kept) : m_kept(kept) {}
 
   void Check(orv::result_t code, const std::string& call) const {
     if (orv::Succeeded(code)) {
-      if (m_kept) m_kept->Clear();
+      if (m_kept) FailureLines::Take();
       return;
     }
     std::string text = call + " failed: " + orv::DescribeResultCode(code);
     if (m_kept) {
-      for (const std::string& line : m_kept->Texts(orv::trace_level::Failure)) text += "; " + line;
-      m_kept->Clear();
+      for (const std::string& line : FailureLines::Take()) text += "; " + line;
     }
     throw EngineError(text);
   }
 
  private:
-  host::CapturingTracer* m_kept;
+  bool m_kept;
 };
 
-class ModuleSession final : public ScanSession {
+class ModuleSession final : public EngineSession {
  public:
   ModuleSession(orv::ComPtr<dnt::IHttpSessionProcessor> processor, const Failures& failures)
       : m_processor(std::move(processor)), m_failures(failures) {}
@@ -110,7 +111,8 @@ struct ModuleEngine::Module {
     if (canUnloadModule() == 0) {
       ::dlclose(handle);
     } else {
-      std::fprintf(stderr, "dnt-scan: the engine module still holds objects; it stays loaded\n");
+      std::fprintf(stderr, "%s: the engine module still holds objects; it stays loaded\n",
+                   program_invocation_short_name);
     }
   }
 };
@@ -123,7 +125,7 @@ struct ModuleEngine::Objects {
   orv::ComPtr<dnt::IComponentInit> component;
   orv::ComPtr<dnt::IProcessorFactory> service;
 
-  Objects(orv::ComPtr<orv::ITracer> tracer, host::CapturingTracer* kept) : tracer(std::move(tracer)), failures(kept) {}
+  Objects(orv::ComPtr<orv::ITracer> tracer, bool kept) : tracer(std::move(tracer)), failures(kept) {}
 };
 
 ModuleEngine::ModuleEngine(const ModuleEngineOptions& options) {
@@ -133,15 +135,13 @@ ModuleEngine::ModuleEngine(const ModuleEngineOptions& options) {
     throw EngineError("the bases directory " + options.basesDirectory + " does not exist");
   }
   m_module = std::make_unique<Module>(options.modulePath);
-  orv::ComPtr<host::CapturingTracer> kept;
   orv::ComPtr<orv::ITracer> tracer;
   if (options.trace) {
     tracer = host::MakeHostObject<host::StreamTracer>(stderr, orv::trace_level::Routine);
   } else {
-    kept = host::MakeHostObject<host::CapturingTracer>(orv::trace_level::Failure);
-    tracer = kept;
+    tracer = host::MakeHostObject<FailureLines>();
   }
-  m_objects = std::make_unique<Objects>(tracer, kept.Get());
+  m_objects = std::make_unique<Objects>(tracer, !options.trace);
   Objects& objects = *m_objects;
 
   objects.locator = host::MakeHostObject<host::ServiceLocator>();
@@ -193,7 +193,7 @@ bool ModuleEngine::ProcessingRequired(const std::string& domain) {
   return required;
 }
 
-std::unique_ptr<ScanSession> ModuleEngine::OpenSession(const std::string& domain) {
+std::unique_ptr<EngineSession> ModuleEngine::OpenSession(const std::string& domain) {
   if (!m_objects->service) throw EngineError("the DNT service is not started");
   const dnt::SessionParams params{domain, false};
   orv::ComPtr<dnt::IHttpSessionProcessor> processor;
@@ -202,4 +202,16 @@ std::unique_ptr<ScanSession> ModuleEngine::OpenSession(const std::string& domain
   return std::make_unique<ModuleSession>(std::move(processor), m_objects->failures);
 }
 
-}  // namespace dnt_scan
+void ModuleEngine::UpdateBases() {
+  const auto handler = m_objects->component.As<dnt::IBasesUpdateHandler>();
+  if (!handler) throw EngineError("the service component does not answer IBasesUpdateHandler");
+  try {
+    m_objects->failures.Check(handler->VerifyBasesUpdate(), "VerifyBasesUpdate");
+    m_objects->failures.Check(handler->HandleBasesUpdate(), "HandleBasesUpdate");
+  } catch (const EngineError&) {
+    handler->RollbackUpdate();
+    throw;
+  }
+}
+
+}  // namespace module_host

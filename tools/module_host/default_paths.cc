@@ -1,8 +1,8 @@
-#include "tools/dnt_scan/default_paths.h"
+#include "tools/module_host/default_paths.h"
 
 #include <filesystem>
 
-namespace dnt_scan {
+namespace module_host {
 namespace {
 
 namespace fs = std::filesystem;
@@ -19,8 +19,8 @@ std::string Installed(const char* relativeToProgram, const char* inBuildTree) {
 
 }  // namespace
 
-std::string DefaultModulePath() { return Installed(DNT_SCAN_MODULE_INSTALLED, DNT_SCAN_MODULE_BUILT); }
+std::string DefaultModulePath() { return Installed(DNT_MODULE_INSTALLED, DNT_MODULE_BUILT); }
 
-std::string DefaultBasesDirectory() { return Installed(DNT_SCAN_BASES_INSTALLED, DNT_SCAN_BASES_BUILT); }
+std::string DefaultBasesDirectory() { return Installed(DNT_BASES_INSTALLED, DNT_BASES_BUILT); }
 
-}  // namespace dnt_scan
+}  // namespace module_host

@@ -1,4 +1,4 @@
-// The DNT service settings a scan runs with, from the command line's words.
+// The DNT service settings a host tool runs with, from the command line's words.
 #pragma once
 
 #include <cstdint>
@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "do_not_track/service_settings.h"
-#include "tools/dnt_scan/scan_engine.h"
+#include "tools/module_host/engine.h"
 
-namespace dnt_scan {
+namespace module_host {
 
 struct SettingsOptions {
   /// Categories whose services are blocked: names or numbers.
@@ -36,4 +36,4 @@ bool NamesServices(const SettingsOptions& options);
 /// service, or a service both blocked and allowed.
 dnt::ServiceSettings BuildSettings(const SettingsOptions& options, const std::vector<TrackingService>& services);
 
-}  // namespace dnt_scan
+}  // namespace module_host

@@ -1,4 +1,4 @@
-// What the scanner needs from the Do-Not-Track engine: the tracking services
+// What a host tool needs from the Do-Not-Track engine: the tracking services
 // it knows, and per HTTP session the handling of requests and responses (the
 // reference host's in-memory messages, which the engine changes in place and
 // in which it records a forbidden or OK response) and the verdict.
@@ -16,7 +16,7 @@
 #include "do_not_track/service_settings.h"
 #include "host/http_message.h"
 
-namespace dnt_scan {
+namespace module_host {
 
 struct TrackingService {
   uint32_t id = 0;
@@ -37,10 +37,11 @@ class EngineError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// One HTTP session: every request to one server host from one page.
-class ScanSession {
+/// One HTTP session: the requests to one server host that a host groups
+/// together (per page for a scan, per client connection for a proxy).
+class EngineSession {
  public:
-  virtual ~ScanSession() = default;
+  virtual ~EngineSession() = default;
   /// Hands `request` to the engine, which may change it or answer it in
   /// place of the server; true when its response needs processing too.
   /// Throws EngineError.
@@ -52,16 +53,16 @@ class ScanSession {
   virtual SessionVerdict Verdict() = 0;
 };
 
-class ScanEngine {
+class Engine {
  public:
-  virtual ~ScanEngine() = default;
+  virtual ~Engine() = default;
   /// Every tracking service the bases know (categories 1 to 4).
   virtual std::vector<TrackingService> Services() = 0;
   /// Starts the DNT service with `settings`; called once, before sessions.
   virtual void Start(const dnt::ServiceSettings& settings) = 0;
   /// Whether a host hands encrypted sessions to `domain` to the engine.
   virtual bool ProcessingRequired(const std::string& domain) = 0;
-  virtual std::unique_ptr<ScanSession> OpenSession(const std::string& domain) = 0;
+  virtual std::unique_ptr<EngineSession> OpenSession(const std::string& domain) = 0;
 };
 
-}  // namespace dnt_scan
+}  // namespace module_host

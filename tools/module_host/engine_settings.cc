@@ -1,4 +1,4 @@
-#include "tools/dnt_scan/scan_settings.h"
+#include "tools/module_host/engine_settings.h"
 
 #include <algorithm>
 #include <map>
@@ -7,7 +7,7 @@
 #include "do_not_track/categories.h"
 #include "url_parser/special_schemes.h"
 
-namespace dnt_scan {
+namespace module_host {
 namespace {
 
 bool IsNumber(const std::string& text) {
@@ -70,4 +70,4 @@ dnt::ServiceSettings BuildSettings(const SettingsOptions& options, const std::ve
   return settings;
 }
 
-}  // namespace dnt_scan
+}  // namespace module_host

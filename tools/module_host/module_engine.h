@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "tools/dnt_scan/scan_engine.h"
+#include "tools/module_host/engine.h"
 
-namespace dnt_scan {
+namespace module_host {
 
 struct ModuleEngineOptions {
   std::string modulePath;
@@ -18,7 +18,9 @@ struct ModuleEngineOptions {
   bool trace = false;
 };
 
-class ModuleEngine final : public ScanEngine {
+/// Once started, any thread may open sessions and ask questions; a session is
+/// used by one thread at a time.
+class ModuleEngine final : public Engine {
  public:
   /// Loads the module, creates its service component and verifies it on the
   /// bases. Throws EngineError.
@@ -30,7 +32,13 @@ class ModuleEngine final : public ScanEngine {
   std::vector<TrackingService> Services() override;
   void Start(const dnt::ServiceSettings& settings) override;
   bool ProcessingRequired(const std::string& domain) override;
-  std::unique_ptr<ScanSession> OpenSession(const std::string& domain) override;
+  std::unique_ptr<EngineSession> OpenSession(const std::string& domain) override;
+
+  /// Loads the bases directory again and serves from it in place of the
+  /// bases loaded so far: sessions opened before keep theirs, sessions
+  /// opened afterwards get the new ones. Bases that do not load are rolled
+  /// back and the old ones stay. Throws EngineError.
+  void UpdateBases();
 
  private:
   struct Module;
@@ -40,4 +48,4 @@ class ModuleEngine final : public ScanEngine {
   std::unique_ptr<Objects> m_objects;
 };
 
-}  // namespace dnt_scan
+}  // namespace module_host

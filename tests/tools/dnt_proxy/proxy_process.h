@@ -1,0 +1,54 @@
+// dnt-proxy run as its users run it, as a process of its own, for the tests:
+// started on a free loopback port with its access log in a file, signalled,
+// stopped, and its log and memory read.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace proxy_test {
+
+class ProxyProcess {
+ public:
+  /// Starts dnt-proxy with `arguments` (after --listen 127.0.0.1:0 and
+  /// --log), and waits for its start-up line; throws std::runtime_error
+  /// when it does not come.
+  ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log);
+  ~ProxyProcess();
+  ProxyProcess(const ProxyProcess&) = delete;
+  ProxyProcess& operator=(const ProxyProcess&) = delete;
+
+  uint16_t Port() const { return m_port; }
+  /// "http://127.0.0.1:PORT", for curl's -x.
+  std::string Url() const;
+  void Signal(int signal) const;
+  /// SIGTERM, then waits (SIGKILL after 20 s); the exit code, or -1 when it
+  /// did not exit by itself.
+  int Stop();
+
+  std::vector<std::string> Log() const;
+  /// Waits until `count` log lines contain `text`; false after `limit`.
+  bool AwaitLog(const std::string& text, std::size_t count, std::chrono::seconds limit) const;
+  /// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM").
+  long MemoryKiB(const char* field) const;
+
+ private:
+  std::filesystem::path m_log;
+  pid_t m_pid = -1;
+  uint16_t m_port = 0;
+};
+
+/// Sends `bytes` to the proxy on a new connection and returns everything it
+/// answers until it closes the connection (or `limit` passes).
+std::string RawExchange(uint16_t port, const std::string& bytes,
+                        std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+/// The status of the first response in `answer`, or 0.
+unsigned StatusOf(const std::string& answer);
+
+}  // namespace proxy_test

@@ -1,0 +1,70 @@
+#include "tools/dnt_proxy/access_log.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+
+namespace dnt_proxy {
+namespace {
+
+constexpr auto FlushEvery = std::chrono::milliseconds(200);
+
+std::string Now() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[32];
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+  std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis));
+  return text;
+}
+
+}  // namespace
+
+AccessLog::AccessLog(const std::string& path, LogFormat format)
+    : m_out(path.empty() ? stdout : std::fopen(path.c_str(), "a")), m_owned(!path.empty()), m_format(format) {
+  if (!m_out) throw std::runtime_error("cannot open the log " + path + ": " + std::strerror(errno));
+  m_flusher = std::thread([this] { FlushPeriodically(); });
+}
+
+AccessLog::~AccessLog() {
+  {
+    std::lock_guard guard(m_lock);
+    m_stopping = true;
+  }
+  m_wake.notify_one();
+  m_flusher.join();
+  std::fflush(m_out);
+  if (m_owned) std::fclose(m_out);
+}
+
+void AccessLog::FlushPeriodically() {
+  std::unique_lock lock(m_lock);
+  while (!m_stopping) {
+    m_wake.wait_for(lock, FlushEvery, [this] { return m_stopping; });
+    if (m_pending) std::fflush(m_out);
+    m_pending = false;
+  }
+}
+
+void AccessLog::Write(std::string_view event, std::string_view text, nlohmann::json fields) {
+  std::string line;
+  if (m_format == LogFormat::Json) {
+    nlohmann::json record = {{"time", Now()}, {"event", event}};
+    record.update(fields);
+    line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  } else {
+    line = Now();
+    line.append(" ").append(event).append(" ").append(text);
+  }
+  line += '\n';
+  std::lock_guard guard(m_lock);
+  std::fwrite(line.data(), 1, line.size(), m_out);
+  m_pending = true;
+}
+
+}  // namespace dnt_proxy

@@ -1,0 +1,143 @@
+// One client connection of the proxy, which owns everything the connection
+// uses: its stream and buffers, its server sessions with their connections,
+// and the request being served. Requests are served one at a time, each by
+// a chain of small completion handlers on the connection's strand:
+//   read the head -> check and route it -> ask the engine -> answer it here,
+//   or connect to the server, send the head, then relay the request body
+//   and the response side by side -> the next request.
+// CONNECT, and a WebSocket handshake the server accepts, turn the connection
+// into a tunnel. Closing the connection frees everything at once: every
+// pending operation ends, and the last handler to return destroys it.
+#pragma once
+
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/buffer_body.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/serializer.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <array>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/dnt_proxy/body_pump.h"
+#include "tools/dnt_proxy/engine_exchange.h"
+#include "tools/dnt_proxy/forwarding.h"
+#include "tools/dnt_proxy/proxy_context.h"
+#include "tools/dnt_proxy/request_head.h"
+#include "tools/dnt_proxy/session_table.h"
+
+namespace dnt_proxy {
+
+namespace beast = boost::beast;
+using tcp = boost::asio::ip::tcp;
+
+class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
+ public:
+  ClientConnection(tcp::socket socket, ProxyContext& context);
+  ~ClientConnection();
+  ClientConnection(const ClientConnection&) = delete;
+  ClientConnection& operator=(const ClientConnection&) = delete;
+
+  void Start();
+
+ private:
+  using Response = http::response<http::string_body>;
+  enum class After { NextRequest, Close };
+
+  // client_connection.cc: heads, routing, answers given here.
+  void ReadHead();
+  void OnHeadRead(beast::error_code error, std::size_t bytes);
+  void OnHead(std::size_t size);
+  void Route();
+  void Refuse(unsigned status, const std::string& reason);
+  void Reply(unsigned status, const std::string& reason, std::string body);
+  void Send(std::shared_ptr<Response> response, After after);
+  void DrainRequest();
+  void NextRequest();
+  void CloseAfterReply();
+  void DropUntilClosed();
+  void Close();
+  bool Closed() const { return m_closed; }
+  bool RequestBodyRunning() const { return m_requestBody && !m_requestSent; }
+
+  // client_exchange.cc: a request forwarded to its server.
+  void Forward(HttpUrl url);
+  bool AskEngine();
+  void SendRequestHead();
+  void OnRequestHeadSent(beast::error_code error);
+  void OnRequestBodySent(beast::error_code error, PumpSide side);
+  void ReadResponseHead();
+  void OnResponseHead(beast::error_code error);
+  bool AskEngineOnResponse();
+  void RelayInterim();
+  void SendResponseHead();
+  void OnResponseHeadSent();
+  void FinishExchange();
+  void FailExchange(unsigned status, const std::string& reason);
+  bool Reconnect(beast::error_code error);
+  void LogChanges();
+
+  // client_upstream.cc: the connection to a server.
+  void Connect(Upstream& upstream, std::function<void()> connected);
+  void ConnectTo(Upstream& upstream, std::vector<tcp::endpoint> endpoints, std::function<void()> connected);
+
+  // client_tunnel.cc: bytes relayed blind.
+  struct TunnelSide {
+    beast::tcp_stream* from = nullptr;
+    beast::tcp_stream* to = nullptr;
+    std::unique_ptr<char[]> chunk;
+  };
+  void OpenTunnel(const Authority& server);
+  void Established();
+  void StartTunnel(Upstream& server);
+  void FlushToTunnel(std::size_t side, beast::flat_buffer& pending);
+  void ReadTunnel(std::size_t side);
+  void WatchTunnel();
+  void EndTunnel();
+
+  ProxyContext& m_context;
+  beast::tcp_stream m_stream;
+  beast::flat_buffer m_buffer;
+  std::string m_client;
+  SessionTable m_sessions;
+  std::optional<tcp::resolver> m_resolver;
+  bool m_closed = false;
+
+  // The request being served.
+  std::optional<RequestParser> m_request;
+  bool m_clientKeepAlive = false;
+  HttpUrl m_url;
+  ServerSession* m_session = nullptr;
+  Upstream* m_upstream = nullptr;
+  std::optional<http::request_serializer<http::buffer_body>> m_requestWriter;
+  std::optional<http::response_parser<http::buffer_body>> m_response;
+  std::optional<http::response_serializer<http::buffer_body>> m_responseWriter;
+  std::optional<BodyPump<true>> m_requestBody;
+  std::optional<BodyPump<false>> m_responseBody;
+  bool m_upgrade = false;
+  bool m_responseProcessing = false;
+  bool m_requestSent = false;
+  bool m_requestFailed = false;
+  bool m_responseStarted = false;
+  bool m_responseSent = false;
+  bool m_retried = false;
+  std::vector<std::string> m_changes;
+
+  // A tunnel: CONNECT's own server connection, and both directions.
+  std::optional<Upstream> m_tunnelServer;
+  std::string m_tunnelDomain;
+  std::array<TunnelSide, 2> m_tunnel;
+  int m_tunnelOpenSides = 0;
+  std::optional<boost::asio::steady_timer> m_tunnelTimer;
+  std::chrono::steady_clock::time_point m_tunnelActivity;
+};
+
+}  // namespace dnt_proxy

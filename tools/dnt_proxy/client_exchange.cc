@@ -1,0 +1,286 @@
+// The part of a client connection that forwards a request to its server and
+// relays the answer: the engine's say on the request, the connection to the
+// server, then the request body and the response relayed side by side.
+#include <boost/asio/connect.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/write.hpp>
+
+#include "tools/dnt_proxy/client_connection.h"
+#include "tools/dnt_proxy/replies.h"
+
+namespace dnt_proxy {
+namespace {
+
+constexpr std::size_t UpstreamBufferLimit = MaxHead + 4096;
+
+// The Host field for a server: the port only when it is not http's own.
+std::string HostField(const Authority& server) { return server.port == 80 ? server.HostText() : server.Text(); }
+
+// The request's body goes on as the client delimited it.
+void SetRequestFraming(http::request<http::buffer_body>& header, const RequestParser& parser) {
+  if (parser.chunked()) {
+    header.chunked(true);
+  } else {
+    header.content_length(parser.content_length());
+  }
+}
+
+bool Reconnectable(beast::error_code error) {
+  return error == http::error::end_of_stream || error == boost::asio::error::eof ||
+         error == boost::asio::error::connection_reset || error == boost::asio::error::broken_pipe;
+}
+
+}  // namespace
+
+void ClientConnection::Forward(HttpUrl url) {
+  m_url = std::move(url);
+  auto& header = m_request->get();
+  m_upgrade = IsWebSocketUpgrade(header);
+  RemoveHopByHop(header, m_upgrade);
+  header.set(http::field::host, HostField(m_url.server));
+  m_session = &m_sessions.SessionWith(m_url.server);
+  if (m_session->engine && !AskEngine()) return;
+  header.target(m_url.originTarget);
+  header.version(11);
+  AddVia(header);
+  SetRequestFraming(header, *m_request);
+  Upstream* upstream = m_session->upstream ? &*m_session->upstream : nullptr;
+  if (upstream && upstream->server == m_url.server && upstream->stream.socket().is_open()) {
+    m_upstream = upstream;
+    return SendRequestHead();
+  }
+  m_session->upstream.reset();
+  m_upstream = &m_session->upstream.emplace(m_stream.get_executor(), m_url.server);
+  m_upstream->buffer.max_size(UpstreamBufferLimit);
+  Connect(*m_upstream, [this] { SendRequestHead(); });
+}
+
+bool ClientConnection::AskEngine() {
+  auto& header = m_request->get();
+  const std::string method(header.method_string());
+  try {
+    RequestOutcome outcome = ProcessRequest(*m_session->engine, header, m_url.text);
+    if (outcome.answer) {
+      m_context.log.Write("blocked",
+                          method + " " + m_url.text + " (client " + m_client + "): " +
+                              std::to_string(outcome.answer->status) + " " + outcome.answer->reason,
+                          [&] {
+                            return nlohmann::json{{"method", method},
+                                                  {"url", m_url.text},
+                                                  {"client", m_client},
+                                                  {"session", m_url.server.host},
+                                                  {"status", outcome.answer->status}};
+                          });
+      Reply(outcome.answer->status, outcome.answer->reason, std::move(outcome.answer->body));
+      return false;
+    }
+    m_responseProcessing = outcome.responseProcessingRequired;
+    m_changes = std::move(outcome.changes);
+    if (outcome.rewritten) {
+      m_url = std::move(*outcome.rewritten);
+      header.set(http::field::host, HostField(m_url.server));
+    }
+  } catch (const module_host::EngineError& e) {
+    // The engine's failure is no reason to keep the page from the user: the
+    // request goes on as it came.
+    m_context.log.Write("engine-error", method + " " + m_url.text + ": " + e.what(),
+                        {{"method", method}, {"url", m_url.text}, {"error", e.what()}});
+  }
+  return true;
+}
+
+void ClientConnection::SendRequestHead() {
+  m_requestWriter.emplace(m_request->get());
+  m_upstream->stream.expires_after(m_context.config.idleTimeout);
+  http::async_write_header(m_upstream->stream, *m_requestWriter,
+                           [self = shared_from_this()](beast::error_code error, std::size_t) {
+                             self->OnRequestHeadSent(error);
+                           });
+}
+
+void ClientConnection::OnRequestHeadSent(beast::error_code error) {
+  if (Closed()) return;
+  if (error) {
+    if (!Reconnect(error)) FailExchange(502, "cannot send the request to " + m_upstream->server.Text());
+    return;
+  }
+  ReadResponseHead();
+  m_requestBody.emplace(*m_request, m_stream, m_buffer, &*m_requestWriter, &m_upstream->stream,
+                        m_context.config.idleTimeout);
+  m_requestBody->Run(shared_from_this(),
+                     [this](beast::error_code error, PumpSide side) { OnRequestBodySent(error, side); });
+}
+
+void ClientConnection::OnRequestBodySent(beast::error_code error, PumpSide side) {
+  if (Closed()) return;
+  if (error && side == PumpSide::Read) return Close();  // the client went, or sent a broken body
+  m_requestSent = true;
+  // A server that stops reading the body may still answer; the connection
+  // ends after that answer.
+  m_requestFailed = static_cast<bool>(error);
+  if (m_responseSent) FinishExchange();
+}
+
+void ClientConnection::ReadResponseHead() {
+  m_response.emplace();
+  m_response->header_limit(static_cast<std::uint32_t>(MaxHeaderBlock));
+  LiftBodyLimit(*m_response);
+  if (m_request->get().method() == http::verb::head) m_response->skip(true);
+  m_upstream->stream.expires_after(m_context.config.idleTimeout);
+  http::async_read_header(m_upstream->stream, m_upstream->buffer, *m_response,
+                          [self = shared_from_this()](beast::error_code error, std::size_t) {
+                            self->OnResponseHead(error);
+                          });
+}
+
+void ClientConnection::OnResponseHead(beast::error_code error) {
+  if (Closed()) return;
+  if (error == beast::error::timeout) {
+    return FailExchange(504, m_upstream->server.Text() + " did not answer within " +
+                                 std::to_string(m_context.config.idleTimeout.count()) + " s");
+  }
+  if (error) {
+    if (!Reconnect(error)) FailExchange(502, m_upstream->server.Text() + " sent no valid answer: " + error.message());
+    return;
+  }
+  auto& header = m_response->get();
+  const unsigned status = header.result_int();
+  if (status == 101) {
+    if (!m_upgrade) return FailExchange(502, m_upstream->server.Text() + " switched protocols unasked");
+    return SendResponseHead();
+  }
+  if (status / 100 == 1) return RelayInterim();
+  if (m_responseProcessing && m_session->engine && !AskEngineOnResponse()) return;
+  SendResponseHead();
+}
+
+bool ClientConnection::AskEngineOnResponse() {
+  try {
+    ResponseOutcome outcome = ProcessResponse(*m_session->engine, m_response->get());
+    for (std::string& change : outcome.changes) m_changes.push_back("response: " + std::move(change));
+    if (outcome.answer) {
+      // The server's answer is dropped, and with it its connection.
+      m_upstream->stream.close();
+      m_changes.push_back("response answered: " + std::to_string(outcome.answer->status));
+      LogChanges();
+      m_changes.clear();
+      if (!m_requestSent) m_clientKeepAlive = false;
+      Reply(outcome.answer->status, outcome.answer->reason, std::move(outcome.answer->body));
+      return false;
+    }
+  } catch (const module_host::EngineError& e) {
+    m_context.log.Write("engine-error", m_url.text + " (response): " + e.what(), {{"url", m_url.text}, {"error", e.what()}});
+  }
+  return true;
+}
+
+// An interim answer ("100 Continue", "103 Early Hints") goes to a client
+// that knows them; then the final answer is read.
+void ClientConnection::RelayInterim() {
+  if (m_request->get().version() < 11) return ReadResponseHead();
+  auto interim = std::make_shared<http::response<http::empty_body>>(std::move(m_response->get().base()));
+  RemoveHopByHop(*interim, false);
+  m_stream.expires_after(m_context.config.idleTimeout);
+  http::async_write(m_stream, *interim, [self = shared_from_this(), interim](beast::error_code error, std::size_t) {
+    if (self->Closed()) return;
+    if (error) return self->Close();
+    self->ReadResponseHead();
+  });
+}
+
+void ClientConnection::SendResponseHead() {
+  auto& header = m_response->get();
+  const bool switching = header.result_int() == 101;
+  RemoveHopByHop(header, switching);
+  if (!m_response->is_done() && !switching) {
+    if (m_response->content_length()) {
+      header.content_length(m_response->content_length());
+    } else if (m_request->get().version() >= 11) {
+      header.chunked(true);
+    } else {
+      // An HTTP/1.0 client knows no chunks: the body ends with the connection.
+      m_clientKeepAlive = false;
+    }
+  }
+  header.version(11);
+  if (!switching) SetConnection(header, m_request->get().version(), m_clientKeepAlive);
+  AddVia(header);
+  m_responseWriter.emplace(m_response->get());
+  m_responseStarted = true;
+  m_stream.expires_after(m_context.config.idleTimeout);
+  http::async_write_header(m_stream, *m_responseWriter, [self = shared_from_this(), switching](beast::error_code error, std::size_t) {
+    if (self->Closed()) return;
+    if (error) return self->Close();
+    if (switching) return self->StartTunnel(*self->m_upstream);
+    self->OnResponseHeadSent();
+  });
+}
+
+void ClientConnection::OnResponseHeadSent() {
+  m_responseBody.emplace(*m_response, m_upstream->stream, m_upstream->buffer, &*m_responseWriter, &m_stream,
+                         m_context.config.idleTimeout);
+  m_responseBody->Run(shared_from_this(), [this](beast::error_code error, PumpSide) {
+    if (Closed()) return;
+    // Half an answer cannot be mended: the client sees the connection end.
+    if (error) return Close();
+    m_responseSent = true;
+    ++m_upstream->responses;
+    if (m_requestSent) FinishExchange();
+  });
+}
+
+void ClientConnection::FinishExchange() {
+  LogChanges();
+  if (!m_response->keep_alive() || m_requestFailed) m_upstream->stream.close();
+  if (!m_clientKeepAlive || m_requestFailed) return Close();
+  NextRequest();
+}
+
+void ClientConnection::FailExchange(unsigned status, const std::string& reason) {
+  m_context.log.Write("upstream-error", m_url.text + " (client " + m_client + "): " + reason,
+                      {{"url", m_url.text}, {"client", m_client}, {"status", status}, {"error", reason}});
+  if (m_upstream) m_upstream->stream.close();
+  if (m_responseStarted) return Close();
+  // The body may still be on its way to the server: the connection ends
+  // after the answer unless the whole request has been read.
+  const bool whole = m_request->is_done() && (m_requestSent || !m_requestBody);
+  if (!whole) return Send(MakeErrorReply(status, reason), After::Close);
+  auto response = MakeErrorReply(status, reason);
+  SetConnection(*response, m_request->get().version(), m_clientKeepAlive);
+  Send(std::move(response), m_clientKeepAlive ? After::NextRequest : After::Close);
+}
+
+// A reused connection the server closed while it was idle: the request goes
+// once more on a new one, when nothing of it is lost.
+bool ClientConnection::Reconnect(beast::error_code error) {
+  if (m_retried || m_upstream->responses == 0 || !Reconnectable(error) || !m_request->is_done() ||
+      (m_requestBody && !m_requestSent)) {
+    return false;
+  }
+  m_retried = true;
+  m_requestBody.reset();
+  m_requestSent = false;
+  m_response.reset();
+  m_requestWriter.reset();
+  m_upstream = &m_session->upstream.emplace(m_stream.get_executor(), m_url.server);
+  m_upstream->buffer.max_size(UpstreamBufferLimit);
+  Connect(*m_upstream, [this] { SendRequestHead(); });
+  return true;
+}
+
+void ClientConnection::LogChanges() {
+  if (m_changes.empty()) return;
+  const std::string method(m_request->get().method_string());
+  std::string text = method + " " + m_url.text + " (client " + m_client + "):";
+  for (std::size_t i = 0; i < m_changes.size(); ++i) text += (i ? "; " : " ") + m_changes[i];
+  m_context.log.Write("modified", text, [&] {
+    return nlohmann::json{{"method", method},
+                          {"url", m_url.text},
+                          {"client", m_client},
+                          {"session", m_url.server.host},
+                          {"changes", m_changes}};
+  });
+}
+
+}  // namespace dnt_proxy

@@ -1,0 +1,53 @@
+// What every connection of the proxy shares: the configuration, the engine
+// (none with --no-engine), the access log, and the count of open client
+// connections that bounds how many are served at once.
+#pragma once
+
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+
+#include "tools/dnt_proxy/access_log.h"
+#include "tools/dnt_proxy/client_filter.h"
+#include "tools/dnt_proxy/host_map.h"
+#include "tools/module_host/engine.h"
+
+namespace dnt_proxy {
+
+struct ProxyConfig {
+  boost::asio::ip::tcp::endpoint listen{boost::asio::ip::address_v4::loopback(), 3128};
+  /// 0: one per core.
+  unsigned threads = 0;
+  ClientFilter clients;
+  HostMap hostMap;
+  /// Client connections served at once; more wait to be accepted.
+  std::size_t maxClients = 4096;
+  /// Server sessions (and their connections) one client connection keeps;
+  /// the least recently used one ends beyond this.
+  std::size_t maxSessionsPerClient = 64;
+  std::chrono::seconds connectTimeout{10};
+  std::chrono::seconds idleTimeout{60};
+};
+
+struct ProxyContext {
+  const ProxyConfig& config;
+  /// Null: every request passes untouched.
+  module_host::Engine* engine;
+  AccessLog& log;
+  /// Where the proxy listens, as bound: requests aimed there are refused.
+  boost::asio::ip::tcp::endpoint self;
+  /// Called when a client connection ends.
+  std::function<void()> connectionClosed;
+
+  /// True when `endpoint` is the proxy's own listening socket.
+  bool IsSelf(const boost::asio::ip::tcp::endpoint& endpoint) const {
+    if (endpoint.port() != self.port()) return false;
+    const auto address = self.address();
+    return endpoint.address() == address || (address.is_unspecified() && (endpoint.address().is_loopback() ||
+                                                                           endpoint.address().is_unspecified()));
+  }
+};
+
+}  // namespace dnt_proxy

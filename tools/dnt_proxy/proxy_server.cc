@@ -1,0 +1,62 @@
+#include "tools/dnt_proxy/proxy_server.h"
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <csignal>
+#include <thread>
+#include <vector>
+
+namespace dnt_proxy {
+
+namespace {
+
+std::vector<std::unique_ptr<boost::asio::io_context>> MakeContexts(unsigned threads) {
+  std::vector<std::unique_ptr<boost::asio::io_context>> contexts;
+  const unsigned count = threads ? threads : std::max(1u, std::thread::hardware_concurrency());
+  // Each runs on one thread only, which lets Asio spare its own locking.
+  for (unsigned i = 0; i < count; ++i) contexts.push_back(std::make_unique<boost::asio::io_context>(1));
+  return contexts;
+}
+
+}  // namespace
+
+ProxyServer::ProxyServer(const ProxyConfig& config, module_host::Engine* engine, AccessLog& log,
+                         std::function<void()> basesUpdate)
+    : m_context{config, engine, log, {}, {}},
+      m_contexts(MakeContexts(config.threads)),
+      m_signals(*m_contexts.front(), SIGINT, SIGTERM, SIGHUP),
+      m_basesUpdate(std::move(basesUpdate)) {
+  std::vector<boost::asio::io_context*> contexts;
+  for (const auto& context : m_contexts) contexts.push_back(context.get());
+  m_listener = std::make_shared<Listener>(contexts, m_context);
+  m_context.self = m_listener->Endpoint();
+  m_context.connectionClosed = [listener = std::weak_ptr<Listener>(m_listener)] {
+    if (const auto alive = listener.lock()) alive->ConnectionClosed();
+  };
+}
+
+ProxyServer::~ProxyServer() { m_listener->Stop(); }
+
+void ProxyServer::Run() {
+  m_listener->Start();
+  AwaitSignal();
+  std::vector<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> busy;
+  for (const auto& context : m_contexts) busy.push_back(boost::asio::make_work_guard(*context));
+  std::vector<std::thread> pool;
+  for (std::size_t i = 1; i < m_contexts.size(); ++i) pool.emplace_back([&context = *m_contexts[i]] { context.run(); });
+  m_contexts.front()->run();
+  for (auto& thread : pool) thread.join();
+}
+
+void ProxyServer::AwaitSignal() {
+  m_signals.async_wait([this](boost::system::error_code error, int signal) {
+    if (error) return;
+    if (signal == SIGHUP) {
+      if (m_basesUpdate) m_basesUpdate();
+      return AwaitSignal();
+    }
+    m_listener->Stop();
+    for (const auto& context : m_contexts) context->stop();
+  });
+}
+
+}  // namespace dnt_proxy

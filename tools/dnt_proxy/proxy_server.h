@@ -1,0 +1,50 @@
+// The proxy as a whole: the listener and its connections on a pool of
+// threads, and the signals it answers: SIGHUP asks for a bases update,
+// SIGINT and SIGTERM stop it. Each thread runs an io_context of its own:
+// a connection, its servers and its engine sessions live on one thread,
+// and the threads share no queue.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "tools/dnt_proxy/listener.h"
+#include "tools/dnt_proxy/proxy_context.h"
+
+namespace dnt_proxy {
+
+class ProxyServer {
+ public:
+  /// Binds the listening address; throws boost::system::system_error.
+  /// `basesUpdate` is called on SIGHUP (nothing when empty).
+  ProxyServer(const ProxyConfig& config, module_host::Engine* engine, AccessLog& log,
+              std::function<void()> basesUpdate);
+  ~ProxyServer();
+  ProxyServer(const ProxyServer&) = delete;
+  ProxyServer& operator=(const ProxyServer&) = delete;
+
+  /// The first thread's io_context, where the listener and the signals
+  /// are.
+  boost::asio::io_context& Io() { return *m_contexts.front(); }
+  boost::asio::ip::tcp::endpoint Endpoint() const { return m_listener->Endpoint(); }
+
+  /// Serves on the configured number of threads, the caller's among them,
+  /// until SIGINT or SIGTERM.
+  void Run();
+
+ private:
+  void AwaitSignal();
+
+  // The context outlives the io_context, whose destruction frees the
+  // connections still open, and they use it to the last.
+  ProxyContext m_context;
+  std::vector<std::unique_ptr<boost::asio::io_context>> m_contexts;
+  std::shared_ptr<Listener> m_listener;
+  boost::asio::signal_set m_signals;
+  std::function<void()> m_basesUpdate;
+};
+
+}  // namespace dnt_proxy
