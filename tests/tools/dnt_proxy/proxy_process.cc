@@ -63,7 +63,8 @@ std::vector<std::string> ProxyEnvironment() {
 ProxyProcess::ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log)
     : m_log(log) {
   std::filesystem::remove(log);
-  std::vector<std::string> all = {DNT_PROXY_PATH, "--listen", "127.0.0.1:0", "--log", log.string()};
+  std::vector<std::string> all = {DNT_PROXY_PATH, "--listen", "127.0.0.1:0", "--admin", "127.0.0.1:0", "--log",
+                                  log.string()};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<std::string> environment = ProxyEnvironment();
   // Everything the child needs is made before the fork: the test has
@@ -74,19 +75,18 @@ ProxyProcess::ProxyProcess(const std::vector<std::string>& arguments, const std:
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  // The start-up line, in text or in JSON.
+  // The start-up lines, in text or in JSON.
   const std::regex listening("(?:listening on |\"listen\":\")127\\.0\\.0\\.1:([0-9]+)");
+  const std::regex dashboard("(?:dashboard on http://|\"admin\":\")127\\.0\\.0\\.1:([0-9]+)");
   const bool started = Poll(std::chrono::seconds(30), [&] {
     for (const std::string& line : Log()) {
       std::smatch match;
-      if (std::regex_search(line, match, listening)) {
-        m_port = static_cast<uint16_t>(std::stoi(match[1]));
-        return true;
-      }
+      if (std::regex_search(line, match, listening)) m_port = static_cast<uint16_t>(std::stoi(match[1]));
+      if (std::regex_search(line, match, dashboard)) m_adminPort = static_cast<uint16_t>(std::stoi(match[1]));
     }
-    return waitpid(m_pid, nullptr, WNOHANG) != 0;
+    return (m_port != 0 && m_adminPort != 0) || waitpid(m_pid, nullptr, WNOHANG) != 0;
   });
-  if (!started || m_port == 0) {
+  if (!started || m_port == 0 || m_adminPort == 0) {
     Stop();
     throw std::runtime_error("dnt-proxy did not start");
   }

@@ -15,15 +15,17 @@ namespace proxy_test {
 
 class ProxyProcess {
  public:
-  /// Starts dnt-proxy with `arguments` (after --listen 127.0.0.1:0 and
-  /// --log), and waits for its start-up line; throws std::runtime_error
-  /// when it does not come.
+  /// Starts dnt-proxy with `arguments` (after --listen 127.0.0.1:0,
+  /// --admin 127.0.0.1:0 and --log), and waits for its start-up lines;
+  /// throws std::runtime_error when they do not come.
   ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log);
   ~ProxyProcess();
   ProxyProcess(const ProxyProcess&) = delete;
   ProxyProcess& operator=(const ProxyProcess&) = delete;
 
   uint16_t Port() const { return m_port; }
+  /// Where its dashboard and statistics are.
+  uint16_t AdminPort() const { return m_adminPort; }
   /// "http://127.0.0.1:PORT", for curl's -x.
   std::string Url() const;
   void Signal(int signal) const;
@@ -41,6 +43,7 @@ class ProxyProcess {
   std::filesystem::path m_log;
   pid_t m_pid = -1;
   uint16_t m_port = 0;
+  uint16_t m_adminPort = 0;
 };
 
 /// Sends `bytes` to the proxy on a new connection and returns everything it
