@@ -135,6 +135,14 @@ long ProxyProcess::MemoryKiB(const char* field) const {
   return -1;
 }
 
+std::string ProxyProcess::Admin(const std::string& path) const {
+  const std::string host = "127.0.0.1:" + std::to_string(m_adminPort);
+  const std::string answer =
+      RawExchange(m_adminPort, "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
+  const auto body = answer.find("\r\n\r\n");
+  return body == std::string::npos ? "" : answer.substr(body + 4);
+}
+
 std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds limit) {
   net::io_context io;
   net::ip::tcp::socket socket(io);
@@ -156,6 +164,25 @@ std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::mi
 unsigned StatusOf(const std::string& answer) {
   std::smatch match;
   return std::regex_search(answer, match, std::regex("^HTTP/1\\.[01] ([0-9]{3})")) ? std::stoul(match[1]) : 0;
+}
+
+}  // namespace proxy_test
+
+namespace proxy_test {
+
+std::string FieldOf(const local_origin::ReceivedRequest& request, const std::string& name) {
+  for (const auto& [field, value] : request.fields) {
+    if (field == name) return value;
+  }
+  return "(none)";
+}
+
+std::vector<local_origin::ReceivedRequest> ReceivedAt(const local_origin::LocalOrigin& origin, const std::string& target) {
+  std::vector<local_origin::ReceivedRequest> found;
+  for (const local_origin::ReceivedRequest& request : origin.Received()) {
+    if (request.target == target) found.push_back(request);
+  }
+  return found;
 }
 
 }  // namespace proxy_test

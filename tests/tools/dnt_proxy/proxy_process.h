@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/local_origin/local_origin.h"
+
 namespace proxy_test {
 
 class ProxyProcess {
@@ -38,6 +40,8 @@ class ProxyProcess {
   bool AwaitLog(const std::string& text, std::size_t count, std::chrono::seconds limit) const;
   /// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM").
   long MemoryKiB(const char* field) const;
+  /// The body of the admin endpoint's answer at `path` ("/api/stats").
+  std::string Admin(const std::string& path) const;
 
  private:
   std::filesystem::path m_log;
@@ -53,5 +57,12 @@ std::string RawExchange(uint16_t port, const std::string& bytes,
 
 /// The status of the first response in `answer`, or 0.
 unsigned StatusOf(const std::string& answer);
+
+/// The value of the field `name` of a request the origin received;
+/// "(none)" when it has none.
+std::string FieldOf(const local_origin::ReceivedRequest& request, const std::string& name);
+
+/// The requests `origin` received for `target`.
+std::vector<local_origin::ReceivedRequest> ReceivedAt(const local_origin::LocalOrigin& origin, const std::string& target);
 
 }  // namespace proxy_test
