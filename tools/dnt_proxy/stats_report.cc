@@ -192,8 +192,10 @@ std::string StatsJson(const StatsSnapshot& snapshot) {
                        {"service", request.service},
                        {"category", request.service.empty() ? "" : CategoryText(request.category)}});
   }
-  json verdicts = json::object();
-  for (uint32_t verdict = 0; verdict < VerdictCount; ++verdict) verdicts[VerdictText(verdict)] = snapshot.sessionsByVerdict[verdict];
+  json verdicts = json::array();
+  for (uint32_t verdict = 0; verdict < VerdictCount; ++verdict) {
+    verdicts.push_back({{"verdict", VerdictText(verdict)}, {"sessions", snapshot.sessionsByVerdict[verdict]}});
+  }
   const json out = {
       {"engine", snapshot.engine},
       {"started", UtcText(snapshot.started)},
