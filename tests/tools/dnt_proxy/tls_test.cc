@@ -130,6 +130,12 @@ TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVeri
   EXPECT_TRUE(proxy.AwaitLog("): the client refused the certificate made for match.adsrvr.org: tlsv1 alert unknown ca",
                              1, std::chrono::seconds(5)));
 
+  // Through a tunnel to a tracker no other name is decrypted.
+  const auto otherName = Run(viaProxy + " --connect-to shop.test:443:match.adsrvr.org:443 https://shop.test/other");
+  EXPECT_NE(otherName.exitCode, 0);
+  EXPECT_TRUE(proxy.AwaitLog("): the client asked for shop.test inside the tunnel to match.adsrvr.org", 1,
+                             std::chrono::seconds(5)));
+
   // Four names asked for through a cache of two: the first came back after
   // it had gone, and was made again; a name still kept costs no new leaf.
   ASSERT_EQ(Run(viaProxy + " -o /dev/null https://self.google-analytics.com/again").exitCode, 0);
@@ -140,7 +146,7 @@ TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVeri
   EXPECT_EQ(tls["leafCache"]["hits"], 1);
   EXPECT_EQ(tls["interceptions"], 5);
   EXPECT_EQ(tls["blindTunnels"], 1);
-  EXPECT_EQ(tls["clientFailures"], 1);
+  EXPECT_EQ(tls["clientFailures"], 2);
   EXPECT_EQ(tls["serverFailures"], 3);
 
   EXPECT_EQ(proxy.Stop(), 0);
