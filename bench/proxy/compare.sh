@@ -19,7 +19,7 @@ command -v privoxy >/dev/null || PATH=$PATH:/usr/sbin
 command -v privoxy >/dev/null || { echo "bench/proxy: privoxy is missing (scripts/bootstrap.sh installs it)" >&2; exit 1; }
 source "$(dirname "$0")/common.sh"
 
-row() { printf '| %-34s | %10s | %7s | %7s | %8s | %7s | %7s | %6s |\n' "$@"; }
+row() { printf '| %-40s | %10s | %7s | %7s | %10s | %7s | %7s | %6s |\n' "$@"; }
 
 # measure NAME PID PORT: one wrk run through PORT, with the CPU time and
 # memory of process PID; keeps requests/s and p99 in rps_NAME and p99_NAME.
@@ -63,7 +63,7 @@ CONF
 echo "wrk: $connections connections, ${seconds} s each, the $(grep -c '^  {' "$work/requests.lua") requests of $har in turn; $(nproc) cores for everything"
 echo
 row "run" "requests/s" "p50 ms" "p99 ms" "CPU µs/req" "RSS MiB" "non-2xx" "errors"
-echo "|------------------------------------|------------|---------|---------|----------|---------|---------|--------|"
+echo "|------------------------------------------|------------|---------|---------|------------|---------|---------|--------|"
 measure "origin directly" "$origin_pid" "$origin" origin
 start_proxy pass --no-engine
 measure "dnt-proxy --no-engine" "$proxy_pid" "$proxy_port" pass

@@ -63,6 +63,7 @@ void ClientConnection::OnClientHello(const Authority& server) {
   }
   auto& tls = m_stream.StartTls(m_context.interception->Context());
   Interception::Attach(tls.native_handle(), m_handshake);
+  m_stream.expires_after(m_context.config.idleTimeout);
   // The bytes read so far begin the handshake.
   tls.async_handshake(boost::asio::ssl::stream_base::server, m_buffer.data(),
                       [self = shared_from_this(), server](beast::error_code error, std::size_t) {

@@ -180,11 +180,16 @@ int Serve(const ProxyCommand& command) {
   });
   std::shared_ptr<AdminServer> admin;
   if (adminEndpoint) {
-    admin = std::make_shared<AdminServer>(server.Io(), *adminEndpoint, [&stats, &interception] {
-      StatsSnapshot snapshot = stats.Take();
-      if (interception) snapshot.leaves = interception->Leaves();
-      return snapshot;
-    });
+    try {
+      admin = std::make_shared<AdminServer>(server.Io(), *adminEndpoint, [&stats, &interception] {
+        StatsSnapshot snapshot = stats.Take();
+        if (interception) snapshot.leaves = interception->Leaves();
+        return snapshot;
+      });
+    } catch (const boost::system::system_error& e) {
+      throw std::runtime_error("cannot serve the dashboard on " + command.admin + " (" + e.code().message() +
+                               "): give another --admin ADDR:PORT, or --admin off");
+    }
     admin->Start();
   }
   std::optional<BasesWatch> watch;

@@ -18,33 +18,8 @@ std::shared_ptr<http::response<http::string_body>> MakeReply(unsigned status, co
   return response;
 }
 
-namespace {
-
-std::string EscapeHtml(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '&': escaped += "&amp;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
-}
-
-}  // namespace
-
 std::shared_ptr<http::response<http::string_body>> MakeErrorReply(unsigned status, const std::string& why) {
-  const std::string reason(http::obsolete_reason(static_cast<http::status>(status)));
-  auto response = MakeReply(status, "",
-                            "<!doctype html><html><head><meta charset=\"utf-8\"><title>" + std::to_string(status) + " " +
-                                reason + "</title></head><body style=\"font-family:sans-serif;max-width:40em;margin:3em auto\">"
-                                "<h1>" + std::to_string(status) + " " + reason + "</h1><p>" + std::string(ViaName) +
-                                ": " + EscapeHtml(why) + "</p></body></html>\n");
-  response->set(http::field::content_type, "text/html; charset=utf-8");
-  return response;
+  return MakeReply(status, "", std::string(ViaName) + ": " + why + "\n");
 }
 
 void SetConnection(http::response_header<>& header, unsigned clientVersion, bool keepAlive) {

@@ -21,8 +21,7 @@ inline constexpr std::string_view EstablishedReply = "HTTP/1.1 200 Connection Es
 std::shared_ptr<http::response<http::string_body>> MakeReply(unsigned status, const std::string& reason,
                                                               std::string body);
 
-/// A refusal or failure: a short HTML page says why, for the person who
-/// reads it.
+/// A refusal or failure: the body says why, for the person who reads it.
 std::shared_ptr<http::response<http::string_body>> MakeErrorReply(unsigned status, const std::string& why);
 
 /// Sets Connection on a response to a client of HTTP `clientVersion` (10

@@ -212,6 +212,16 @@ TEST_F(DntProxyBrowser, DashboardShowsWhatTheProxyDid) {
   const std::regex blockedRow("<td class=\"url\" title=\"[^\"]*\">GET http://[^<]*</td>");
   EXPECT_EQ(std::distance(std::sregex_iterator(page.begin(), page.end(), blockedRow), std::sregex_iterator()),
             static_cast<long>(stats["recentBlocked"].size()));
+
+  // Read-only, and only for requests that name it by its address.
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(proxy.AdminPort()) + "\r\n";
+  EXPECT_EQ(proxy_test::StatusOf(proxy_test::RawExchange(proxy.AdminPort(), "POST /api/stats HTTP/1.1\r\n" + host +
+                                                                              "Content-Length: 0\r\nConnection: close\r\n\r\n")),
+            405u);
+  EXPECT_EQ(proxy_test::StatusOf(proxy_test::RawExchange(
+                proxy.AdminPort(), "GET /api/stats HTTP/1.1\r\nHost: rebound.example:" +
+                                       std::to_string(proxy.AdminPort()) + "\r\nConnection: close\r\n\r\n")),
+            421u);
   EXPECT_EQ(proxy.Stop(), 0);
 }
 
