@@ -49,7 +49,9 @@ struct SoakState {
 
   void Counted() {
     const uint64_t count = ++done;
-    if (count % swapEvery == 0) {
+    // Halfway through each stretch, so that the last swap too is done
+    // while requests are still being served.
+    if (count % swapEvery == swapEvery / 2) {
       kill(pid, SIGHUP);
       ++swaps;
     }

@@ -20,6 +20,7 @@ echo
 status=0
 timeout 3600 "$build/bench/proxy/proxy_load" soak "$proxy_port" "$proxy_pid" "$har" "$sessions" "$per_session" \
   $((total / swaps)) $((total / 10)) || status=$?
-echo "bases updates logged: $(grep -c ' bases updated from ' "$work/soak.log"), failed: $(grep -c ' bases-error ' "$work/soak.log" || true)"
 stop_proxy
+echo "the proxy's log: $(grep -c ' bases updated from ' "$work/soak.log") bases updates, $(grep -c ' bases-error ' "$work/soak.log" || true) failed;" \
+  "$(grep -c ' modified ' "$work/soak.log" || true) requests modified, $(grep -c ' verdict ' "$work/soak.log" || true) session verdicts"
 exit $status
