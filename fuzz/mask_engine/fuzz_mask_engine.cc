@@ -50,10 +50,7 @@ Input Split(std::string_view data) {
 }
 
 std::vector<uint64_t> Run(mask_engine::MaskMatcher& matcher, const std::string& text) {
-  std::vector<uint64_t> ids;
-  for (const auto& m : matcher.Match(text.data(), static_cast<uint32_t>(text.size()))) ids.push_back(m.index);
-  std::sort(ids.begin(), ids.end());
-  return ids;
+  return mask_engine::testing::Indexes(matcher.Match(text.data(), static_cast<uint32_t>(text.size())), true);
 }
 
 std::shared_ptr<mask_engine::MaskEngine> Compile(const std::vector<std::string>& masks,

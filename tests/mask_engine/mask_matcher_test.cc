@@ -85,29 +85,6 @@ TEST(MaskMatcher, ReportsOncePerRoute) {
   EXPECT_TRUE(twice[0] == 1 || twice[0] == 2);
 }
 
-TEST(MaskMatcher, StaysReadyAcrossCalls) {
-  Masks masks({"*.t.test", "a*b/c", "?b"});
-  for (int round = 0; round < 3; ++round) {
-    EXPECT_EQ(masks.Sorted("x.t.test/zzz"), (Ids{0}));
-    EXPECT_EQ(masks.Sorted("aqqb/c"), (Ids{1}));
-    EXPECT_EQ(masks.Sorted("zb"), (Ids{2}));
-    EXPECT_EQ(masks.Sorted("nothing"), Ids{});
-  }
-}
-
-TEST(MaskMatcher, EngineWithoutLayoutMatchesNothing) {
-  auto engine = MaskEngine::Create();
-  engine->AddMask("site.test", 9);
-  auto early = engine->CreateMatcher();
-  engine->Finalize();
-  EXPECT_TRUE(early->Match("site.test", 9).empty());
-  EXPECT_EQ(engine->CreateMatcher()->Match("site.test", 9).size(), 1u);
-
-  auto empty = MaskEngine::Create();
-  empty->Finalize();
-  EXPECT_TRUE(empty->CreateMatcher()->Match("site.test", 9).empty());
-}
-
 TEST(MaskMatcher, KeepsItsEngineAlive) {
   auto engine = MaskEngine::Create();
   engine->AddMask("site.test", 9);
