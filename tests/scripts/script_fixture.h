@@ -14,6 +14,7 @@
 #include "do_not_track/dnt_engine/service_settings_validation.h"
 #include "host/capturing_tracer.h"
 #include "host/memory_io.h"
+#include "tests/support/thrown.h"
 #include "tools/bases_writer/bases_writer.h"
 
 namespace dnt::testing {
@@ -42,7 +43,6 @@ inline bases_writer::Database EngineDatabase() {
   return db;
 }
 
-
 /// Loaded bases and a session host over them.
 struct Session {
   orv::ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
@@ -62,17 +62,6 @@ struct Session {
     host = std::make_unique<ScriptHost>(baseTracer, context.get(), context->GetSettings(), ScriptStage::Session);
   }
 };
-
-/// The text of the std::runtime_error that `work` throws, or "(no error)".
-template <class Work>
-std::string ErrorText(Work&& work) {
-  try {
-    work();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 /// Results of `entry` as tostring gives them, or the error text as the only
 /// element.

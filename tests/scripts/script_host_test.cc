@@ -133,15 +133,13 @@ TEST(ScriptHostTest, ScriptCallFailuresComeOutOfCall) {
   ScriptHost& host = *session.host;
   const auto failure = [&](int mode) {
     FailingCall call(mode);
-    return testing::ErrorText([&] { host.Call("ByName", call); });
+    return testing::Thrown([&] { host.Call("ByName", call); });
   };
-  EXPECT_THROW(
-      {
-        FailingCall call(0);
-        host.Call("ByName", call);
-      },
-      std::logic_error);
-  EXPECT_EQ(failure(0), "cannot push");
+  EXPECT_EQ(testing::Thrown<std::logic_error>([&] {
+              FailingCall call(0);
+              host.Call("ByName", call);
+            }),
+            "cannot push");
   EXPECT_EQ(failure(1), "fatal script error: runtime error: bad argument");
   EXPECT_EQ(failure(2), "cannot read");
   EXPECT_EQ(failure(3), "fatal script error: runtime error: bad argument #-2 to '?' (table expected, got string)");
@@ -191,15 +189,15 @@ TEST(ScriptHostTest, SessionHostBoundsEachCall) {
 TEST(ScriptHostTest, ChunkLoadingFailures) {
   testing::Session session({});
   ScriptHost& host = *session.host;
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk("x", 0, "=script", nullptr); }),
+  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk("x", 0, "=script", nullptr); }),
             "attempted to load empty script unexpectedely");
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(nullptr, 5, "=script", nullptr); }),
+  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk(nullptr, 5, "=script", nullptr); }),
             "attempted to load empty script unexpectedely");
   const std::string broken = "return (";
-  EXPECT_THAT(testing::ErrorText([&] { host.LoadChunk(broken.data(), broken.size(), "=script", nullptr); }),
+  EXPECT_THAT(testing::Thrown([&] { host.LoadChunk(broken.data(), broken.size(), "=script", nullptr); }),
               ::testing::StartsWith("failed to load a script: syntax error: script:1:"));
   const std::string failing = "error('boom', 0)";
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(failing.data(), failing.size(), "=script", nullptr); }),
+  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk(failing.data(), failing.size(), "=script", nullptr); }),
             "fatal script error: runtime error: failed to call loaded script: boom");
   // A dump target receives a binary chunk that loads again.
   std::string dump = "stale";
@@ -217,7 +215,7 @@ TEST(ScriptHostTest, PanicAndFailureTexts) {
   lua_State* L = luaL_newstate();
   ASSERT_NE(L, nullptr);
   lua_pushstring(L, "detail");
-  EXPECT_EQ(testing::ErrorText([&] { ScriptPanicHandler(L); }), "fatal script error: enigmatic mystery: detail");
+  EXPECT_EQ(testing::Thrown([&] { ScriptPanicHandler(L); }), "fatal script error: enigmatic mystery: detail");
   EXPECT_EQ(DescribeScriptFailure(L, "failed to load a script: ", LUA_ERRMEM),
             "failed to load a script: memory allocation error");
   EXPECT_EQ(DescribeScriptFailure(L, "p: ", LUA_ERRGCMM), "p: runtime error: detail");
@@ -248,14 +246,14 @@ TEST(ScriptHostTest, DiscoveryHostForbidsEngineCallsButLogs) {
   auto tracer = host::MakeHostObject<host::CapturingTracer>();
   ScriptHost host(orv::ComPtr<orv::ITracer>(tracer.Get()), nullptr, ServiceSettings::Defaults(),
                   ScriptStage::Discovery);
-  EXPECT_EQ(testing::ErrorText([&] {
+  EXPECT_EQ(testing::Thrown([&] {
               ToStringCall call;
               host.Call("Anything", call);
             }),
             "fatal script error: runtime error: engine calls are forbidden at the script discovery stage");
   const std::string script = R"(DntEngine.Log("a", 1, true, nil, {}, false, 2.5)
                                 return DntEngine.MatchBugRules("x"))";
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(script.data(), script.size(), "=script", nullptr); }),
+  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk(script.data(), script.size(), "=script", nullptr); }),
             "fatal script error: runtime error: failed to call loaded script: "
             "engine calls are forbidden at the script discovery stage");
   EXPECT_THAT(tracer->Texts(orv::trace_level::Routine),
@@ -269,11 +267,11 @@ TEST(ScriptHostTest, DiscoveryHostForbidsEngineCallsButLogs) {
 TEST(ScriptHostTest, DiscoveryHostBoundsTimeAndMemory) {
   ScriptHost host(orv::ComPtr<orv::ITracer>(), nullptr, ServiceSettings::Defaults(), ScriptStage::Discovery);
   const std::string endless = "while true do end";
-  EXPECT_THAT(testing::ErrorText([&] { host.LoadChunk(endless.data(), endless.size(), "=script", nullptr); }),
+  EXPECT_THAT(testing::Thrown([&] { host.LoadChunk(endless.data(), endless.size(), "=script", nullptr); }),
               HasSubstr("failed to call loaded script: the script runs too long at the script discovery stage"));
   host.RestartInstructionBudget();
   const std::string hungry = "local t, x = {}, string.rep('x', 64) for i = 1, 1e9 do t[i] = x .. i end";
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(hungry.data(), hungry.size(), "=script", nullptr); }),
+  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk(hungry.data(), hungry.size(), "=script", nullptr); }),
             "fatal script error: runtime error: failed to call loaded script: not enough memory");
   // Still usable afterwards, with the budget restarted.
   host.RestartInstructionBudget();
