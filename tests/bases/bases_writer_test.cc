@@ -3,21 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/bases/loaded_bases.h"
+#include "tests/support/thrown.h"
 
 namespace dnt::bases_writer {
 namespace {
 
 using ::testing::HasSubstr;
-
-std::string ValidationError(const Database& db) {
-  try {
-    Validate(db);
-  } catch (const std::invalid_argument& e) {
-    return e.what();
-  }
-  return "(valid)";
-}
 
 TEST(BasesWriterTest, ExactBytesOfASmallFile) {
   Database db;
@@ -40,28 +34,23 @@ TEST(BasesWriterTest, ExactBytesOfASmallFile) {
 }
 
 TEST(BasesWriterTest, ValidationNamesTheEntry) {
-  Database db = testing::SmallDatabase();
-  EXPECT_EQ(ValidationError(db), "(valid)");
-  db.services[1].id = 10;
-  EXPECT_EQ(ValidationError(db), "services[1]: id 10 is not greater than the previous id 10");
-  db = testing::SmallDatabase();
-  db.bugs[0].id = 0;
-  EXPECT_EQ(ValidationError(db), "bugs[0]: id 0 is not allowed, ids start at 1");
-  db = testing::SmallDatabase();
-  db.bugs[2].serviceId = 15;
-  EXPECT_EQ(ValidationError(db), "bugs[2] (id 200): unknown service id 15");
-  db = testing::SmallDatabase();
-  db.rules[1].bugId = 7;
-  EXPECT_EQ(ValidationError(db), "rules[1] (mask \"*.ads.test\"): unknown bug id 7");
-  db = testing::SmallDatabase();
-  db.exceptions = {{"a", 100, std::nullopt}, {"b", 100, std::vector<uint32_t>{101}}};
-  EXPECT_THAT(ValidationError(db), HasSubstr("exceptions[0] (bug id 100) has no fix group but comes before exceptions[1]"));
-  db.exceptions[1].fixGroup = std::vector<uint32_t>{5};
-  EXPECT_EQ(ValidationError(db), "exceptions[1] (mask \"b\") fix group: unknown bug id 5");
-  db = testing::SmallDatabase();
-  db.partnerSites.push_back("");
-  EXPECT_EQ(ValidationError(db), "partnerSites[1]: empty site name");
-  EXPECT_THROW(Write(db), std::invalid_argument);
+  EXPECT_NO_THROW(Validate(testing::SmallDatabase()));
+  const std::pair<std::function<void(Database&)>, std::string> cases[] = {
+      {[](Database& db) { db.services[1].id = 10; }, "services[1]: id 10 is not greater than the previous id 10"},
+      {[](Database& db) { db.bugs[0].id = 0; }, "bugs[0]: id 0 is not allowed, ids start at 1"},
+      {[](Database& db) { db.bugs[2].serviceId = 15; }, "bugs[2] (id 200): unknown service id 15"},
+      {[](Database& db) { db.rules[1].bugId = 7; }, "rules[1] (mask \"*.ads.test\"): unknown bug id 7"},
+      {[](Database& db) { db.exceptions = {{"a", 100, std::nullopt}, {"b", 100, std::vector<uint32_t>{101}}}; },
+       "exceptions[0] (bug id 100) has no fix group but comes before exceptions[1]"},
+      {[](Database& db) { db.exceptions = {{"b", 100, std::vector<uint32_t>{5}}}; },
+       "exceptions[0] (mask \"b\") fix group: unknown bug id 5"},
+      {[](Database& db) { db.partnerSites.push_back(""); }, "partnerSites[1]: empty site name"},
+  };
+  for (const auto& [change, message] : cases) {
+    Database db = testing::SmallDatabase();
+    change(db);
+    EXPECT_THAT(testing::Thrown<std::invalid_argument>([&] { Write(db); }), HasSubstr(message));
+  }
 }
 
 }  // namespace

@@ -3,14 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "do_not_track/dnt_engine/bug_queries.h"
 #include "tests/bases/loaded_bases.h"
 
 namespace dnt {
 namespace {
 
-using bases_writer::AppendBlob;
-using bases_writer::AppendFixed32;
 using bases_writer::AppendVarint;
 using bases_writer::Assemble;
 using bases_writer::Database;
@@ -125,30 +125,24 @@ TEST(BugBasesLoaderTest, StreamLookupWantsVersionOneZero) {
 }
 
 TEST(BugBasesLoaderTest, IdsMustAscendAndResolve) {
-  Database db = SmallDatabase();
-  db.services = {{5, 1, "a"}, {5, 1, "b"}};
-  ExpectFailure(LoadBytes(Assemble(Layout(db))), "bugs db: service stream is not sorted");
-  db.services = {{0, 1, "zero"}};
-  ExpectFailure(LoadBytes(Assemble(Layout(db))), "bugs db: service stream is not sorted");
-
-  db = SmallDatabase();
-  db.bugs = {{100, 10}, {7, 10}};
-  ExpectFailure(LoadBytes(Assemble(Layout(db))), "bugs db: bugs stream is not sorted: 7");
-  for (const uint32_t serviceId : {15u, 21u, 5u}) {
-    db = SmallDatabase();
-    db.bugs.push_back({300, serviceId});
-    ExpectFailure(LoadBytes(Assemble(Layout(db))), "bugs db: bugs stream: unexpected service id");
+  const std::pair<std::function<void(Database&)>, std::string> cases[] = {
+      {[](Database& db) { db.services = {{5, 1, "a"}, {5, 1, "b"}}; }, "bugs db: service stream is not sorted"},
+      {[](Database& db) { db.services = {{0, 1, "zero"}}; }, "bugs db: service stream is not sorted"},
+      {[](Database& db) { db.bugs = {{100, 10}, {7, 10}}; }, "bugs db: bugs stream is not sorted: 7"},
+      {[](Database& db) { db.bugs.push_back({300, 15}); }, "bugs db: bugs stream: unexpected service id"},
+      {[](Database& db) { db.bugs.push_back({300, 21}); }, "bugs db: bugs stream: unexpected service id"},
+      {[](Database& db) { db.bugs.push_back({300, 5}); }, "bugs db: bugs stream: unexpected service id"},
+      {[](Database& db) { db.rules.push_back({"x.test", 150}); }, "rules/exceptions stream: unexpected bug id"},
+      {[](Database& db) { db.exceptions.push_back({"x.test", 201, std::nullopt}); },
+       "rules/exceptions stream: unexpected bug id"},
+      {[](Database& db) { db.exceptions.push_back({"x.test", 100, std::vector<uint32_t>{999}}); },
+       "rules/exceptions stream: unexpected bug id"},
+  };
+  for (const auto& [change, message] : cases) {
+    Database db = SmallDatabase();
+    change(db);
+    ExpectFailure(LoadLayout(Layout(db)), message);  // Layout does not validate
   }
-
-  db = SmallDatabase();
-  db.rules.push_back({"x.test", 150});
-  ExpectFailure(LoadBytes(Assemble(Layout(db))), "rules/exceptions stream: unexpected bug id");
-  db = SmallDatabase();
-  db.exceptions.push_back({"x.test", 201, std::nullopt});
-  ExpectFailure(LoadBytes(Assemble(Layout(db))), "rules/exceptions stream: unexpected bug id");
-  db = SmallDatabase();
-  db.exceptions.push_back({"x.test", 100, std::vector<uint32_t>{999}});
-  ExpectFailure(LoadBytes(Assemble(Layout(db))), "rules/exceptions stream: unexpected bug id");
 }
 
 TEST(BugBasesLoaderTest, RepeatedAndEmptyMasks) {
@@ -261,7 +255,9 @@ TEST(BugBasesLoaderTest, HugeCountsAndLengthsFailOnTheData) {
 
 TEST(BugBasesLoaderTest, ShortReadingStreamsLoadTheSameModel) {
   Database db = SmallDatabase();
-  db.services[0].name = std::string(6000, 'n');  // a blob across buffer refills
+  // Blobs longer than the read-ahead buffer: one refills it, one is read past it.
+  db.services[0].name = std::string(6000, 'n');
+  db.services[1].name = std::string(10000, 'p');
   for (int i = 0; i < 500; ++i) db.partnerSites.push_back("partner" + std::to_string(i) + ".test");
   const std::vector<uint8_t> file = bases_writer::Write(db);
   const LoadedBases whole = LoadBytes(file);
@@ -272,6 +268,7 @@ TEST(BugBasesLoaderTest, ShortReadingStreamsLoadTheSameModel) {
     EXPECT_EQ(cut.result, orv::result::NoError) << maxRead << ": " << cut.Failures();
     EXPECT_EQ(cut.tracer->All(), whole.tracer->All()) << maxRead;
     EXPECT_EQ(cut.bases->Service(0).name, db.services[0].name) << maxRead;
+    EXPECT_EQ(cut.bases->Service(1).name, db.services[1].name) << maxRead;
     EXPECT_EQ(cut.bases->PartnerSites().Bytes(), whole.bases->PartnerSites().Bytes()) << maxRead;
   }
 }
