@@ -4,11 +4,8 @@
 #include <thread>
 
 #include "exports/module_exports.h"
-#include "host/capturing_tracer.h"
-#include "host/counting_allocator.h"
-#include "host/service_locator.h"
-#include "orv/rtl/module_count.h"
 #include "tests/component/test_component.h"
+#include "tests/support/host_test.h"
 
 namespace {
 
@@ -17,17 +14,11 @@ using dnt::testing::ITestInterface;
 using dnt::testing::TestComponent;
 using dnt::testing::TestComponentCreator;
 
-class ObjectModelTest : public ::testing::Test {
+class ObjectModelTest : public dnt::testing::HostTest {
  protected:
-  void SetUp() override {
-    TestComponent::control = {};
-    locator->Register(allocator);
-    locator->Register(tracer);
-    ASSERT_EQ(module::LiveObjects(), 0u);
-  }
+  void SetUp() override { TestComponent::control = {}; }
   void TearDown() override {
-    EXPECT_EQ(module::LiveObjects(), 0u);
-    EXPECT_EQ(allocator->LiveBlocks(), 0);
+    HostTest::TearDown();
     EXPECT_EQ(dnt::CanUnloadModule(), result::NoError);
   }
 
@@ -36,10 +27,6 @@ class ObjectModelTest : public ::testing::Test {
     EXPECT_EQ(TestComponentCreator::Create(locator.Get(), ITestInterface::iid, object.PutVoid()), expected);
     return object;
   }
-
-  ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
-  ComPtr<host::CountingAllocator> allocator = host::MakeHostObject<host::CountingAllocator>();
-  ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
 };
 
 TEST_F(ObjectModelTest, FactoryCreateQueryReleaseCycleReturnsToUnloadable) {

@@ -20,8 +20,7 @@ using namespace std::chrono_literals;
 
 class SwitchChainTest : public ComponentTest {
  protected:
-  void SetUp() override {
-    ComponentTest::SetUp();
+  SwitchChainTest() {
     for (int g = 0; g <= 4; ++g) generations.push_back(BasesStorage("gen" + std::to_string(g)));
   }
   void TearDown() override {

@@ -7,11 +7,9 @@
 #include <vector>
 
 #include "host/capturing_tracer.h"
-#include "host/counting_allocator.h"
-#include "host/service_locator.h"
-#include "orv/rtl/module_count.h"
 #include "source/component/implementation_set_switch.h"
 #include "tests/component/test_component.h"
+#include "tests/support/host_test.h"
 #include "tests/support/watchdog.h"
 
 namespace {
@@ -39,17 +37,11 @@ class HostWeakReference final : public RefCounted<IWeakReference> {
   std::function<void()> m_onLock;
 };
 
-class WeakReferenceSetTest : public ::testing::Test {
+class WeakReferenceSetTest : public dnt::testing::HostTest {
  protected:
-  void SetUp() override {
-    locator->Register(allocator);
-    locator->Register(tracer);
-    set = dnt::rtl::MakeComponent<dnt::WeakReferenceSet>(locator.Get());
-  }
   void TearDown() override {
     set.Reset();
-    EXPECT_EQ(module::LiveObjects(), 0u);
-    EXPECT_EQ(allocator->LiveBlocks(), 0);
+    HostTest::TearDown();
   }
 
   ComPtr<IWeakReference> WeakOf(const ComPtr<ITestInterface>& object) {
@@ -69,10 +61,7 @@ class WeakReferenceSetTest : public ::testing::Test {
     return objects;
   }
 
-  ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
-  ComPtr<host::CountingAllocator> allocator = host::MakeHostObject<host::CountingAllocator>();
-  ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
-  ComPtr<dnt::WeakReferenceSet> set;
+  ComPtr<dnt::WeakReferenceSet> set = dnt::rtl::MakeComponent<dnt::WeakReferenceSet>(locator.Get());
 };
 
 TEST_F(WeakReferenceSetTest, KeepsOneEntryPerReferenceAndForgetsTheDead) {
