@@ -29,12 +29,12 @@ struct DirectoryHost {
 
 TEST(DirectoryBaseFiles, CollectsMatchingFilesAndTheBugDatabase) {
   TempDir dir;
-  dir.WritePacked("dnt0001.dat", "script one");
-  dir.WritePacked("DNT0ABC.DAT", "script abc");
-  dir.WritePacked("dnt01.dat", "too short a name");
-  dir.WritePacked("dnt00001.dat", "too long a name");
+  dir.Write("dnt0001.dat", Packed("script one"));
+  dir.Write("DNT0ABC.DAT", Packed("script abc"));
+  dir.Write("dnt01.dat", Packed("too short a name"));
+  dir.Write("dnt00001.dat", Packed("too long a name"));
   fs::create_directory(dir.path() / "dnt0002.dat");
-  dir.WritePacked("dntbugs.dat", "bug database");
+  dir.Write("dntbugs.dat", Packed("bug database"));
 
   const uint32_t liveBefore = orv::module::LiveObjects();
   {
@@ -63,17 +63,19 @@ TEST(DirectoryBaseFiles, CollectsMatchingFilesAndTheBugDatabase) {
 TEST(DirectoryBaseFiles, ScriptFilesAreOptionalButTheBugDatabaseIsNot) {
   TempDir dir;
   DirectoryHost host(dir.str());
-  dir.WritePacked("dntbugs.dat", "bugs");
+  dir.Write("dntbugs.dat", Packed("bugs"));
   EXPECT_TRUE(host.Collect().scriptStreams.empty());
 
   fs::remove(dir.path() / "dntbugs.dat");
-  dir.WritePacked("dnt0001.dat", "script");
+  dir.Write("dnt0001.dat", Packed("script"));
   const Failure missing = FailureOf([&] { host.Collect(); });
   EXPECT_EQ(missing.message, "Failed to open file [" + dir.str() + "/dntbugs.dat]");
+  // A trailing separator is not doubled.
+  EXPECT_EQ(FailureOf([&] { DirectoryHost(dir.str() + "/").Collect(); }).message, missing.message);
 
   // A script file that does not unpack fails the whole collection.
-  dir.WritePacked("dntbugs.dat", "bugs");
-  dir.WriteBytes("dnt0002.dat", TempDir::Bytes("not a container"));
+  dir.Write("dntbugs.dat", Packed("bugs"));
+  dir.Write("dnt0002.dat", Bytes("not a container"));
   EXPECT_EQ(FailureOf([&] { host.Collect(); }).message, "Failed to unpack the file");
 }
 
@@ -100,15 +102,6 @@ TEST(DirectoryBaseFiles, HostServiceAndListingFailuresCarryTheirCodes) {
   const Failure absent = FailureOf([&] { dnt::CollectBaseFiles(bareLocator.Get(), nullptr, nullptr); });
   EXPECT_EQ(absent.file, "service_component_facade");
   EXPECT_TRUE(orv::Failed(absent.code));
-}
-
-TEST(DirectoryBaseFiles, TrailingSeparatorIsNotDoubled) {
-  TempDir dir;
-  dir.WritePacked("dnt0001.dat", "s");
-  const std::string withSlash = dir.str() + "/";
-  DirectoryHost host(withSlash);
-  const Failure missing = FailureOf([&] { host.Collect(); });
-  EXPECT_EQ(missing.message, "Failed to open file [" + withSlash + "dntbugs.dat]");
 }
 
 }  // namespace

@@ -27,9 +27,9 @@ TEST(HostEnvironment, ExpandsOnlyTheBasesPlaceholder) {
 
 TEST(HostDirectoryStorage, ListsFilesAndDirectoriesAndStaysInsideItsRoot) {
   TempDir dir;
-  dir.WriteBytes("dntbugs.dat", TempDir::Bytes("packed bugs"));
+  dir.Write("dntbugs.dat", Bytes("packed bugs"));
   fs::create_directory(dir.path() / "sub");
-  dir.WriteBytes("sub/inner.dat", TempDir::Bytes("inner"));
+  dir.Write("sub/inner.dat", Bytes("inner"));
   auto storage = host::MakeHostObject<host::DirectoryDataStorage>(dir.str());
 
   std::vector<orv::StorageEntry> entries;
@@ -58,7 +58,7 @@ TEST(HostDirectoryStorage, ListsFilesAndDirectoriesAndStaysInsideItsRoot) {
 TEST(HostPackedIOFactory, UnpacksWhateverTheStreamDeliversFromItsStart) {
   auto factory = host::MakeHostObject<host::PackedIOFactory>();
   const std::string content(200000, 'z');
-  auto packed = host::MakeHostObject<host::MemoryIO>(TempDir::Packed(content));
+  auto packed = host::MakeHostObject<host::MemoryIO>(Packed(content));
   packed->LimitReadSize(1000);  // a stream that reads short
   uint32_t got = 0;
   char skip[10];
@@ -72,7 +72,7 @@ TEST(HostPackedIOFactory, UnpacksWhateverTheStreamDeliversFromItsStart) {
   EXPECT_EQ(factory->CreateUnpackedIO(packed.Get(), unpacked.Put()), result::MediaError);
   EXPECT_FALSE(unpacked);
 
-  auto garbage = host::MakeHostObject<host::MemoryIO>(TempDir::Bytes("SQZE"));
+  auto garbage = host::MakeHostObject<host::MemoryIO>(Bytes("SQZE"));
   EXPECT_EQ(factory->CreateUnpackedIO(garbage.Get(), unpacked.Put()), result::BasesCorrupted);
   EXPECT_EQ(factory->CreateUnpackedIO(nullptr, unpacked.Put()), result::InvalidArgument);
 }

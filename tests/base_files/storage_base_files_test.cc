@@ -25,11 +25,11 @@ struct StorageHost {
 
 TEST(StorageBaseFiles, OpensScriptsInStorageOrderThenTheBugDatabase) {
   StorageHost host;
-  host.storage->AddFile(u"dnt0009.dat", TempDir::Packed("nine"));
-  host.storage->AddFile(u"readme.txt", TempDir::Packed("not a base"));
+  host.storage->AddFile(u"dnt0009.dat", Packed("nine"));
+  host.storage->AddFile(u"readme.txt", Packed("not a base"));
   host.storage->AddDirectory(u"dnt0005.dat");
-  host.storage->AddFile(u"DNT0001.DAT", TempDir::Packed("one"));
-  host.storage->AddFile(u"dntbugs.dat", TempDir::Packed("bugs"));
+  host.storage->AddFile(u"DNT0001.DAT", Packed("one"));
+  host.storage->AddFile(u"dntbugs.dat", Packed("bugs"));
 
   const dnt::BaseFiles files = host.Collect();
   ASSERT_EQ(files.scriptStreams.size(), 2u);
@@ -43,8 +43,8 @@ TEST(StorageBaseFiles, OpensScriptsInStorageOrderThenTheBugDatabase) {
 
 TEST(StorageBaseFiles, EachFailingStepNamesItselfAndKeepsItsCode) {
   StorageHost host;
-  host.storage->AddFile(u"dnt0001.dat", TempDir::Packed("one"));
-  host.storage->AddFile(u"dntbugs.dat", TempDir::Packed("bugs"));
+  host.storage->AddFile(u"dnt0001.dat", Packed("one"));
+  host.storage->AddFile(u"dntbugs.dat", Packed("bugs"));
 
   host.storage->FailEnumerate(result::MediaError);
   Failure failure = FailureOf([&] { host.Collect(); });
@@ -59,7 +59,7 @@ TEST(StorageBaseFiles, EachFailingStepNamesItselfAndKeepsItsCode) {
   EXPECT_EQ(failure.code, result::AccessDenied);
   host.storage->FailOpen(u"dnt0001.dat", result::NoError);
 
-  host.storage->AddFile(u"dntbugs.dat", TempDir::Bytes("SQZE but not really"));
+  host.storage->AddFile(u"dntbugs.dat", Bytes("SQZE but not really"));
   failure = FailureOf([&] { host.Collect(); });
   EXPECT_EQ(failure.file, "storage_bases");
   EXPECT_EQ(failure.message, "Failed to create unpacked io for storage-based file dntbugs.dat");
@@ -73,7 +73,7 @@ TEST(StorageBaseFiles, EachFailingStepNamesItselfAndKeepsItsCode) {
 
 TEST(StorageBaseFiles, MissingPackedIOFactory) {
   StorageHost host;
-  host.storage->AddFile(u"dntbugs.dat", TempDir::Packed("bugs"));
+  host.storage->AddFile(u"dntbugs.dat", Packed("bugs"));
   host.locator->FailLookup(orv::IPackedIOFactory::iid, result::ClassNotFound);
   const Failure failure = FailureOf([&] { host.Collect(); });
   EXPECT_EQ(failure.file, "service_component_facade");

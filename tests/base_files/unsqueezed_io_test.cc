@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "do_not_track/util/base_files.h"
-#include "orv/rtl/module_count.h"
 #include "tests/base_files/base_files_test_support.h"
 
 namespace {
@@ -10,7 +9,7 @@ using namespace base_files_test;
 namespace result = orv::result;
 
 orv::ComPtr<orv::IIO> StreamOver(const std::string& content) {
-  return dnt::CreateUnsqueezedIO(std::make_shared<squeeze::UnsqueezedReadableFile>(TempDir::Bytes(content)));
+  return dnt::CreateUnsqueezedIO(std::make_shared<squeeze::UnsqueezedReadableFile>(Bytes(content)));
 }
 
 TEST(UnsqueezedIO, ReadsSeeksFromTheStartAndRefusesEverythingElse) {
@@ -43,27 +42,6 @@ TEST(UnsqueezedIO, ReadsSeeksFromTheStartAndRefusesEverythingElse) {
   EXPECT_EQ(io->Flush(), result::NotImplemented);
   EXPECT_EQ(io->Read(nullptr, 1, &got), result::InvalidArgument);
   EXPECT_EQ(io->GetSize(nullptr), result::InvalidArgument);
-}
-
-TEST(UnsqueezedIO, AnswersItsInterfacesAndCountsWhileAlive) {
-  const uint32_t liveBefore = orv::module::LiveObjects();
-  orv::ComPtr<orv::IIO> io = StreamOver("x");
-  EXPECT_EQ(orv::module::LiveObjects(), liveBefore + 1);
-
-  orv::ComPtr<orv::IObject> asObject;
-  EXPECT_EQ(io->QueryInterface(orv::IObject::iid, asObject.PutVoid()), result::NoError);
-  orv::ComPtr<orv::IIO> asIO;
-  EXPECT_EQ(io->QueryInterface(orv::IIO::iid, asIO.PutVoid()), result::NoError);
-  EXPECT_EQ(asIO.Get(), io.Get());
-  void* other = &other;
-  EXPECT_EQ(io->QueryInterface(orv::IDataStorage::iid, &other), result::InterfaceNotSupported);
-  EXPECT_EQ(other, nullptr);
-
-  io.Reset();
-  asIO.Reset();
-  EXPECT_EQ(orv::module::LiveObjects(), liveBefore + 1);
-  asObject.Reset();
-  EXPECT_EQ(orv::module::LiveObjects(), liveBefore);
 }
 
 }  // namespace
