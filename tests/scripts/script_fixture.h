@@ -63,6 +63,21 @@ struct Session {
   }
 };
 
+/// Runs `code` on `L` with the arguments that `pushArguments(L)` pushes and
+/// counts; its first result as tostring gives it, or "error: " and the
+/// message.
+template <class Push>
+std::string RunChunk(lua_State* L, const std::string& code, Push&& pushArguments) {
+  const int top = lua_gettop(L);
+  bool ok = luaL_loadbuffer(L, code.data(), code.size(), "=test") == LUA_OK;
+  if (ok) ok = lua_pcall(L, pushArguments(L), 1, 0) == LUA_OK;
+  std::size_t length = 0;
+  const char* text = luaL_tolstring(L, -1, &length);
+  std::string result = (ok ? "" : "error: ") + std::string(text, length);
+  lua_settop(L, top);
+  return result;
+}
+
 /// Results of `entry` as tostring gives them, or the error text as the only
 /// element.
 inline std::vector<std::string> RunEntry(ScriptHost& host, const std::string& entry) {

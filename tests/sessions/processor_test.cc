@@ -5,6 +5,7 @@
 #include <cmath>
 #include <thread>
 
+#include "orv/text/utf.h"
 #include "tests/sessions/session_fixture.h"
 
 namespace dnt::testing {
@@ -89,28 +90,22 @@ TEST_F(ProcessorTest, DntHeaderIsAskedForUnlessTheRequestHasOne) {
 }
 
 TEST_F(ProcessorTest, VerdictResultsAreConverted) {
-  struct Case {
-    const char* body;
-    uint32_t verdict, id, category;
-    std::u16string name;
+  // Verdict, service id, category and name; service index 3 of the engine
+  // database is service 40, category 1, "Friends".
+  const std::pair<const char*, std::string> cases[] = {
+      {"return {{7, 3, 'x'}}, 1", "1 7 3 x"},
+      {"return {3}, 2", "2 40 1 Friends"},
+      {"return {}, 2", "0 0 1 "},
+      {"return {{7, 3, 'x'}}, '2'", "0 7 3 x"},
+      {"return {{-1, 0/0, 'y'}}, 1e300", "4294967295 0 0 y"},
+      {"return {{7.9, 3, 'z'}}, -1", "0 7 3 z"},
   };
-  // Service index 3 of the engine database is service 40, category 1,
-  // "Friends".
-  const Case cases[] = {
-      {"return {{7, 3, 'x'}}, 1", 1, 7, 3, u"x"},
-      {"return {3}, 2", 2, 40, 1, u"Friends"},
-      {"return {}, 2", 0, 0, 1, u""},
-      {"return {{7, 3, 'x'}}, '2'", 0, 7, 3, u"x"},
-      {"return {{-1, 0/0, 'y'}}, 1e300", UINT32_MAX, 0, 0, u"y"},
-      {"return {{7.9, 3, 'z'}}, -1", 0, 7, 3, u"z"},
-  };
-  for (const Case& c : cases) {
-    auto processor = Start(c.body);
-    const TrackingVerdict verdict = VerdictOf(*processor);
-    EXPECT_EQ(verdict.verdict, c.verdict) << c.body;
-    EXPECT_EQ(verdict.serviceId, c.id) << c.body;
-    EXPECT_EQ(verdict.serviceCategory, c.category) << c.body;
-    EXPECT_EQ(verdict.serviceName, c.name) << c.body;
+  for (const auto& [body, expected] : cases) {
+    const TrackingVerdict verdict = VerdictOf(*Start(body));
+    EXPECT_EQ(std::to_string(verdict.verdict) + " " + std::to_string(verdict.serviceId) + " " +
+                  std::to_string(verdict.serviceCategory) + " " + orv::text::ToUtf8(verdict.serviceName),
+              expected)
+        << body;
   }
   const std::pair<const char*, const char*> failures[] = {
       {"return {1, 2}, 1", "Invalid tracking services verdict results 2"},
