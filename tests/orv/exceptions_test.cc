@@ -3,7 +3,6 @@
 #include <string>
 
 #include "orv/rtl/error_handling/exceptions.h"
-#include "orv/text/utf.h"
 
 namespace {
 
@@ -24,15 +23,6 @@ TEST(Exceptions, ResultCodeComesFromResultThenOsErrorElseNone) {
   exception typed("f", 1, "m");
   typed.SetProperty(property::Result, std::string("0x80000041"));
   EXPECT_EQ(GetResultCode(typed), result::ExceptionHasNoResultCode);
-}
-
-TEST(Exceptions, DescriptionOfResultCodeException) {
-  EXPECT_EQ(text::ToUtf8(ResultCodeException("f", 1, 0x8000006a, u"").GetDescription()),
-            "0x8000006a (Invalid state)");
-  EXPECT_EQ(text::ToUtf8(CheckResultFailedException("f", 1, 0x80000046, u"Faild to get packed io factory")
-                             .GetDescription()),
-            "Faild to get packed io factory: 0x80000046 (Invalid argument)");
-  EXPECT_EQ(text::ToUtf8(RuntimeError("f", 1, u"db is broken").GetDescription()), "db is broken");
 }
 
 TEST(Exceptions, WhatShowsLocationMessagePropertiesAndStack) {

@@ -186,31 +186,6 @@ TEST(ScriptHostTest, SessionHostBoundsEachCall) {
   EXPECT_THAT(RunEntry(host, "Fine"), ElementsAre("fine"));
 }
 
-TEST(ScriptHostTest, ChunkLoadingFailures) {
-  testing::Session session({});
-  ScriptHost& host = *session.host;
-  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk("x", 0, "=script", nullptr); }),
-            "attempted to load empty script unexpectedely");
-  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk(nullptr, 5, "=script", nullptr); }),
-            "attempted to load empty script unexpectedely");
-  const std::string broken = "return (";
-  EXPECT_THAT(testing::Thrown([&] { host.LoadChunk(broken.data(), broken.size(), "=script", nullptr); }),
-              ::testing::StartsWith("failed to load a script: syntax error: script:1:"));
-  const std::string failing = "error('boom', 0)";
-  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk(failing.data(), failing.size(), "=script", nullptr); }),
-            "fatal script error: runtime error: failed to call loaded script: boom");
-  // A dump target receives a binary chunk that loads again.
-  std::string dump = "stale";
-  const std::string good = "return 1, 2";
-  host.LoadChunk(good.data(), good.size(), "=good", &dump);
-  lua_settop(host.State(), 0);
-  ASSERT_FALSE(dump.empty());
-  EXPECT_EQ(dump[0], '\x1b');
-  host.LoadChunk(dump.data(), dump.size(), "=again", nullptr);
-  EXPECT_EQ(lua_tonumber(host.State(), -1), 2);
-  lua_settop(host.State(), 0);
-}
-
 TEST(ScriptHostTest, PanicAndFailureTexts) {
   lua_State* L = luaL_newstate();
   ASSERT_NE(L, nullptr);

@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include "orv/system/files.h"
-#include "squeeze/container_writer.h"
 #include "squeeze/unsqueezed_readable_file.h"
 #include "squeeze/whole_file.h"
 #include "tests/support/temp_dir.h"
@@ -77,26 +76,6 @@ TEST(Files, OpenPackedFileReportsEachFailure) {
   dir.Write("plain.dat", {'S', 'Q', 'Z', 'E'});
   EXPECT_EQ(Thrown<std::runtime_error>([&] { squeeze::UnsqueezedReadableFile::Open((dir.path() / "plain.dat").string()); }),
             "Failed to unpack the file");
-}
-
-TEST(UnsqueezedReadableFile, ReadsUnpackedContentWithinBounds) {
-  TempDir dir;
-  const std::vector<uint8_t> content = {'r', 'e', 't', 'u', 'r', 'n', ' ', '1'};
-  dir.Write("dnt0001.dat", squeeze::PackContainer(content, "dnt0001.dat"));
-  const auto file = squeeze::UnsqueezedReadableFile::Open((dir.path() / "dnt0001.dat").string());
-  ASSERT_EQ(file->Size(), content.size());
-
-  std::vector<uint8_t> buffer(20, 0xEE);
-  EXPECT_EQ(file->Read(buffer.data(), 3), 3u);
-  EXPECT_EQ(file->Read(buffer.data() + 3, 20), 5u);
-  EXPECT_TRUE(std::equal(content.begin(), content.end(), buffer.begin()));
-  EXPECT_EQ(buffer[8], 0xEE);
-  EXPECT_EQ(file->Read(buffer.data(), 20), 0u);
-
-  EXPECT_EQ(file->Seek(6), 6u);
-  EXPECT_EQ(file->Read(buffer.data(), 20), 2u);
-  EXPECT_EQ(file->Seek(uint64_t{1} << 40), uint64_t{1} << 40);
-  EXPECT_EQ(file->Read(buffer.data(), 20), 0u);
 }
 
 }  // namespace

@@ -53,11 +53,6 @@ TEST(Lz77, RoundTripsRandomRepetitiveAndEmptyData) {
   for (std::size_t n = 0; n < 80; ++n) ExpectRoundTrip(RandomBytes(n, 100 + n));
 }
 
-TEST(Lz77, RepetitiveDataShrinks) {
-  const Bytes input(1 << 20, 'x');
-  EXPECT_LT(EncodeLz77(input).size(), input.size() / 60);
-}
-
 TEST(Lz77, RoundTripsMatchesAtDistanceAndLengthLimits) {
   for (const std::size_t distance : {1, 2, 255, 256, 257, 8191, 8192, 8193}) {
     for (const std::size_t length : {2, 3, 5, 6, 9, 10, 255, 256, 257, 600}) {

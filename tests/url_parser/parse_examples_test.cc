@@ -105,13 +105,5 @@ TEST(ParsedUrlExamples, PartsFlagsAndSerialisedText) {
   }
 }
 
-TEST(ParsedUrlExamples, UserInformationSpansNameColonAndPassword) {
-  EXPECT_EQ(ParsedUrl::Parse("http://u:p@h").UserInformation(), "u:p");
-  EXPECT_EQ(ParsedUrl::Parse("http://u:@h").UserInformation(), "u");
-  EXPECT_EQ(ParsedUrl::Parse("http://u@h").UserInformation(), "u");
-  EXPECT_EQ(ParsedUrl::Parse("http://:@h").UserInformation(), "");
-  EXPECT_EQ(ParsedUrl::Parse("http://h/u:p@x").UserInformation(), "");
-}
-
 }  // namespace
 }  // namespace orv::network
