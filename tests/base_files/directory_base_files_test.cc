@@ -1,18 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <set>
-
 #include "do_not_track/util/base_files.h"
 #include "host/capturing_tracer.h"
 #include "host/environment.h"
 #include "host/service_locator.h"
-#include "orv/rtl/module_count.h"
 #include "tests/base_files/base_files_test_support.h"
 
 namespace {
 
 using namespace base_files_test;
-using orv::result_t;
 namespace result = orv::result;
 
 struct DirectoryHost {
@@ -26,39 +22,6 @@ struct DirectoryHost {
   orv::ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
   orv::ComPtr<host::Environment> environment;
 };
-
-TEST(DirectoryBaseFiles, CollectsMatchingFilesAndTheBugDatabase) {
-  TempDir dir;
-  dir.Write("dnt0001.dat", Packed("script one"));
-  dir.Write("DNT0ABC.DAT", Packed("script abc"));
-  dir.Write("dnt01.dat", Packed("too short a name"));
-  dir.Write("dnt00001.dat", Packed("too long a name"));
-  fs::create_directory(dir.path() / "dnt0002.dat");
-  dir.Write("dntbugs.dat", Packed("bug database"));
-
-  const uint32_t liveBefore = orv::module::LiveObjects();
-  {
-    DirectoryHost host(dir.str());
-    dnt::BaseFiles files = host.Collect();
-
-    ASSERT_EQ(files.scriptStreams.size(), 2u);
-    ASSERT_EQ(files.scriptFiles.size(), 2u);
-    // The listing order is the platform's, so compare as a set.
-    std::set<std::string> scripts;
-    for (const auto& stream : files.scriptStreams) scripts.insert(ReadAll(stream.Get()));
-    EXPECT_EQ(scripts, (std::set<std::string>{"script one", "script abc"}));
-    EXPECT_EQ(ReadAll(files.bugStream.Get()), "bug database");
-    EXPECT_EQ(host.tracer->Texts(800), std::vector<std::string>{"Bases directory: [" + dir.str() + "]"});
-    EXPECT_EQ(orv::module::LiveObjects(), liveBefore + 3);
-
-    // A stream outlives the collection that made it.
-    orv::ComPtr<orv::IIO> bugStream = files.bugStream;
-    files = {};
-    EXPECT_EQ(ReadAll(bugStream.Get()), "bug database");
-  }
-  EXPECT_EQ(orv::module::LiveObjects(), liveBefore);
-  EXPECT_EQ(orv::module::LiveObjects(), 0u) << "nothing of the module may outlive its users";
-}
 
 TEST(DirectoryBaseFiles, ScriptFilesAreOptionalButTheBugDatabaseIsNot) {
   TempDir dir;

@@ -13,18 +13,6 @@ namespace {
 using namespace base_files_test;
 namespace result = orv::result;
 
-TEST(HostEnvironment, ExpandsOnlyTheBasesPlaceholder) {
-  auto environment = host::MakeHostObject<host::Environment>(u"/opt/bases");
-  std::u16string out;
-  ASSERT_EQ(environment->Expand(u"%Bases%", &out), result::NoError);
-  EXPECT_EQ(out, u"/opt/bases");
-  ASSERT_EQ(environment->Expand(u"%Bases%/x/%Bases%%Temp%", &out), result::NoError);
-  EXPECT_EQ(out, u"/opt/bases/x//opt/bases%Temp%");
-  ASSERT_EQ(environment->Expand(u"%bases%", &out), result::NoError);
-  EXPECT_EQ(out, u"%bases%");
-  EXPECT_EQ(environment->Expand(nullptr, &out), result::InvalidArgument);
-}
-
 TEST(HostDirectoryStorage, ListsFilesAndDirectoriesAndStaysInsideItsRoot) {
   TempDir dir;
   dir.Write("dntbugs.dat", Bytes("packed bugs"));

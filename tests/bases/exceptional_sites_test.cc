@@ -50,10 +50,7 @@ TEST(ExceptionalSitesTest, RecordWalk) {
   EXPECT_EQ(Enumerate({0x01}, 0), "The exceptional sites stream size mismatch detected");
   // A count of four billion over a few bytes stops at the bytes.
   EXPECT_EQ(Enumerate(two, 0xFFFFFFFF), "Unexpected end of the exceptional sites stream");
-}
-
-TEST(ExceptionalSitesTest, Utf8Names) {
-  std::vector<std::u16string> names;
+  // Names are UTF-8.
   EXPECT_EQ(Enumerate({0x02, 0xC3, 0xA9, 0x04, 0xF0, 0x9F, 0x98, 0x80}, 2, &names), "ok");
   EXPECT_EQ(names, (std::vector<std::u16string>{u"\u00e9", u"\U0001F600"}));
   EXPECT_EQ(Enumerate({0x01, 0x80}, 1), "code " + std::to_string(orv::result::InvalidArgument));
