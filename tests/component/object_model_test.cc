@@ -29,30 +29,6 @@ class ObjectModelTest : public dnt::testing::HostTest {
   }
 };
 
-TEST_F(ObjectModelTest, FactoryCreateReleaseCycleReturnsToUnloadable) {
-  ComPtr<IObjectFactory> factory;
-  ASSERT_EQ(dnt::GetObjectFactory<TestComponentCreator>(locator.Get(), ServiceComponentClassId, factory.Put()), 0u);
-  EXPECT_EQ(dnt::CanUnloadModule(), result::False);
-  ComPtr<IObject> none;
-  EXPECT_EQ(factory->QueryInterface(ITestInterface::iid, none.PutVoid()), result::InterfaceNotSupported);
-  EXPECT_FALSE(none);
-
-  ComPtr<ITestInterface> object;
-  ASSERT_EQ(factory->CreateInstance(locator.Get(), ITestInterface::iid, object.PutVoid()), 0u);
-  EXPECT_EQ(allocator->LiveBlocks(), 1);
-  factory.Reset();
-  EXPECT_EQ(dnt::CanUnloadModule(), result::False);  // the object still counts
-
-  // Every interface part reaches the same count.
-  auto source = object.As<IWeakReferenceSource>();
-  EXPECT_EQ(source->AddRef(), 3u);
-  EXPECT_EQ(object->Release(), 2u);
-  source.Reset();
-  object.Reset();
-  EXPECT_EQ(TestComponent::control.finalReleases, 1);
-  EXPECT_EQ(TestComponent::control.destructions, 1);
-}
-
 TEST_F(ObjectModelTest, UnsupportedInterfaceOrFailedConstructionLeavesNothing) {
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(TestComponentCreator::Create(locator.Get(), 0x12345678, &out), result::InterfaceNotSupported);

@@ -119,48 +119,6 @@ class Masks {
   std::shared_ptr<MaskMatcher> m_matcher;
 };
 
-TEST(MaskMatcher, HostMasksMatchWhereTheHostEndsOthersAtTheEnd) {
-  Masks masks({"a.site.test", "site.test", "site.test/ad"});
-  EXPECT_EQ(masks.Sorted("http://a.site.test/any/path?q"), (Ids{0}));
-  EXPECT_EQ(masks.Sorted("a.site.test"), (Ids{0}));
-  EXPECT_EQ(masks.Sorted("site.test"), (Ids{1}));
-  EXPECT_EQ(masks.Sorted("site.test/x"), (Ids{1}));
-  EXPECT_EQ(masks.Sorted("site.test/ad"), (Ids{1, 2}));
-  EXPECT_EQ(masks.Sorted("site.test/ad/"), (Ids{1, 2}));
-  EXPECT_EQ(masks.Sorted("site.test/ad/x"), (Ids{1, 2}));
-  EXPECT_EQ(masks.Sorted("site.test/adx"), (Ids{1}));
-  EXPECT_EQ(masks.Sorted("x.a.site.test"), Ids{});
-  EXPECT_EQ(masks.Sorted("b.test.evil/a.site.test"), Ids{});
-
-  Masks wildcard({"*.site.test"});
-  EXPECT_EQ(wildcard.Sorted("site.test"), (Ids{0}));
-  EXPECT_EQ(wildcard.Sorted("x.y.site.test/p"), (Ids{0}));
-  EXPECT_EQ(wildcard.Sorted("xsite.test"), Ids{});
-  EXPECT_EQ(wildcard.Sorted("site.test.evil"), Ids{});
-}
-
-TEST(MaskMatcher, MatchesTheCanonicalText) {
-  Masks masks({"site.test/p", "www.site.test", "%u00e9.test", "h.test/a%u0020b"});
-  EXPECT_EQ(masks.Match("HTTPS://WWW.Site.Test/P"), (Ids{0}));
-  EXPECT_EQ(masks.Match("%73ite.test./p#frag"), (Ids{0}));
-  EXPECT_EQ(masks.Match("site.test//p/"), (Ids{0}));
-  EXPECT_EQ(masks.Match("www.site.test"), Ids{});
-  EXPECT_EQ(masks.Match("www.www.site.test/x"), (Ids{1}));
-  EXPECT_EQ(masks.Match("http://\xE9.test"), (Ids{2}));
-  EXPECT_EQ(masks.Match("h.test/A%20B"), (Ids{3}));
-  EXPECT_EQ(masks.Match("h.test/a b"), (Ids{3}));
-}
-
-TEST(MaskMatcher, ReportsOncePerRoute) {
-  Masks masks({"a*a*", "x.test", "x.test"});
-  EXPECT_EQ(masks.Match("aaa"), (Ids{0, 0}));  // the second 'a' at 1 or at 2
-  EXPECT_EQ(masks.Match("aa"), (Ids{0}));
-  // Equal masks compile to one key: exactly one of the two is reported.
-  const Ids twice = masks.Match("x.test");
-  ASSERT_EQ(twice.size(), 1u);
-  EXPECT_TRUE(twice[0] == 1 || twice[0] == 2);
-}
-
 TEST(MaskMatcher, KeepsItsEngineAlive) {
   auto engine = MaskEngine::Create();
   engine->AddMask("site.test", 9);
