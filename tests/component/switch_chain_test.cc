@@ -20,7 +20,8 @@ using namespace std::chrono_literals;
 
 class SwitchChainTest : public ComponentTest {
  protected:
-  SwitchChainTest() {
+  void SetUp() override {
+    ComponentTest::SetUp();
     for (int g = 0; g <= 4; ++g) generations.push_back(BasesStorage("gen" + std::to_string(g)));
   }
   void TearDown() override {
