@@ -10,7 +10,6 @@
 #include "squeeze/little_endian.h"
 #include "squeeze/lz77_decoder.h"
 #include "squeeze/lz77_encoder.h"
-#include "squeeze/scramble.h"
 
 namespace squeeze {
 namespace {
@@ -132,7 +131,7 @@ void AppendRecord(Bytes& payload, const std::string& name, const Bytes& data, ui
 // exactly one thing.
 Bytes Container(Bytes payload, uint32_t version = 1, int64_t unpackedSizeDelta = 0) {
   const auto unpackedSize = static_cast<uint32_t>(static_cast<int64_t>(payload.size()) + unpackedSizeDelta);
-  Scramble(payload);
+  for (uint8_t& byte : payload) byte ^= 0x5A;  // the descrambling key
   const Bytes packed = EncodeLz77(payload);
   Bytes file;
   AppendLe32(file, 0x455A5153);

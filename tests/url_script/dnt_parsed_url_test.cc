@@ -50,8 +50,9 @@ class DntParsedUrlTest : public ::testing::Test {
  protected:
   DntParsedUrlTest()
       : m_host(orv::ComPtr<orv::ITracer>(tracer.Get()), &m_context, ServiceSettings(), ScriptStage::Session) {
-    // Every host opens the module itself.
+    // Every host opens the module itself, for require only.
     EXPECT_EQ(Run(Prelude), "nil");
+    EXPECT_EQ(Run("return DntParsedUrl"), "nil");
   }
 
   std::string Run(const std::string& code) {
