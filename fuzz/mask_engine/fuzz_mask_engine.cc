@@ -50,10 +50,7 @@ Input Split(std::string_view data) {
 }
 
 std::vector<uint64_t> Run(mask_engine::MaskMatcher& matcher, const std::string& text) {
-  std::vector<uint64_t> ids;
-  for (const auto& m : matcher.Match(text.data(), static_cast<uint32_t>(text.size()))) ids.push_back(m.index);
-  std::sort(ids.begin(), ids.end());
-  return ids;
+  return mask_engine::testing::Indexes(matcher.Match(text.data(), static_cast<uint32_t>(text.size())), true);
 }
 
 std::shared_ptr<mask_engine::MaskEngine> Compile(const std::vector<std::string>& masks,
@@ -99,17 +96,12 @@ void CompareCanonicalForms(const Input& input) {
 
 void CompareWithReference(const Input& input) {
   mask_engine::testing::ReferenceMasks reference;
-  auto engine = mask_engine::MaskEngine::Create();
+  std::vector<std::string> masks;
   for (const auto& m : input.masks) {
-    if (m.size() <= kReferenceMaxMask && reference.Add(m)) {
-      engine->AddMask(m.data(), static_cast<uint32_t>(m.size()));
-    }
+    if (m.size() <= kReferenceMaxMask && reference.Add(m)) masks.push_back(m);
   }
-  try {
-    engine->Finalize();
-  } catch (const std::out_of_range&) {
-    return;
-  }
+  const auto engine = Compile(masks, mask_engine::MatchMethod::kIndexed);
+  if (!engine) return;
   auto matcher = engine->CreateMatcher();
   for (const auto& text : input.texts) {
     if (text.size() > kReferenceMaxText) continue;

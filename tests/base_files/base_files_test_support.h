@@ -2,10 +2,7 @@
 // and the outcome of a call that is expected to throw.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -16,40 +13,18 @@
 #include "orv/rtl/error_handling/exceptions.h"
 #include "orv/text/utf.h"
 #include "squeeze/container_writer.h"
+#include "tests/support/temp_dir.h"
 
 namespace base_files_test {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "base_files_test_XXXXXX").string();
-    m_path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(m_path); }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
+using dnt::testing::TempDir;
 
-  const fs::path& path() const { return m_path; }
-  std::string str() const { return m_path.string(); }
-
-  void WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    std::ofstream(m_path / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  void WritePacked(const std::string& name, const std::string& content) const {
-    WriteBytes(name, Packed(content));
-  }
-
-  static std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
-  static std::vector<uint8_t> Packed(const std::string& content) {
-    return squeeze::PackContainer(Bytes(content), "record");
-  }
-
- private:
-  fs::path m_path;
-};
+inline std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+inline std::vector<uint8_t> Packed(const std::string& content) {
+  return squeeze::PackContainer(Bytes(content), "record");
+}
 
 /// Everything a stream delivers from its start.
 inline std::string ReadAll(orv::IIO* stream) {

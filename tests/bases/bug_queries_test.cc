@@ -1,11 +1,16 @@
-#include "do_not_track/dnt_engine/bug_queries.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <typeinfo>
+#include <utility>
 
+#include "do_not_track/dnt_engine/bug_queries.h"
+#include "do_not_track/dnt_engine/service_settings_validation.h"
+#include "host/capturing_tracer.h"
+#include "host/counting_allocator.h"
+#include "orv/rtl/error_handling/exceptions.h"
 #include "tests/bases/loaded_bases.h"
 
 namespace dnt {
@@ -43,17 +48,10 @@ uint32_t SiteCategory(const BugBases& bases, const std::string& url) {
   return GetSiteCategory(bases, url.data(), static_cast<uint32_t>(url.size()));
 }
 
-template <class F>
-std::string OutOfRange(F&& f) {
-  try {
-    f();
-  } catch (const std::out_of_range& e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
+const std::vector<std::string> Urls = {"http://pixel.test/track", "http://list.test/a", "http://q.test/px=1",
+                                       "http://partner-first.test/", "http://none.test/"};
 
-TEST(BugQueriesTest, MatchingStopsAtTheQuery) {
+TEST(BugQueriesTest, MatchingStopsAtTheQueryAndExceptionListsExpandInPlace) {
   Fixture f;
   ASSERT_EQ(f.loaded.result, orv::result::NoError) << f.loaded.Failures();
   EXPECT_THAT(Rules(f.bases(), "http://pixel.test/track?id=5"), ElementsAre(0u));
@@ -61,35 +59,11 @@ TEST(BugQueriesTest, MatchingStopsAtTheQuery) {
   EXPECT_TRUE(Rules(f.bases(), "http://q.test/p?x=1").empty());
   EXPECT_TRUE(Rules(f.bases(), "?http://pixel.test/track").empty());
   EXPECT_TRUE(Rules(f.bases(), "").empty());
-}
-
-TEST(BugQueriesTest, ExceptionListsExpandInPlace) {
-  Fixture f;
   EXPECT_THAT(Exceptions(f.bases(), "http://list.test/x?y"), ElementsAre(4u, 9u, 2u));
   EXPECT_EQ(SiteCategory(f.bases(), "http://partner-first.test/"), 6u);
   EXPECT_EQ(SiteCategory(f.bases(), "http://incompatible-first.test/"), 7u);
   EXPECT_EQ(SiteCategory(f.bases(), "http://list.test/"), 7u);
   EXPECT_EQ(SiteCategory(f.bases(), "http://nothing.test/"), 0u);
-}
-
-TEST(BugQueriesTest, ExceptionalSitesAndIndexErrors) {
-  Fixture f;
-  const BugBases& bases = f.bases();
-  const ExceptionalSiteFlags none = DetectExceptionalSites(bases, {});
-  EXPECT_FALSE(none.partner || none.incompatible);
-  const std::vector<uint32_t> both = {0, 2, 1};
-  const ExceptionalSiteFlags flags = DetectExceptionalSites(bases, both);
-  EXPECT_TRUE(flags.partner && flags.incompatible);
-  const std::vector<uint32_t> pastEnd = {0, 10};
-  EXPECT_EQ(OutOfRange([&] { DetectExceptionalSites(bases, pastEnd); }), "the bug index is out of range");
-
-  EXPECT_EQ(GetServiceInfo(bases, 3).name, "Alpha pixel");
-  EXPECT_EQ(OutOfRange([&] { GetServiceInfo(bases, 4); }), "FlatObjectListBlock: the index is out of range");
-  const BugService service = GetBugService(bases, 1);
-  EXPECT_EQ(service.serviceIndex, 1u);
-  EXPECT_EQ(service.serviceId, 2u);
-  EXPECT_EQ(OutOfRange([&] { GetBugService(bases, 10); }), "the bug index is out of range");
-  EXPECT_EQ(OutOfRange([&] { GetBugService(bases, UINT32_MAX); }), "the bug index is out of range");
 }
 
 TEST(BugQueriesTest, ServiceBlocking) {
@@ -143,12 +117,10 @@ TEST(BugQueriesTest, ARepeatedMaskKeepsTheFirstRecordsBug) {
 // A context keeps nothing of the bases it served: the same text against
 // other bases gets their answer, and the first bases may be gone by then.
 TEST(BugQueriesTest, AContextServesAnyBasesOneAfterAnother) {
-  const std::vector<std::string> urls = {"http://pixel.test/track", "http://list.test/a", "http://q.test/px=1",
-                                         "http://partner-first.test/", "http://none.test/"};
   BugMatchContext context;
   auto expectSameAsFresh = [&](const BugBases& bases) {
     for (int round = 0; round < 3; ++round) {
-      for (const std::string& url : urls) {
+      for (const std::string& url : Urls) {
         const auto length = static_cast<uint32_t>(url.size());
         EXPECT_EQ(MatchBugRules(bases, url.data(), length, context), Rules(bases, url)) << url;
         EXPECT_EQ(MatchBugExceptions(bases, url.data(), length, context), Exceptions(bases, url)) << url;
@@ -165,37 +137,101 @@ TEST(BugQueriesTest, AContextServesAnyBasesOneAfterAnother) {
   const testing::LoadedBases other = testing::LoadDatabase(db);
   ASSERT_EQ(other.result, orv::result::NoError);
   expectSameAsFresh(*other.bases);
-  EXPECT_THAT(MatchBugRules(*other.bases, urls[1].data(), static_cast<uint32_t>(urls[1].size()), context),
+  EXPECT_THAT(MatchBugRules(*other.bases, Urls[1].data(), static_cast<uint32_t>(Urls[1].size()), context),
               ElementsAre(7u));
 }
 
 TEST(BugQueriesTest, ConcurrentQueriesAgree) {
   Fixture f;
-  const std::vector<std::string> urls = {"http://pixel.test/track", "http://list.test/a", "http://q.test/px=1",
-                                         "http://partner-first.test/", "http://none.test/"};
-  std::vector<std::vector<uint32_t>> expected;
-  for (const std::string& url : urls) {
-    std::vector<uint32_t> all = Rules(f.bases(), url);
-    const std::vector<uint32_t> exceptions = Exceptions(f.bases(), url);
-    all.insert(all.end(), exceptions.begin(), exceptions.end());
-    expected.push_back(all);
-  }
+  const auto answers = [&](const std::string& url) {
+    return std::pair(Rules(f.bases(), url), Exceptions(f.bases(), url));
+  };
+  std::vector<decltype(answers(""))> expected;
+  for (const std::string& url : Urls) expected.push_back(answers(url));
   std::atomic<int> mismatches{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&] {
       for (int round = 0; round < 200; ++round) {
-        for (size_t i = 0; i < urls.size(); ++i) {
-          std::vector<uint32_t> all = Rules(f.bases(), urls[i]);
-          const std::vector<uint32_t> exceptions = Exceptions(f.bases(), urls[i]);
-          all.insert(all.end(), exceptions.begin(), exceptions.end());
-          if (all != expected[i]) ++mismatches;
-        }
+        for (size_t i = 0; i < Urls.size(); ++i) mismatches += answers(Urls[i]) != expected[i];
       }
     });
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(mismatches.load(), 0);
+}
+
+std::u16string ValidationError(const ServiceSettings& settings) {
+  try {
+    CopyValidatedServiceSettings(settings);
+  } catch (const orv::InvalidArgumentException& e) {
+    EXPECT_EQ(orv::GetResultCode(e), orv::result::InvalidArgument);
+    return e.WideMessage();
+  }
+  return u"(valid)";
+}
+
+TEST(ServiceSettingsTest, ValidatedCopyIsSortedWithoutRepeats) {
+  ServiceSettings settings;
+  settings.excludeIncompatibleSites = true;
+  settings.enableVerboseTrace = true;
+  settings.blockTrackingServiceCategories = {4, 1};
+  settings.trackingServicesSettings = {{9, 0}, {2, 1}};
+  const ServiceSettings copy = CopyValidatedServiceSettings(settings);
+  EXPECT_EQ(std::vector<uint32_t>(copy.blockTrackingServiceCategories.begin(), copy.blockTrackingServiceCategories.end()),
+            (std::vector<uint32_t>{1, 4}));
+  ASSERT_EQ(copy.trackingServicesSettings.size(), 2u);
+  EXPECT_EQ(copy.trackingServicesSettings[0].serviceId, 2u);
+  EXPECT_EQ(copy.trackingServicesSettings[1].serviceId, 9u);
+  EXPECT_TRUE(copy.excludeIncompatibleSites && copy.enableVerboseTrace);
+  EXPECT_FALSE(copy.excludePartnerSites || copy.addTrackingNoise || copy.addDntHttpHeader);
+  // The source keeps the caller's order.
+  EXPECT_EQ(settings.blockTrackingServiceCategories[0], 4u);
+
+  settings.blockTrackingServiceCategories = {4, 1, 4};
+  EXPECT_EQ(ValidationError(settings), u"repeated options in ServiceSettings");
+  settings.blockTrackingServiceCategories = {};
+  settings.trackingServicesSettings = {{7, 1}, {7, 0}};
+  EXPECT_EQ(ValidationError(settings), u"repeated options in ServiceSettings");
+}
+
+TEST(ServiceSettingsTest, ListsAllocateThroughTheAttachedAllocator) {
+  const auto allocator = host::MakeHostObject<host::CountingAllocator>();
+  {
+    ServiceSettings settings{orv::ComPtr<orv::IAllocator>(allocator.Get())};
+    settings.blockTrackingServiceCategories = {3, 1};
+    settings.trackingServicesSettings = {{5, 1}};
+    EXPECT_EQ(allocator->LiveBlocks(), 2);
+    const ServiceSettings copy = CopyValidatedServiceSettings(settings);
+    EXPECT_EQ(allocator->LiveBlocks(), 4);
+    allocator->SetFailing(true);
+    ServiceSettings failing{orv::ComPtr<orv::IAllocator>(allocator.Get())};
+    EXPECT_THROW(failing.blockTrackingServiceCategories.push_back(1), std::bad_alloc);
+    allocator->SetFailing(false);
+  }
+  EXPECT_EQ(allocator->LiveBlocks(), 0);
+}
+
+TEST(ServiceSettingsTest, TraceShowsTheCallersOrder) {
+  const auto tracer = host::MakeHostObject<host::CapturingTracer>();
+  ServiceSettings settings;
+  settings.addDntHttpHeader = true;
+  settings.blockTrackingServiceCategories = {3, 1};
+  settings.trackingServicesSettings = {{2, 1}, {9, 0}};
+  TraceServiceSettings(tracer.Get(), settings);
+  EXPECT_EQ(tracer->Texts(800), std::vector<std::string>{
+                                    "ProcessorFactory::ProcessorFactory(): ServiceSettings are: \n"
+                                    "\texcludePartnerSites = 0\n"
+                                    "\texcludeIncompatibleSites = 0\n"
+                                    "\taddTrackingNoise = 0\n"
+                                    "\taddDntHttpHeader = 1\n"
+                                    "\tenableVerboseTrace = 0\n"
+                                    "\tblockTrackingServiceCategories = [3, 1]\n"
+                                    "\ttrackingServicesSettings = [2:1, 9:0]\n"});
+  tracer->Clear();
+  TraceServiceSettings(tracer.Get(), ServiceSettings{});
+  EXPECT_NE(tracer->All().find("blockTrackingServiceCategories = []\n\ttrackingServicesSettings = []\n"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -7,12 +7,8 @@
 
 #include <string>
 
-#include "host/capturing_tracer.h"
-#include "host/counting_allocator.h"
 #include "host/memory_data_storage.h"
 #include "host/packed_io_factory.h"
-#include "host/service_locator.h"
-#include "orv/rtl/module_count.h"
 #include "source/component/service_component_facade.h"
 #include "squeeze/container_writer.h"
 #include "tests/sessions/session_fixture.h"
@@ -39,20 +35,12 @@ inline orv::ComPtr<host::MemoryDataStorage> BasesStorage(const std::string& name
   return storage;
 }
 
-class ComponentTest : public ::testing::Test {
+class ComponentTest : public HostTest {
  protected:
-  void SetUp() override {
-    locator->Register(allocator);
-    locator->Register(tracer);
-    locator->Register(orv::ComPtr<orv::IPackedIOFactory>(host::MakeHostObject<host::PackedIOFactory>()));
-  }
-  void TearDown() override {
-    EXPECT_EQ(orv::module::LiveObjects(), 0u);
-    EXPECT_EQ(allocator->LiveBlocks(), 0);
-  }
+  ComponentTest() { locator->Register(orv::ComPtr<orv::IPackedIOFactory>(host::MakeHostObject<host::PackedIOFactory>())); }
 
-  /// A new service component, verified on `storage` (and switched from
-  /// `previous` when given) unless `verify` is false.
+  /// A new service component, verified on `storage` when given (and
+  /// switched from `previous` when given).
   orv::ComPtr<ServiceComponentFacadeImpl> Component(orv::IDataStorage* storage = nullptr,
                                                     orv::IObject* previous = nullptr) {
     orv::ComPtr<IComponentInit> init;
@@ -89,9 +77,6 @@ class ComponentTest : public ::testing::Test {
     return service;
   }
 
-  orv::ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
-  orv::ComPtr<host::CountingAllocator> allocator = host::MakeHostObject<host::CountingAllocator>();
-  orv::ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
 };
 
 }  // namespace dnt::testing

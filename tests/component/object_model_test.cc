@@ -4,11 +4,8 @@
 #include <thread>
 
 #include "exports/module_exports.h"
-#include "host/capturing_tracer.h"
-#include "host/counting_allocator.h"
-#include "host/service_locator.h"
-#include "orv/rtl/module_count.h"
 #include "tests/component/test_component.h"
+#include "tests/support/host_test.h"
 
 namespace {
 
@@ -17,17 +14,11 @@ using dnt::testing::ITestInterface;
 using dnt::testing::TestComponent;
 using dnt::testing::TestComponentCreator;
 
-class ObjectModelTest : public ::testing::Test {
+class ObjectModelTest : public dnt::testing::HostTest {
  protected:
-  void SetUp() override {
-    TestComponent::control = {};
-    locator->Register(allocator);
-    locator->Register(tracer);
-    ASSERT_EQ(module::LiveObjects(), 0u);
-  }
+  void SetUp() override { TestComponent::control = {}; }
   void TearDown() override {
-    EXPECT_EQ(module::LiveObjects(), 0u);
-    EXPECT_EQ(allocator->LiveBlocks(), 0);
+    HostTest::TearDown();
     EXPECT_EQ(dnt::CanUnloadModule(), result::NoError);
   }
 
@@ -36,45 +27,7 @@ class ObjectModelTest : public ::testing::Test {
     EXPECT_EQ(TestComponentCreator::Create(locator.Get(), ITestInterface::iid, object.PutVoid()), expected);
     return object;
   }
-
-  ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
-  ComPtr<host::CountingAllocator> allocator = host::MakeHostObject<host::CountingAllocator>();
-  ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
 };
-
-TEST_F(ObjectModelTest, FactoryCreateQueryReleaseCycleReturnsToUnloadable) {
-  ComPtr<IObjectFactory> factory;
-  ASSERT_EQ(dnt::GetObjectFactory<TestComponentCreator>(locator.Get(), ServiceComponentClassId, factory.Put()), 0u);
-  EXPECT_EQ(dnt::CanUnloadModule(), result::False);
-
-  ComPtr<IObject> asObject;
-  ComPtr<IObjectFactory> asFactory;
-  EXPECT_EQ(factory->QueryInterface(0, asObject.PutVoid()), 0u);
-  EXPECT_EQ(factory->QueryInterface(IObjectFactory::iid, asFactory.PutVoid()), 0u);
-  EXPECT_EQ(static_cast<void*>(asObject.Get()), static_cast<void*>(asFactory.Get()));
-  ComPtr<IObject> none;
-  EXPECT_EQ(factory->QueryInterface(ITestInterface::iid, none.PutVoid()), result::InterfaceNotSupported);
-  EXPECT_FALSE(none);
-
-  ComPtr<ITestInterface> object;
-  ASSERT_EQ(factory->CreateInstance(locator.Get(), ITestInterface::iid, object.PutVoid()), 0u);
-  EXPECT_EQ(object->Value(), 42);
-  EXPECT_EQ(allocator->LiveBlocks(), 1);
-  factory.Reset();
-  asObject.Reset();
-  asFactory.Reset();
-  EXPECT_EQ(dnt::CanUnloadModule(), result::False);  // the object still counts
-
-  // Every interface part reaches the same count.
-  auto source = object.As<IWeakReferenceSource>();
-  ASSERT_TRUE(source);
-  EXPECT_EQ(source->AddRef(), 3u);
-  EXPECT_EQ(object->Release(), 2u);
-  source.Reset();
-  object.Reset();
-  EXPECT_EQ(TestComponent::control.finalReleases, 1);
-  EXPECT_EQ(TestComponent::control.destructions, 1);
-}
 
 TEST_F(ObjectModelTest, UnsupportedInterfaceOrFailedConstructionLeavesNothing) {
   void* out = reinterpret_cast<void*>(1);

@@ -10,14 +10,11 @@
 #include <iterator>
 
 #include "do_not_track/service_component.h"
-#include "host/capturing_tracer.h"
-#include "host/counting_allocator.h"
 #include "host/environment.h"
 #include "host/http_message.h"
 #include "host/memory_data_storage.h"
 #include "host/packed_io_factory.h"
-#include "host/service_locator.h"
-#include "orv/com_ptr.h"
+#include "tests/support/host_test.h"
 
 namespace {
 
@@ -92,7 +89,7 @@ void RunSessions(dnt::IProcessorFactory& service) {
   EXPECT_TRUE(required);
 }
 
-class HostBlackBoxTest : public ::testing::Test {
+class HostBlackBoxTest : public dnt::testing::HostTest {
  protected:
   void SetUp() override {
     module = dlopen(DNT_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -100,14 +97,13 @@ class HostBlackBoxTest : public ::testing::Test {
     getFactory = reinterpret_cast<GetFactoryFn>(dlsym(module, "orvGetObjectFactory"));
     canUnload = reinterpret_cast<CanUnloadFn>(dlsym(module, "orvCanUnloadModule"));
     ASSERT_TRUE(getFactory && canUnload);
-    locator->Register(allocator);
-    locator->Register(tracer);
     locator->Register(ComPtr<IEnvironment>(host::MakeHostObject<host::Environment>(
         std::filesystem::path(DNT_SAMPLE_BASES).u16string())));
     locator->Register(ComPtr<IPackedIOFactory>(host::MakeHostObject<host::PackedIOFactory>()));
   }
   void TearDown() override {
     if (module) dlclose(module);
+    HostTest::TearDown();
   }
 
   /// A new service component, verified on `storage` (or the directory) and
@@ -129,9 +125,6 @@ class HostBlackBoxTest : public ::testing::Test {
   void* module = nullptr;
   GetFactoryFn getFactory = nullptr;
   CanUnloadFn canUnload = nullptr;
-  ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
-  ComPtr<host::CountingAllocator> allocator = host::MakeHostObject<host::CountingAllocator>();
-  ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
 };
 
 TEST_F(HostBlackBoxTest, WholeLifeOfAHost) {
@@ -162,7 +155,6 @@ TEST_F(HostBlackBoxTest, WholeLifeOfAHost) {
     EXPECT_EQ(canUnload(), result::False);
   }
   EXPECT_EQ(canUnload(), result::NoError);
-  EXPECT_EQ(allocator->LiveBlocks(), 0);
   EXPECT_TRUE(tracer->Texts(trace_level::Failure).empty()) << tracer->All();
 }
 

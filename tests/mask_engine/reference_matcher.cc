@@ -8,6 +8,20 @@
 
 namespace mask_engine::testing {
 
+std::string Pick(std::mt19937& rng, const std::vector<std::string>& pieces, int minLen, int maxLen) {
+  std::string out;
+  const int len = minLen + static_cast<int>(rng() % static_cast<unsigned>(maxLen - minLen + 1));
+  for (int i = 0; i < len; ++i) out += pieces[rng() % pieces.size()];
+  return out;
+}
+
+std::vector<uint64_t> Indexes(const std::vector<MaskMatch>& matches, bool sorted) {
+  std::vector<uint64_t> ids;
+  for (const MaskMatch& m : matches) ids.push_back(m.index);
+  if (sorted) std::sort(ids.begin(), ids.end());
+  return ids;
+}
+
 int CountRoutes(const std::vector<uint16_t>& key, std::string_view text, int cap) {
   // ways[j]: routes matching key[i..] against text[j..], built from the end.
   const size_t n = text.size();

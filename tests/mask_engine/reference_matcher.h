@@ -3,12 +3,21 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mask_engine/mask_engine.h"
+
 namespace mask_engine::testing {
+
+/// minLen to maxLen pieces drawn from `pieces`, joined.
+std::string Pick(std::mt19937& rng, const std::vector<std::string>& pieces, int minLen, int maxLen);
+
+/// The mask indexes of `matches`, in the order reported or sorted.
+std::vector<uint64_t> Indexes(const std::vector<MaskMatch>& matches, bool sorted = false);
 
 /// Ways `key` (9-bit key symbols) matches all of `text`, counted up to `cap`:
 /// one per way of splitting the text among the key's any-runs.

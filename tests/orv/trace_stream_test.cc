@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "host/capturing_tracer.h"
+#include "orv/text/utf.h"
 #include "orv/trace/trace_stream.h"
 #include "orv/trace/version.h"
 
@@ -90,21 +93,34 @@ TEST_F(TraceStreamTest, GrowthNeverWrapsAtFourGiB) {
   EXPECT_EQ(Line([](TraceStream& s) { s << "head"; s.Write(nullptr, UINT32_MAX); s << "tail"; }), "headtail");
 }
 
-TEST(ProductVersion, ThirdAndFourthNumbersSwapAndMissingOnesAre999) {
-  auto v = ParseProductVersion("1.2.3.4");
-  EXPECT_EQ(v.major, 1u);
-  EXPECT_EQ(v.minor, 2u);
-  EXPECT_EQ(v.build, 4u);
-  EXPECT_EQ(v.revision, 3u);
-  auto tracer = host::MakeHostObject<host::CapturingTracer>();
-  {
-    TraceStream s(tracer.Get(), 700);
-    s << hex << ParseProductVersion("5.6");
+TEST_F(TraceStreamTest, ProductVersionSwapsItsLastTwoNumbersAndFillsMissingOnesWith999) {
+  EXPECT_EQ(Line([](TraceStream& s) { s << hex << ParseProductVersion("1.2.3.4"); }), "DAR Odurur ver. 1.2.4.3");
+  EXPECT_EQ(Line([](TraceStream& s) { s << ParseProductVersion("5.6"); }), "DAR Odurur ver. 5.6.999.999");
+  EXPECT_EQ(Line([](TraceStream& s) { s << ParseProductVersion("x.1"); }), "DAR Odurur ver. 999.999.999.999");
+}
+
+// Texts that are all ASCII take a shortcut; the others, and a text that
+// turns bad after an ASCII start, must still convert (or fail) in full.
+TEST(Utf8Conversion, WidensAsciiAndDecodesTheRest) {
+  struct Case {
+    std::string_view utf8;
+    std::optional<std::u16string> wide;
+  };
+  const Case cases[] = {
+      {"", u""},
+      {"Google Analytics", u"Google Analytics"},
+      {"Caf\xC3\xA9 \xE2\x82\xAC", u"Caf\u00E9 \u20AC"},
+      {"pin \xF0\x9F\x93\x8C", u"pin \U0001F4CC"},
+      {"ab\xFF", std::nullopt},
+      {"\x80", std::nullopt},
+      {"ab\xC3", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(text::FromUtf8(c.utf8), c.wide) << c.utf8;
+    if (c.wide) {
+      EXPECT_EQ(text::ToUtf8(*c.wide), c.utf8);
+    }
   }
-  EXPECT_EQ(tracer->Lines().at(0).text, "DAR Odurur ver. 5.6.999.999");
-  auto junk = ParseProductVersion("x.1");
-  EXPECT_EQ(junk.major, 999u);
-  EXPECT_EQ(junk.minor, 999u);
 }
 
 }  // namespace

@@ -7,12 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "do_not_track/dnt_engine/script_host.h"
-#include "do_not_track/service_settings.h"
-#include "host/capturing_tracer.h"
 #include "host/http_message.h"
 #include "source/scripting/http_cookies.h"
 #include "source/scripting/script_http_request.h"
+#include "tests/scripts/script_fixture.h"
 
 namespace dnt {
 namespace {
@@ -56,14 +54,10 @@ class HttpMessageTest : public ::testing::Test {
     m_controller = host::MakeController(message, withOkResponse);
   }
 
-  // Runs `code` with the request object (or the response object) as `...`;
-  // its first result as text, or "error: " and the message.
+  // Runs `code` with the request object (or the response object) as `...`.
   std::string Run(const std::string& code, bool response = false) {
-    lua_State* L = m_host.State();
-    const int top = lua_gettop(L);
-    ScopedHttpMessage object(L);
-    bool ok = luaL_loadbuffer(L, code.data(), code.size(), "=test") == LUA_OK;
-    if (ok) {
+    ScopedHttpMessage object(m_host.State());
+    return testing::RunChunk(m_host.State(), code, [&](lua_State* L) {
       if (!m_request) {
         lua_pushnil(L);
       } else if (response) {
@@ -71,13 +65,8 @@ class HttpMessageTest : public ::testing::Test {
       } else {
         object.PushRequest(m_request.Get(), m_controller.Get());
       }
-      ok = lua_pcall(L, 1, 1, 0) == LUA_OK;
-    }
-    std::size_t length = 0;
-    const char* text = luaL_tolstring(L, -1, &length);
-    std::string result = (ok ? "" : "error: ") + std::string(text, length);
-    lua_settop(L, top);
-    return result;
+      return 1;
+    });
   }
 
   std::shared_ptr<host::HttpMessage> message = std::make_shared<host::HttpMessage>();

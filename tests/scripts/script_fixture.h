@@ -14,6 +14,7 @@
 #include "do_not_track/dnt_engine/service_settings_validation.h"
 #include "host/capturing_tracer.h"
 #include "host/memory_io.h"
+#include "tests/support/thrown.h"
 #include "tools/bases_writer/bases_writer.h"
 
 namespace dnt::testing {
@@ -42,7 +43,6 @@ inline bases_writer::Database EngineDatabase() {
   return db;
 }
 
-
 /// Loaded bases and a session host over them.
 struct Session {
   orv::ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
@@ -63,15 +63,19 @@ struct Session {
   }
 };
 
-/// The text of the std::runtime_error that `work` throws, or "(no error)".
-template <class Work>
-std::string ErrorText(Work&& work) {
-  try {
-    work();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(no error)";
+/// Runs `code` on `L` with the arguments that `pushArguments(L)` pushes and
+/// counts; its first result as tostring gives it, or "error: " and the
+/// message.
+template <class Push>
+std::string RunChunk(lua_State* L, const std::string& code, Push&& pushArguments) {
+  const int top = lua_gettop(L);
+  bool ok = luaL_loadbuffer(L, code.data(), code.size(), "=test") == LUA_OK;
+  if (ok) ok = lua_pcall(L, pushArguments(L), 1, 0) == LUA_OK;
+  std::size_t length = 0;
+  const char* text = luaL_tolstring(L, -1, &length);
+  std::string result = (ok ? "" : "error: ") + std::string(text, length);
+  lua_settop(L, top);
+  return result;
 }
 
 /// Results of `entry` as tostring gives them, or the error text as the only

@@ -1,10 +1,12 @@
-#include "do_not_track/dnt_engine/script_host.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <stdexcept>
 
+#include "do_not_track/dnt_engine/script_host.h"
+#include "source/scripting/dnt_engine_api.h"
+#include "source/scripting/pool_allocator.h"
 #include "source/scripting/script_errors.h"
 #include "tests/scripts/script_fixture.h"
 #include "tests/support/watchdog.h"
@@ -133,15 +135,13 @@ TEST(ScriptHostTest, ScriptCallFailuresComeOutOfCall) {
   ScriptHost& host = *session.host;
   const auto failure = [&](int mode) {
     FailingCall call(mode);
-    return testing::ErrorText([&] { host.Call("ByName", call); });
+    return testing::Thrown([&] { host.Call("ByName", call); });
   };
-  EXPECT_THROW(
-      {
-        FailingCall call(0);
-        host.Call("ByName", call);
-      },
-      std::logic_error);
-  EXPECT_EQ(failure(0), "cannot push");
+  EXPECT_EQ(testing::Thrown<std::logic_error>([&] {
+              FailingCall call(0);
+              host.Call("ByName", call);
+            }),
+            "cannot push");
   EXPECT_EQ(failure(1), "fatal script error: runtime error: bad argument");
   EXPECT_EQ(failure(2), "cannot read");
   EXPECT_EQ(failure(3), "fatal script error: runtime error: bad argument #-2 to '?' (table expected, got string)");
@@ -188,36 +188,11 @@ TEST(ScriptHostTest, SessionHostBoundsEachCall) {
   EXPECT_THAT(RunEntry(host, "Fine"), ElementsAre("fine"));
 }
 
-TEST(ScriptHostTest, ChunkLoadingFailures) {
-  testing::Session session({});
-  ScriptHost& host = *session.host;
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk("x", 0, "=script", nullptr); }),
-            "attempted to load empty script unexpectedely");
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(nullptr, 5, "=script", nullptr); }),
-            "attempted to load empty script unexpectedely");
-  const std::string broken = "return (";
-  EXPECT_THAT(testing::ErrorText([&] { host.LoadChunk(broken.data(), broken.size(), "=script", nullptr); }),
-              ::testing::StartsWith("failed to load a script: syntax error: script:1:"));
-  const std::string failing = "error('boom', 0)";
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(failing.data(), failing.size(), "=script", nullptr); }),
-            "fatal script error: runtime error: failed to call loaded script: boom");
-  // A dump target receives a binary chunk that loads again.
-  std::string dump = "stale";
-  const std::string good = "return 1, 2";
-  host.LoadChunk(good.data(), good.size(), "=good", &dump);
-  lua_settop(host.State(), 0);
-  ASSERT_FALSE(dump.empty());
-  EXPECT_EQ(dump[0], '\x1b');
-  host.LoadChunk(dump.data(), dump.size(), "=again", nullptr);
-  EXPECT_EQ(lua_tonumber(host.State(), -1), 2);
-  lua_settop(host.State(), 0);
-}
-
 TEST(ScriptHostTest, PanicAndFailureTexts) {
   lua_State* L = luaL_newstate();
   ASSERT_NE(L, nullptr);
   lua_pushstring(L, "detail");
-  EXPECT_EQ(testing::ErrorText([&] { ScriptPanicHandler(L); }), "fatal script error: enigmatic mystery: detail");
+  EXPECT_EQ(testing::Thrown([&] { ScriptPanicHandler(L); }), "fatal script error: enigmatic mystery: detail");
   EXPECT_EQ(DescribeScriptFailure(L, "failed to load a script: ", LUA_ERRMEM),
             "failed to load a script: memory allocation error");
   EXPECT_EQ(DescribeScriptFailure(L, "p: ", LUA_ERRGCMM), "p: runtime error: detail");
@@ -248,14 +223,14 @@ TEST(ScriptHostTest, DiscoveryHostForbidsEngineCallsButLogs) {
   auto tracer = host::MakeHostObject<host::CapturingTracer>();
   ScriptHost host(orv::ComPtr<orv::ITracer>(tracer.Get()), nullptr, ServiceSettings::Defaults(),
                   ScriptStage::Discovery);
-  EXPECT_EQ(testing::ErrorText([&] {
+  EXPECT_EQ(testing::Thrown([&] {
               ToStringCall call;
               host.Call("Anything", call);
             }),
             "fatal script error: runtime error: engine calls are forbidden at the script discovery stage");
   const std::string script = R"(DntEngine.Log("a", 1, true, nil, {}, false, 2.5)
                                 return DntEngine.MatchBugRules("x"))";
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(script.data(), script.size(), "=script", nullptr); }),
+  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk(script.data(), script.size(), "=script", nullptr); }),
             "fatal script error: runtime error: failed to call loaded script: "
             "engine calls are forbidden at the script discovery stage");
   EXPECT_THAT(tracer->Texts(orv::trace_level::Routine),
@@ -269,11 +244,11 @@ TEST(ScriptHostTest, DiscoveryHostForbidsEngineCallsButLogs) {
 TEST(ScriptHostTest, DiscoveryHostBoundsTimeAndMemory) {
   ScriptHost host(orv::ComPtr<orv::ITracer>(), nullptr, ServiceSettings::Defaults(), ScriptStage::Discovery);
   const std::string endless = "while true do end";
-  EXPECT_THAT(testing::ErrorText([&] { host.LoadChunk(endless.data(), endless.size(), "=script", nullptr); }),
+  EXPECT_THAT(testing::Thrown([&] { host.LoadChunk(endless.data(), endless.size(), "=script", nullptr); }),
               HasSubstr("failed to call loaded script: the script runs too long at the script discovery stage"));
   host.RestartInstructionBudget();
   const std::string hungry = "local t, x = {}, string.rep('x', 64) for i = 1, 1e9 do t[i] = x .. i end";
-  EXPECT_EQ(testing::ErrorText([&] { host.LoadChunk(hungry.data(), hungry.size(), "=script", nullptr); }),
+  EXPECT_EQ(testing::Thrown([&] { host.LoadChunk(hungry.data(), hungry.size(), "=script", nullptr); }),
             "fatal script error: runtime error: failed to call loaded script: not enough memory");
   // Still usable afterwards, with the budget restarted.
   host.RestartInstructionBudget();
@@ -281,6 +256,155 @@ TEST(ScriptHostTest, DiscoveryHostBoundsTimeAndMemory) {
   const std::string fine = "return 'ok', 1";
   host.LoadChunk(fine.data(), fine.size(), "=script", nullptr);
   EXPECT_STREQ(lua_tostring(host.State(), -2), "ok");
+}
+
+void* Call(PoolLuaAllocator& pool, void* p, std::size_t oldSize, std::size_t newSize) {
+  return PoolLuaAllocator::Allocate(&pool, p, oldSize, newSize);
+}
+
+// The limit counts what the pool holds: whole slabs, and runs longer than a
+// slab, which go back when freed and shrink in place until then.
+TEST(PoolAllocatorTest, HoldsNoMoreThanItsLimit) {
+  constexpr std::size_t Slab = 16 * 1024;
+  PoolLuaAllocator pool(2 * Slab);
+  void* a = Call(pool, nullptr, 0, 48);
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(pool.HeldBytes(), Slab);
+  void* b = Call(pool, nullptr, 0, Slab - 32);  // more than the first slab has left
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(Call(pool, nullptr, 0, Slab - 32), nullptr);
+  EXPECT_EQ(Call(pool, a, 48, Slab + 16), nullptr);  // a failed grow keeps the block
+  EXPECT_EQ(pool.LiveChunks(), 3u + 1022u);
+  Call(pool, b, Slab - 32, 0);  // waits for reuse, still held
+  EXPECT_EQ(pool.HeldBytes(), 2 * Slab);
+  EXPECT_EQ(Call(pool, nullptr, 0, static_cast<std::size_t>(-1)), nullptr);
+  Call(pool, a, 48, 0);
+
+  PoolLuaAllocator big(1 << 20);
+  auto* large = static_cast<char*>(Call(big, nullptr, 0, 100000));
+  ASSERT_NE(large, nullptr);
+  std::memset(large, 1, 100000);
+  EXPECT_EQ(Call(big, large, 100000, 40), large);
+  EXPECT_EQ(big.LiveChunks(), 3u);
+  EXPECT_EQ(big.HeldBytes(), 100000u);
+  EXPECT_EQ(Call(big, large, 40, 0), nullptr);
+  EXPECT_EQ(big.HeldBytes(), 0u);
+}
+
+// One script per query; each entry returns what the query gives, flattened.
+std::vector<std::vector<uint8_t>> QueryScripts() {
+  return {testing::ScriptFile({
+      R"(local function list(t) local s = {} for i, v in ipairs(t) do s[#s + 1] = v end return table.concat(s, ",") end
+         return "Rules", function() return function()
+           return list(DntEngine.MatchBugRules("http://pixel.test/track?x")),
+                  #DntEngine.MatchBugRules("http://nothing.test/")
+         end end)",
+      R"(return "RuleSet", function() return function()
+           local t = DntEngine.MatchBugRules("http://set.test/a", true)
+           local keys = 0
+           for k, v in pairs(t) do keys = keys + 1 end
+           return t[0], t[5], keys, #t
+         end end)",
+      R"(return "Exceptions", function() return function()
+           local t, partner, incompatible = DntEngine.MatchBugExceptions("http://mixed.test/")
+           local u, p2, i2 = DntEngine.MatchBugExceptions("http://partner.test/", true)
+           local n, p3, i3 = DntEngine.MatchBugExceptions("http://none.test/")
+           return t[1], t[2], partner, incompatible, u[2], p2, i2, #n, next(n), p3, i3
+         end end)",
+      R"(return "BugService", function() return function(...)
+           return DntEngine.GetBugService(-1)
+         end end)",
+      R"(return "ServiceInfo", function() return function()
+           return DntEngine.GetServiceInfo(3.9)
+         end end)",
+      R"(return "Blocking", function() return function()
+           return DntEngine.IsServiceBlockingEnabled(0), DntEngine.IsServiceBlockingEnabled(3),
+                  DntEngine.IsServiceBlockingEnabled(1)
+         end end)",
+      R"(return "NaNBug", function() return function() return DntEngine.GetBugService(0/0) end end)",
+      R"(return "HugeBug", function() return function() return DntEngine.GetBugService(2^32) end end)",
+      R"(return "LastBug", function() return function() return DntEngine.GetBugService(6) end end)",
+      R"(return "BadService", function() return function() return DntEngine.GetServiceInfo(4) end end)",
+      R"(return "BadBlocking", function() return function() return DntEngine.IsServiceBlockingEnabled(2^40) end end)",
+      R"(return "BadText", function() return function() return DntEngine.MatchBugRules({}) end end)",
+  })};
+}
+
+TEST(DntEngineApiTest, QueriesAsScriptsSeeThem) {
+  ServiceSettings settings = ServiceSettings::Defaults();
+  settings.blockTrackingServiceCategories = {4, 1};
+  settings.trackingServicesSettings = {{10, 0}};  // service 10 (category 4) listed off
+  testing::Session session(QueryScripts(), testing::EngineDatabase(), settings);
+  ScriptHost& host = *session.host;
+  // Two masks give bug 0 and it appears once.
+  EXPECT_THAT(RunEntry(host, "Rules"), ElementsAre("0", "0"));
+  EXPECT_THAT(RunEntry(host, "RuleSet"), ElementsAre("true", "true", "2", "0"));
+  EXPECT_THAT(RunEntry(host, "Exceptions"),
+              ElementsAre("2", "3", "true", "true", "true", "true", "false", "0", "nil", "false", "false"));
+  EXPECT_THAT(RunEntry(host, "BugService"), ElementsAre("0", "10"));
+  EXPECT_THAT(RunEntry(host, "ServiceInfo"), ElementsAre("40", "1", "Friends"));
+  EXPECT_THAT(RunEntry(host, "Blocking"), ElementsAre("false", "true", "false"));
+}
+
+TEST(DntEngineApiTest, ComponentErrorsBecomeScriptErrors) {
+  testing::Session session(QueryScripts());
+  ScriptHost& host = *session.host;
+  EXPECT_THAT(RunEntry(host, "NaNBug"), ElementsAre("0", "10"));
+  EXPECT_THAT(RunEntry(host, "HugeBug")[0], EndsWith("underlying component error: the bug index is out of range"));
+  EXPECT_THAT(RunEntry(host, "LastBug")[0], EndsWith("underlying component error: the bug index is out of range"));
+  EXPECT_THAT(RunEntry(host, "BadService")[0],
+              EndsWith("underlying component error: FlatObjectListBlock: the index is out of range"));
+  EXPECT_THAT(RunEntry(host, "BadBlocking")[0],
+              EndsWith("underlying component error: FlatObjectListBlock: the index is out of range"));
+  EXPECT_THAT(RunEntry(host, "BadText")[0], ::testing::HasSubstr("bad argument #1 to 'MatchBugRules' (string expected"));
+  // Many errors thrown through Lua frames while C++ objects are alive: the
+  // sanitizer build checks that nothing leaks.
+  for (int i = 0; i < 200; ++i) RunEntry(host, "LastBug");
+  EXPECT_EQ(lua_gettop(host.State()), 0);
+}
+
+// A session processor whose lookups fail: the failure reaches the script as
+// the method's error, and Call as itself, instead of vanishing inside Lua.
+class FailingContext final : public IScriptEngineContext {
+ public:
+  explicit FailingContext(const IScriptEngineContext& inner) : m_inner(inner) {}
+  const Bases& GetBases() const override { return Check(m_inner.GetBases()); }
+  const ServiceSettings& GetSettings() const override { return Check(m_inner.GetSettings()); }
+  bool failing = false;
+
+ private:
+  template <class T>
+  const T& Check(const T& value) const {
+    if (failing) throw std::runtime_error("context gone");
+    return value;
+  }
+  const IScriptEngineContext& m_inner;
+};
+
+TEST(DntEngineApiTest, ContextFailuresBecomeScriptErrors) {
+  testing::Session session({testing::ScriptFile({
+      R"(local function try(f, ...) return select(2, pcall(f, ...)) end
+         return "Probe", function() return function()
+           return try(DntEngine.MatchBugRules, "x"), try(DntEngine.MatchBugExceptions, "x"),
+                  try(DntEngine.GetBugService, 0), try(DntEngine.GetServiceInfo, 0),
+                  try(DntEngine.IsServiceBlockingEnabled, 0)
+         end end)",
+      R"(return "Other", function() return function() end end)",
+  })});
+  FailingContext context(*session.context);
+  ScriptHost host(orv::ComPtr<orv::ITracer>(session.tracer.Get()), &context, context.GetSettings(),
+                  ScriptStage::Session);
+  using ::testing::StartsWith;
+  ASSERT_THAT(RunEntry(host, "Probe"), ElementsAre(StartsWith("table"), StartsWith("table"), "0", "10", "false"));
+  context.failing = true;
+  const std::string matching = "underlying component error in DntMatchBugRulesImpl(): context gone";
+  const std::string query = "underlying component error: context gone";
+  EXPECT_THAT(RunEntry(host, "Probe"), ElementsAre(matching, matching, query, query, query));
+  EXPECT_EQ(testing::Thrown([&] {
+              ToStringCall call;
+              host.Call("Other", call);
+            }),
+            "context gone");
 }
 
 }  // namespace

@@ -1,16 +1,17 @@
-#include "source/sessions/processor.h"
-
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <thread>
 
+#include "orv/text/utf.h"
+#include "source/sessions/processor.h"
+#include "source/sessions/processor_factory.h"
+#include "source/sessions/processor_factory_facade.h"
 #include "tests/sessions/session_fixture.h"
 
 namespace dnt::testing {
 namespace {
 
-using orv::result::InvalidArgument;
+using namespace orv::result;
 
 // RequestProcessor answers with its addDntHeader argument and remembers the
 // URLs it saw; GetVerdict runs `body`, and fails in a state where no request
@@ -49,22 +50,6 @@ class ProcessorTest : public SessionTest {
   }
 };
 
-TEST_F(ProcessorTest, OnlyGetAndPostRunTheScript) {
-  Publish(MakeBases(tracer.Get(), {RequestScript, VerdictScript("return {}, 1")}));
-  factory = Factory();
-  for (const char* line : {"HEAD / HTTP/1.1", "get / HTTP/1.1", "PUT / HTTP/1.1", "OPTIONS * HTTP/1.1"}) {
-    auto processor = Processor(*factory);
-    bool required = true;
-    EXPECT_EQ(Request(line).RunOn(*processor, &required), 0u) << line;
-    EXPECT_FALSE(required);
-    // The verdict script would fail had it run.
-    const TrackingVerdict verdict = VerdictOf(*processor);
-    EXPECT_EQ(verdict.verdict, verdict::NotDetected);
-    EXPECT_EQ(verdict.serviceCategory, category::SocialNetwork);
-  }
-  EXPECT_NE(tracer->All().find("Uninteresting request, the processing skipped"), std::string::npos);
-}
-
 TEST_F(ProcessorTest, DntHeaderIsAskedForUnlessTheRequestHasOne) {
   ServiceSettings settings = ServiceSettings::Defaults();
   settings.addDntHttpHeader = true;
@@ -89,28 +74,22 @@ TEST_F(ProcessorTest, DntHeaderIsAskedForUnlessTheRequestHasOne) {
 }
 
 TEST_F(ProcessorTest, VerdictResultsAreConverted) {
-  struct Case {
-    const char* body;
-    uint32_t verdict, id, category;
-    std::u16string name;
+  // Verdict, service id, category and name; service index 3 of the engine
+  // database is service 40, category 1, "Friends".
+  const std::pair<const char*, std::string> cases[] = {
+      {"return {{7, 3, 'x'}}, 1", "1 7 3 x"},
+      {"return {3}, 2", "2 40 1 Friends"},
+      {"return {}, 2", "0 0 1 "},
+      {"return {{7, 3, 'x'}}, '2'", "0 7 3 x"},
+      {"return {{-1, 0/0, 'y'}}, 1e300", "4294967295 0 0 y"},
+      {"return {{7.9, 3, 'z'}}, -1", "0 7 3 z"},
   };
-  // Service index 3 of the engine database is service 40, category 1,
-  // "Friends".
-  const Case cases[] = {
-      {"return {{7, 3, 'x'}}, 1", 1, 7, 3, u"x"},
-      {"return {3}, 2", 2, 40, 1, u"Friends"},
-      {"return {}, 2", 0, 0, 1, u""},
-      {"return {{7, 3, 'x'}}, '2'", 0, 7, 3, u"x"},
-      {"return {{-1, 0/0, 'y'}}, 1e300", UINT32_MAX, 0, 0, u"y"},
-      {"return {{7.9, 3, 'z'}}, -1", 0, 7, 3, u"z"},
-  };
-  for (const Case& c : cases) {
-    auto processor = Start(c.body);
-    const TrackingVerdict verdict = VerdictOf(*processor);
-    EXPECT_EQ(verdict.verdict, c.verdict) << c.body;
-    EXPECT_EQ(verdict.serviceId, c.id) << c.body;
-    EXPECT_EQ(verdict.serviceCategory, c.category) << c.body;
-    EXPECT_EQ(verdict.serviceName, c.name) << c.body;
+  for (const auto& [body, expected] : cases) {
+    const TrackingVerdict verdict = VerdictOf(*Start(body));
+    EXPECT_EQ(std::to_string(verdict.verdict) + " " + std::to_string(verdict.serviceId) + " " +
+                  std::to_string(verdict.serviceCategory) + " " + orv::text::ToUtf8(verdict.serviceName),
+              expected)
+        << body;
   }
   const std::pair<const char*, const char*> failures[] = {
       {"return {1, 2}, 1", "Invalid tracking services verdict results 2"},
@@ -150,10 +129,18 @@ TEST_F(ProcessorTest, FailedOrFilteredRequestsAndTheVerdict) {
   EXPECT_EQ(Request("HEAD http://a.test/ok HTTP/1.1").RunOn(*processor), 0u);
   EXPECT_EQ(VerdictOf(*processor).verdict, verdict::Blocked);
 
-  // A session whose requests were all filtered reports nothing.
+  // Only GET and POST run the script: a session whose requests were all
+  // filtered reports nothing.
   auto filtered = Processor(*factory);
-  EXPECT_EQ(Request("HEAD http://a.test/ HTTP/1.1").RunOn(*filtered), 0u);
-  EXPECT_EQ(VerdictOf(*filtered).verdict, verdict::NotDetected);
+  for (const char* line : {"HEAD / HTTP/1.1", "get / HTTP/1.1", "PUT / HTTP/1.1", "OPTIONS * HTTP/1.1"}) {
+    bool required = true;
+    EXPECT_EQ(Request(line).RunOn(*filtered, &required), 0u) << line;
+    EXPECT_FALSE(required) << line;
+  }
+  const TrackingVerdict nothing = VerdictOf(*filtered);
+  EXPECT_EQ(nothing.verdict, verdict::NotDetected);
+  EXPECT_EQ(nothing.serviceCategory, category::SocialNetwork);
+  EXPECT_NE(tracer->All().find("Uninteresting request, the processing skipped"), std::string::npos);
   EXPECT_EQ(Request("GET http://a.test/ HTTP/1.1").RunOn(*filtered), 0u);
   EXPECT_EQ(VerdictOf(*filtered).verdict, verdict::Blocked);
 }
@@ -200,6 +187,57 @@ TEST_F(ProcessorTest, ProcessorsRunOnSeveralThreads) {
     });
   }
   for (auto& thread : threads) thread.join();
+}
+
+TEST_F(SessionTest, FactoryAnswersWithAndWithoutBases) {
+  factory = Factory();
+  orv::ComPtr<IHttpSessionProcessor> processor;
+  const SessionParams params{"a.test", false};
+  bool required = false;
+  EXPECT_EQ(factory->CreateHttpSessionProcessor(&params, processor.Put()), InvalidState);
+  EXPECT_EQ(factory->IsDomainProcessingRequired("a.test", &required), InvalidState);
+
+  bases_writer::Database db = EngineDatabase();
+  db.httpsDomains = {"*.secure.test"};
+  Publish(MakeBases(tracer.Get(), {"return 'X', function() return {} end"}, db));
+  EXPECT_EQ(factory->IsDomainProcessingRequired("www.secure.test", &required), 0u);
+  EXPECT_TRUE(required);
+  EXPECT_EQ(factory->IsDomainProcessingRequired("plain.test", &required), 0u);
+  EXPECT_FALSE(required);
+
+  ServiceSettings repeated = ServiceSettings::Defaults();
+  repeated.blockTrackingServiceCategories = {4, 1, 4};
+  EXPECT_THROW(Factory(repeated), orv::InvalidArgumentException);
+  void* none = nullptr;
+  EXPECT_EQ(factory->GetUpdatedImplementation(static_cast<IProcessorFactory*>(factory.Get()), IUpdatableImplementation::iid, &none),
+            InterfaceNotSupported);
+}
+
+TEST_F(SessionTest, FacadeForwardsAndOnlyCommitsAFactory) {
+  Publish(MakeBases(tracer.Get(), {"return 'X', function() return {} end"}));
+  factory = Factory();
+  auto facade = rtl::MakeComponent<ProcessorFactoryFacade>(locator.Get(), orv::ComPtr<IProcessorFactory>(factory.Get()),
+                                                           nullptr);
+  orv::ComPtr<IHttpSessionProcessor> processor;
+  const SessionParams params{"a.test", false};
+  EXPECT_EQ(facade->CreateHttpSessionProcessor(&params, processor.Put()), 0u);
+
+  void* raw = nullptr;
+  EXPECT_EQ(facade->GetRawImplementation(ISwitchableImplementation::iid, &raw), InterfaceNotSupported);
+  EXPECT_EQ(raw, nullptr);
+  EXPECT_EQ(facade->CommitSwitch(nullptr), InvalidArgument);
+  EXPECT_EQ(facade->CommitSwitch(tracer.Get()), InvalidArgument);  // not a factory: the current one stays
+  auto other = Factory();
+  EXPECT_EQ(facade->CommitSwitch(static_cast<IProcessorFactory*>(other.Get())), 0u);
+  ASSERT_EQ(facade->GetRawImplementation(IProcessorFactory::iid, &raw), 0u);
+  EXPECT_EQ(raw, static_cast<IProcessorFactory*>(other.Get()));
+  static_cast<IProcessorFactory*>(raw)->Release();
+
+  // Preparing needs a new implementation that provides a DNT service.
+  orv::ComPtr<orv::IObject> localStorage;
+  EXPECT_EQ(facade->PrepareSwitchTo(nullptr, localStorage.Put()), InvalidArgument);
+  EXPECT_EQ(facade->PrepareSwitchTo(tracer.Get(), localStorage.Put()), InterfaceNotSupported);
+  EXPECT_FALSE(localStorage);
 }
 
 }  // namespace

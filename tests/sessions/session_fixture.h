@@ -7,13 +7,10 @@
 #include <vector>
 
 #include "do_not_track/dnt_engine/bases_provider.h"
-#include "host/capturing_tracer.h"
-#include "host/counting_allocator.h"
 #include "host/http_message.h"
-#include "host/service_locator.h"
-#include "orv/rtl/module_count.h"
 #include "source/sessions/processor_factory.h"
 #include "tests/scripts/script_fixture.h"
+#include "tests/support/host_test.h"
 
 namespace dnt::testing {
 
@@ -45,19 +42,13 @@ struct Request {
   }
 };
 
-/// A host's services and a slot of bases; the module must be back to no live
-/// object when the fixture goes.
-class SessionTest : public ::testing::Test {
+/// A host's services and a slot of bases.
+class SessionTest : public HostTest {
  protected:
-  void SetUp() override {
-    locator->Register(allocator);
-    locator->Register(tracer);
-  }
   void TearDown() override {
     factory.Reset();
     slot.Reset();
-    EXPECT_EQ(orv::module::LiveObjects(), 0u);
-    EXPECT_EQ(allocator->LiveBlocks(), 0);
+    HostTest::TearDown();
   }
 
   void Publish(orv::ComPtr<Bases> bases) { slot->Set(bases.Get()); }
@@ -74,9 +65,6 @@ class SessionTest : public ::testing::Test {
     return processor;
   }
 
-  orv::ComPtr<host::ServiceLocator> locator = host::MakeHostObject<host::ServiceLocator>();
-  orv::ComPtr<host::CountingAllocator> allocator = host::MakeHostObject<host::CountingAllocator>();
-  orv::ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
   orv::ComPtr<BasesSlot> slot{new BasesSlot()};
   orv::ComPtr<ProcessorFactory> factory;
 };

@@ -4,14 +4,14 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <stdexcept>
 
 #include "orv/system/files.h"
-#include "squeeze/container_writer.h"
 #include "squeeze/unsqueezed_readable_file.h"
 #include "squeeze/whole_file.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/thrown.h"
 
 namespace {
 
@@ -19,31 +19,8 @@ namespace fs = std::filesystem;
 using orv::system::EnumerateFiles;
 using orv::system::MatchesMask;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "squeeze_test_XXXXXX").string();
-    m_path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(m_path); }
-  const fs::path& path() const { return m_path; }
-  void WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const {
-    std::ofstream(m_path / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-
- private:
-  fs::path m_path;
-};
-
-std::string ErrorOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const std::runtime_error& e) {
-    return e.what();
-  }
-  return "no error";
-}
+using dnt::testing::TempDir;
+using dnt::testing::Thrown;
 
 TEST(Files, NameMasks) {
   EXPECT_TRUE(MatchesMask("dnt0001.dat", "dnt0???.dat"));
@@ -65,7 +42,7 @@ TEST(Files, NameMasks) {
 
 TEST(Files, EnumeratesMatchingFilesOnly) {
   TempDir dir;
-  for (const char* name : {"dnt0001.dat", "DNT0ABC.DAT", "dnt01.dat", "dntbugs.dat"}) dir.WriteFile(name, {1});
+  for (const char* name : {"dnt0001.dat", "DNT0ABC.DAT", "dnt01.dat", "dntbugs.dat"}) dir.Write(name, {1});
   fs::create_directory(dir.path() / "dnt0002.dat");
   fs::create_directory(dir.path() / "target");
   fs::create_directory_symlink(dir.path() / "target", dir.path() / "dnt0003.dat");
@@ -88,37 +65,17 @@ TEST(Files, EnumeratesMatchingFilesOnly) {
 TEST(Files, OpenPackedFileReportsEachFailure) {
   TempDir dir;
   const std::string missing = (dir.path() / "missing.dat").string();
-  EXPECT_EQ(ErrorOf([&] { squeeze::UnsqueezedReadableFile::Open(missing); }),
+  EXPECT_EQ(Thrown<std::runtime_error>([&] { squeeze::UnsqueezedReadableFile::Open(missing); }),
             "Failed to open file [" + missing + "]");
   const std::string directory = dir.path().string();
-  EXPECT_EQ(ErrorOf([&] { squeeze::ReadWholeFile(directory); }), "Failed to open file [" + directory + "]");
+  EXPECT_EQ(Thrown<std::runtime_error>([&] { squeeze::ReadWholeFile(directory); }), "Failed to open file [" + directory + "]");
   // A FIFO without a writer must fail at once rather than block.
   const std::string fifo = (dir.path() / "fifo").string();
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(ErrorOf([&] { squeeze::ReadWholeFile(fifo); }), "Failed to open file [" + fifo + "]");
-  dir.WriteFile("plain.dat", {'S', 'Q', 'Z', 'E'});
-  EXPECT_EQ(ErrorOf([&] { squeeze::UnsqueezedReadableFile::Open((dir.path() / "plain.dat").string()); }),
+  EXPECT_EQ(Thrown<std::runtime_error>([&] { squeeze::ReadWholeFile(fifo); }), "Failed to open file [" + fifo + "]");
+  dir.Write("plain.dat", {'S', 'Q', 'Z', 'E'});
+  EXPECT_EQ(Thrown<std::runtime_error>([&] { squeeze::UnsqueezedReadableFile::Open((dir.path() / "plain.dat").string()); }),
             "Failed to unpack the file");
-}
-
-TEST(UnsqueezedReadableFile, ReadsUnpackedContentWithinBounds) {
-  TempDir dir;
-  const std::vector<uint8_t> content = {'r', 'e', 't', 'u', 'r', 'n', ' ', '1'};
-  dir.WriteFile("dnt0001.dat", squeeze::PackContainer(content, "dnt0001.dat"));
-  const auto file = squeeze::UnsqueezedReadableFile::Open((dir.path() / "dnt0001.dat").string());
-  ASSERT_EQ(file->Size(), content.size());
-
-  std::vector<uint8_t> buffer(20, 0xEE);
-  EXPECT_EQ(file->Read(buffer.data(), 3), 3u);
-  EXPECT_EQ(file->Read(buffer.data() + 3, 20), 5u);
-  EXPECT_TRUE(std::equal(content.begin(), content.end(), buffer.begin()));
-  EXPECT_EQ(buffer[8], 0xEE);
-  EXPECT_EQ(file->Read(buffer.data(), 20), 0u);
-
-  EXPECT_EQ(file->Seek(6), 6u);
-  EXPECT_EQ(file->Read(buffer.data(), 20), 2u);
-  EXPECT_EQ(file->Seek(uint64_t{1} << 40), uint64_t{1} << 40);
-  EXPECT_EQ(file->Read(buffer.data(), 20), 0u);
 }
 
 }  // namespace

@@ -9,9 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "do_not_track/dnt_engine/script_host.h"
-#include "do_not_track/service_settings.h"
-#include "host/capturing_tracer.h"
+#include "tests/scripts/script_fixture.h"
 
 namespace dnt {
 namespace {
@@ -52,20 +50,13 @@ class DntParsedUrlTest : public ::testing::Test {
  protected:
   DntParsedUrlTest()
       : m_host(orv::ComPtr<orv::ITracer>(tracer.Get()), &m_context, ServiceSettings(), ScriptStage::Session) {
-    // Every host opens the module itself.
-    EXPECT_EQ(Run(Prelude), "");
+    // Every host opens the module itself, for require only.
+    EXPECT_EQ(Run(Prelude), "nil");
+    EXPECT_EQ(Run("return DntParsedUrl"), "nil");
   }
 
-  // Runs `code`; its first result as text, or "error: " and the message.
   std::string Run(const std::string& code) {
-    lua_State* L = m_host.State();
-    const int top = lua_gettop(L);
-    const bool ok = luaL_loadbuffer(L, code.data(), code.size(), "=test") == LUA_OK && lua_pcall(L, 0, 1, 0) == LUA_OK;
-    std::size_t length = 0;
-    const char* text = lua_tolstring(L, -1, &length);
-    std::string result = (ok ? "" : "error: ") + std::string(text ? text : "", length);
-    lua_settop(L, top);
-    return result;
+    return testing::RunChunk(m_host.State(), code, [](lua_State*) { return 0; });
   }
 
   orv::ComPtr<host::CapturingTracer> tracer = host::MakeHostObject<host::CapturingTracer>();
@@ -115,7 +106,7 @@ TEST_F(DntParsedUrlTest, QueryRoundTripKeepsOrderAndRepeats) {
             "true");
   // Number keys are written without breaking the table walk; other values
   // than strings and numbers write the key alone.
-  EXPECT_EQ(Run("u:SetQuery(setmetatable({[1] = 2, [2] = true, ['k~'] = 'a/b*-._'}, {'k~', 'gone'}), '!', '-')"), "");
+  EXPECT_EQ(Run("u:SetQuery(setmetatable({[1] = 2, [2] = true, ['k~'] = 'a/b*-._'}, {'k~', 'gone'}), '!', '-')"), "nil");
   EXPECT_EQ(Run("return u:GetPartsRaw('?')[1]:sub(1, 15)"), "k%7E-a%2Fb*-._!");
   EXPECT_EQ(Run("return named(u:GetQuery('!', '-'))"), "1=2,2=false,k~=a/b*-._");
   EXPECT_EQ(Run("return err(u.SetQuery, u, {[true] = 1})"), "query key of type boolean can not be written");
