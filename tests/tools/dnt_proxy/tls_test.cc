@@ -75,13 +75,15 @@ TEST_F(DntProxyTls, MakesItsAuthorityOnceAndKeepsItsKeyPrivate) {
 TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVerify) {
   LocalOrigin origin(0, 1, web.origin);
   LocalOrigin selfSigned(0, 1, web.selfSigned);
+  LocalOrigin plainOrigin;
   const fs::path authority = scratch / "proxy-ca";
   ASSERT_EQ(Run(Quoted(DNT_PROXY_PATH) + " ca init " + Quoted(authority.string())).exitCode, 0);
   const std::string at = "=127.0.0.1:" + std::to_string(origin.Port());
   ProxyProcess proxy({"--block", "ad", "--intercept", authority.string(), "--upstream-ca", web.authority.string(),
                       "--leaf-cache", "2", "--map-host", "self.google-analytics.com=127.0.0.1:" + std::to_string(selfSigned.Port()),
                       "--map-host", "*.test" + at, "--map-host", "match.adsrvr.org" + at, "--map-host",
-                      "script.crazyegg.com" + at, "--map-host", "wrong.google-analytics.com" + at},
+                      "script.crazyegg.com" + at, "--map-host", "wrong.google-analytics.com" + at, "--map-host",
+                      "plain.google-analytics.com=127.0.0.1:" + std::to_string(plainOrigin.Port())},
                      scratch / "intercept.log");
   const std::string viaProxy = "curl -s --max-time 20 -x " + proxy.Url() + " --cacert " + Quoted((authority / "ca.crt").string());
   const auto stats = [&] { return nlohmann::json::parse(proxy.Admin("/api/stats")); };
@@ -112,6 +114,15 @@ TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVeri
   const auto inside = ReceivedAt(origin, "/inside");
   ASSERT_EQ(inside.size(), 1u);
   EXPECT_EQ(FieldOf(inside[0], "Via"), "(none)");
+
+  // A client that speaks no TLS in a tunnel the engine asks to see gets
+  // it relayed blind.
+  EXPECT_EQ(Run("curl -s --max-time 20 -p -x " + proxy.Url() + " -o /dev/null -w '%{http_code}' "
+                "http://plain.google-analytics.com/plain").out,
+            "200");
+  const auto plain = ReceivedAt(plainOrigin, "/plain");
+  ASSERT_EQ(plain.size(), 1u);
+  EXPECT_EQ(FieldOf(plain[0], "Via"), "(none)");
 
   // Servers whose certificate does not verify: a page says why, and nothing
   // reaches them.
@@ -147,7 +158,7 @@ TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVeri
   EXPECT_EQ(tls["leafCache"]["minted"], 5);
   EXPECT_EQ(tls["leafCache"]["hits"], 1);
   EXPECT_EQ(tls["interceptions"], 5);
-  EXPECT_EQ(tls["blindTunnels"], 1);
+  EXPECT_EQ(tls["blindTunnels"], 2);
   EXPECT_EQ(tls["clientFailures"], 2);
   EXPECT_EQ(tls["serverFailures"], 3);
 
