@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those that are missing.
 set -euo pipefail
-# curl, chromium, wrk: the proxy's tests and benchmark; iproute2 and
-# util-linux: the network namespace those run in.
+# libssl-dev: the proxy's TLS (OpenSSL 3). curl, chromium, wrk: the proxy's
+# tests and benchmark; openssl: the certificates of the tests' stand-in web;
+# libnss3-tools: certutil, which makes a browser trust the proxy's CA in the
+# HTTPS browser test; privoxy: the proxy compared against in
+# bench/proxy/compare.sh; iproute2 and util-linux: the network namespace
+# those run in.
 packages=(cmake make g++ pkg-config liblua5.2-dev libboost-dev libgtest-dev libgmock-dev
-          libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev gcovr
-          curl chromium wrk iproute2 util-linux)
+          libbenchmark-dev nlohmann-json3-dev libcli11-dev clang libclang-rt-14-dev gcovr libssl-dev
+          curl chromium wrk openssl libnss3-tools privoxy iproute2 util-linux)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -16,7 +16,7 @@ source "$(dirname "$0")/listening_port.sh"
 
 "$origin" >"$work/origin.out" &
 origin_port=$(port_in "$work/origin.out")
-"$proxy" --listen 127.0.0.1:0 --log "$work/proxy.log" --map-host "*=127.0.0.1:$origin_port" --block ad &
+"$proxy" --listen 127.0.0.1:0 --admin off --log "$work/proxy.log" --map-host "*=127.0.0.1:$origin_port" --block ad &
 proxy_pid=$!
 proxy_port=$(port_in "$work/proxy.log")
 echo "(dnt-proxy --block ad on 127.0.0.1:$proxy_port; every server is the local origin on 127.0.0.1:$origin_port)"

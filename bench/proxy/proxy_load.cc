@@ -1,10 +1,17 @@
-// The loads of the proxy benchmark (run.sh):
-//   proxy_load urls HAR         a wrk script that cycles through the page
-//                               load's requests, over plain HTTP
-//   proxy_load sessions PORT N  opens N client connections through the proxy
-//                               at PORT, each with a session to a server of
-//                               its own, and holds them until standard input
-//                               closes
+// The loads of the proxy benchmarks (run.sh, compare.sh, soak.sh):
+//   proxy_load urls HAR          a wrk script that cycles through the page
+//                                load's requests, over plain HTTP
+//   proxy_load sessions PORT N   opens N client connections through the proxy
+//                                at PORT, each with a session to a server of
+//                                its own, and holds them until standard input
+//                                closes
+//   proxy_load privoxy-actions ENTITIES
+//                                a Privoxy action file blocking the trackers
+//                                of the entity list
+//   proxy_load handshakes PORT CA cold|warm CLIENTS SECONDS
+//                                TLS handshakes through an intercepting proxy
+//   proxy_load soak PORT PID HAR SESSIONS PER_SESSION SWAP_EVERY REPORT_EVERY
+//                                the long run with bases swaps
 #include <sys/resource.h>
 
 #include <boost/asio/connect.hpp>
@@ -16,6 +23,10 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "bench/proxy/loads.h"
+
+namespace proxy_load {
 
 namespace {
 
@@ -32,22 +43,10 @@ std::string LuaText(const std::string& text) {
 }
 
 int Urls(const std::string& har) {
-  std::ifstream in(har);
-  if (!in) throw std::runtime_error("cannot read " + har);
-  const json log = json::parse(in);
+  const std::vector<HarRequest> requests = ReadHar(har);
   std::cout << "-- The requests of " << har << ", over plain HTTP, in turn on every connection.\nlocal requests = {\n";
-  std::size_t count = 0;
-  for (const json& entry : log.at("log").at("entries")) {
-    const json& request = entry.at("request");
-    std::string url = request.at("url").get<std::string>();
-    if (url.rfind("https://", 0) == 0) url.replace(0, 5, "http");
-    if (url.rfind("http://", 0) != 0) continue;
-    url = url.substr(0, url.find('#'));
-    const std::string method = request.at("method").get<std::string>();
-    std::string body = request.contains("postData") ? request["postData"].value("text", "") : "";
-    body.resize(std::min(body.size(), MaxBody));
-    std::cout << "  {" << LuaText(method) << ", " << LuaText(url) << ", " << LuaText(body) << "},\n";
-    ++count;
+  for (const HarRequest& request : requests) {
+    std::cout << "  {" << LuaText(request.method) << ", " << LuaText(request.url) << ", " << LuaText(request.body) << "},\n";
   }
   std::cout << "}\n"
                "local headers = {[\"Cookie\"] = \"visitor=1\", [\"Referer\"] = \"http://www.ferguson.com/\"}\n"
@@ -57,7 +56,7 @@ int Urls(const std::string& har) {
                "  local r = requests[next]\n"
                "  return wrk.format(r[1], r[2], headers, r[3])\n"
                "end\n";
-  std::cerr << "proxy_load: " << count << " requests\n";
+  std::cerr << "proxy_load: " << requests.size() << " requests\n";
   return 0;
 }
 
@@ -86,14 +85,48 @@ int Sessions(uint16_t port, int count) {
   return 0;
 }
 
+int Run(const std::vector<std::string>& args) {
+  const auto number = [&](std::size_t i) { return std::stoull(args.at(i)); };
+  if (args.size() == 2 && args[0] == "urls") return Urls(args[1]);
+  if (args.size() == 3 && args[0] == "sessions") return Sessions(static_cast<uint16_t>(number(1)), static_cast<int>(number(2)));
+  if (args.size() == 2 && args[0] == "privoxy-actions") return PrivoxyActions(args[1]);
+  if (args.size() == 6 && args[0] == "handshakes" && (args[3] == "cold" || args[3] == "warm")) {
+    return Handshakes(static_cast<uint16_t>(number(1)), args[2], args[3] == "cold", static_cast<unsigned>(number(4)),
+                      static_cast<unsigned>(number(5)));
+  }
+  if (args.size() == 8 && args[0] == "soak") {
+    return Soak(static_cast<uint16_t>(number(1)), static_cast<int>(number(2)), args[3], number(4), number(5), number(6),
+                number(7));
+  }
+  std::cerr << "usage: proxy_load urls HAR | sessions PORT COUNT | privoxy-actions ENTITIES | handshakes PORT CA "
+               "cold|warm CLIENTS SECONDS | soak PORT PID HAR SESSIONS PER_SESSION SWAP_EVERY REPORT_EVERY\n";
+  return 1;
+}
+
 }  // namespace
+
+std::vector<HarRequest> ReadHar(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  const json log = json::parse(in);
+  std::vector<HarRequest> requests;
+  for (const json& entry : log.at("log").at("entries")) {
+    const json& request = entry.at("request");
+    std::string url = request.at("url").get<std::string>();
+    if (url.rfind("https://", 0) == 0) url.replace(0, 5, "http");
+    if (url.rfind("http://", 0) != 0) continue;
+    std::string body = request.contains("postData") ? request["postData"].value("text", "") : "";
+    body.resize(std::min(body.size(), MaxBody));
+    requests.push_back({request.at("method").get<std::string>(), url.substr(0, url.find('#')), body});
+  }
+  return requests;
+}
+
+}  // namespace proxy_load
 
 int main(int argc, char** argv) {
   try {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 2 && args[0] == "urls") return Urls(args[1]);
-    if (args.size() == 3 && args[0] == "sessions") return Sessions(static_cast<uint16_t>(std::stoi(args[1])), std::stoi(args[2]));
-    std::cerr << "usage: proxy_load urls HAR | proxy_load sessions PORT COUNT\n";
+    return proxy_load::Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const std::exception& e) {
     std::cerr << "proxy_load: " << e.what() << '\n';
   }

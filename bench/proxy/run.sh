@@ -11,52 +11,13 @@ build=${1:-build/default}
 seconds=${SECONDS_PER_RUN:-10}
 connections=${CONNECTIONS:-64}
 sessions=${SESSIONS:-4096}
-if [ "${DNT_BENCH_NETNS:-}" != 1 ]; then
-  exec unshare -n env DNT_BENCH_NETNS=1 bash "$0" "$@"
-fi
-ip link set lo up
-for program in "$build/tools/dnt_proxy/dnt-proxy" "$build/tools/local_origin/dnt-local-origin" "$build/bench/proxy/proxy_load"; do
-  [ -x "$program" ] || { echo "bench/proxy: $program was not built" >&2; exit 1; }
-done
-command -v wrk >/dev/null || { echo "bench/proxy: wrk is missing (scripts/bootstrap.sh installs it)" >&2; exit 1; }
-work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
+source "$(dirname "$0")/common.sh"
 
-source "$(dirname "$0")/../../scripts/listening_port.sh"
-
-"$build/bench/proxy/proxy_load" urls examples/ferguson.com-2022.har >"$work/requests.lua"
-"$build/tools/local_origin/dnt-local-origin" --quiet >"$work/origin.out" &
-origin=$(port_in "$work/origin.out")
-
-# start_proxy NAME [OPTIONS...]: sets proxy_pid and proxy_port.
-start_proxy() {
-  local name=$1
-  shift
-  "$build/tools/dnt_proxy/dnt-proxy" --listen 127.0.0.1:0 --log "$work/$name.log" --map-host "*=127.0.0.1:$origin" "$@" &
-  proxy_pid=$!
-  proxy_port=$(port_in "$work/$name.log")
-}
-
-stop_proxy() {
-  kill "$proxy_pid"
-  wait "$proxy_pid" || true
-}
-
-# Milliseconds from wrk's "1.23ms", "456.00us" or "1.01s".
-to_ms() {
-  awk '{ v = $1; if (v ~ /us$/) { sub(/us$/, "", v); v /= 1000 } else if (v ~ /ms$/) { sub(/ms$/, "", v) } else if (v ~ /s$/) { sub(/s$/, "", v); v *= 1000 } printf "%.3f", v }'
-}
-
-# load NAME PORT: one wrk run; prints a table row and keeps requests/s.
+# load NAME PORT VAR: one wrk run; prints a table row and keeps requests/s
+# and p99 in rps_VAR and p99_VAR.
 load() {
-  local name=$1 port=$2 out="$work/$1.wrk"
-  wrk -t2 -c"$connections" -d"${seconds}s" --latency -s "$work/requests.lua" "http://127.0.0.1:$port/" >"$out"
-  local rps p50 p99 bad
-  rps=$(awk '/^Requests\/sec:/ { print $2 }' "$out")
-  p50=$(awk '$1 == "50%" { print $2 }' "$out" | to_ms)
-  p99=$(awk '$1 == "99%" { print $2 }' "$out" | to_ms)
-  bad=$(awk '/Non-2xx or 3xx responses:/ { n += $NF } /Socket errors:/ { gsub(/,/, ""); n += $4 + $6 + $8 + $10 } END { print n + 0 }' "$out")
-  printf '| %-26s | %10s | %8s | %8s | %6s |\n' "$name" "$rps" "$p50" "$p99" "$bad"
+  wrk_run "$1" "$2"
+  printf '| %-26s | %10s | %8s | %8s | %6s |\n' "$1" "$rps" "$p50" "$p99" "$((non2xx + errors))"
   eval "rps_$3=$rps p99_$3=$p99"
 }
 

@@ -1,7 +1,8 @@
-// Any bytes as a request head arriving at the proxy, and as a response head
-// arriving from a server: the head limits, Beast's parser with the checks
-// against smuggling, the route taken and the fields stripped before a
-// message goes on, with the promises each of them makes.
+// Any bytes as a request head arriving at the proxy (plain, or inside a
+// tunnel it decrypts), as a response head arriving from a server, and as a
+// server name: the head limits, Beast's parser with the checks against
+// smuggling, the route taken and the fields stripped before a message goes
+// on, the names leaves are made for, with the promises each of them makes.
 #include <boost/asio/buffer.hpp>
 #include <cstddef>
 #include <cstdint>
@@ -39,8 +40,7 @@ void CheckStripped(http::fields& fields) {
   Require(ViaNamesProxy(fields));
 }
 
-void CheckRoute(const http::request_header<>& header) {
-  const RouteDecision decision = DecideRoute(header.method(), View(header.target()));
+void CheckDecision(const RouteDecision& decision) {
   switch (decision.route) {
     case Route::Forward:
       Require(!decision.url.server.host.empty() && decision.url.originTarget.front() == '/');
@@ -53,6 +53,30 @@ void CheckRoute(const http::request_header<>& header) {
       Require(decision.status >= 400 && !decision.reason.empty());
       break;
   }
+}
+
+// Plain, and inside a tunnel the proxy decrypts: there a request never
+// reaches another server than the tunnel's, and never opens a tunnel.
+void CheckRoute(const http::request_header<>& header) {
+  CheckDecision(DecideRoute(header.method(), View(header.target())));
+  const Authority tunnel{"tracker.test", 443};
+  const RouteDecision inside = DecideInterceptedRoute(header.method(), View(header.target()), tunnel);
+  CheckDecision(inside);
+  Require(inside.route != Route::Tunnel);
+  if (inside.route == Route::Forward) {
+    Require(inside.url.server == tunnel && inside.url.tls);
+    const auto again = ParseHttpUrl(inside.url.text);
+    Require(again && again->server == tunnel && again->tls && again->originTarget == inside.url.originTarget);
+  }
+}
+
+// A server name a client sends (the host of a URL, SNI) is accepted only as
+// a name a certificate can be made for.
+void CheckHostName(std::string_view bytes) {
+  const auto name = HostName(bytes.substr(0, bytes.find('\r')));
+  if (!name) return;
+  Require(!name->empty() && name->size() <= 253);
+  Require(name->find_first_of(std::string_view("*/:@ ,\0", 7)) == std::string::npos);
 }
 
 void CheckRequest(std::string_view bytes) {
@@ -89,5 +113,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   CheckRequest(bytes);
   CheckResponse(bytes);
+  CheckHostName(bytes);
   return 0;
 }

@@ -109,10 +109,13 @@ TEST_F(DntbasesCommands, ImportWritesToStandardOutputOrAnyFile) {
   const auto source = nlohmann::json::parse(toOutput.out);
   EXPECT_EQ(source["rules"][0]["mask"], "*.ads.example");
   EXPECT_EQ(source["scripts"][0], (dir / "s.lua").string());
-  ToolRun toFile = tools_test::RunProgram(import + " -o name.json", dir);
+  EXPECT_FALSE(source.contains("timestamp"));
+  ToolRun toFile = tools_test::RunProgram(import + " --timestamp 2024-03-01T13:05:09Z -o name.json", dir);
   ASSERT_EQ(toFile.exitCode, 0) << toFile.err;
   std::ifstream written(dir / "name.json");
-  EXPECT_EQ(nlohmann::json::parse(written)["scripts"][0], "s.lua");
+  const auto fileSource = nlohmann::json::parse(written);
+  EXPECT_EQ(fileSource["scripts"][0], "s.lua");
+  EXPECT_EQ(fileSource["timestamp"], "2024-03-01T13:05:09Z");
 
   ToolRun unwritable = tools_test::RunProgram(import + " -o missing/name.json", dir);
   EXPECT_EQ(unwritable.exitCode, 1);

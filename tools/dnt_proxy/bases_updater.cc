@@ -2,8 +2,8 @@
 
 namespace dnt_proxy {
 
-BasesUpdater::BasesUpdater(module_host::ModuleEngine& engine, AccessLog& log, std::string directory)
-    : m_engine(engine), m_log(log), m_directory(std::move(directory)), m_thread([this] { Run(); }) {}
+BasesUpdater::BasesUpdater(module_host::ModuleEngine& engine, AccessLog& log, ProxyStats& stats, std::string directory)
+    : m_engine(engine), m_log(log), m_stats(stats), m_directory(std::move(directory)), m_thread([this] { Run(); }) {}
 
 BasesUpdater::~BasesUpdater() {
   {
@@ -31,10 +31,12 @@ void BasesUpdater::Run() {
     lock.unlock();
     try {
       m_engine.UpdateBases();
+      m_stats.BasesLoaded(m_engine.BasesBuiltOn(), true);
       ++m_updates;
       m_log.Write("bases", "updated from " + m_directory + " (update " + std::to_string(m_updates) + ")",
                   {{"bases", m_directory}, {"update", m_updates}});
     } catch (const module_host::EngineError& e) {
+      m_stats.BasesSwapFailed();
       m_log.Write("bases-error",
                   "the bases in " + m_directory + " did not load, the previous ones still serve: " + e.what(),
                   {{"bases", m_directory}, {"error", e.what()}});

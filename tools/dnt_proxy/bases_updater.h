@@ -11,13 +11,14 @@
 #include <thread>
 
 #include "tools/dnt_proxy/access_log.h"
+#include "tools/dnt_proxy/stats.h"
 #include "tools/module_host/module_engine.h"
 
 namespace dnt_proxy {
 
 class BasesUpdater {
  public:
-  BasesUpdater(module_host::ModuleEngine& engine, AccessLog& log, std::string directory);
+  BasesUpdater(module_host::ModuleEngine& engine, AccessLog& log, ProxyStats& stats, std::string directory);
   ~BasesUpdater();
   BasesUpdater(const BasesUpdater&) = delete;
   BasesUpdater& operator=(const BasesUpdater&) = delete;
@@ -30,6 +31,7 @@ class BasesUpdater {
 
   module_host::ModuleEngine& m_engine;
   AccessLog& m_log;
+  ProxyStats& m_stats;
   const std::string m_directory;
   std::mutex m_lock;
   std::condition_variable m_wake;

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/read.hpp>
@@ -14,6 +13,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+
+#include "tools/dnt_proxy/proxy_stream.h"
 
 namespace dnt_proxy {
 
@@ -29,8 +30,8 @@ class BodyPump {
   static constexpr std::size_t ChunkSize = 16 * 1024;
 
   /// `writer` and `to` may be null to drop the body.
-  BodyPump(Parser& parser, boost::beast::tcp_stream& from, boost::beast::flat_buffer& buffer, Serializer* writer,
-           boost::beast::tcp_stream* to, std::chrono::seconds idle)
+  BodyPump(Parser& parser, ProxyStream& from, boost::beast::flat_buffer& buffer, Serializer* writer, ProxyStream* to,
+           std::chrono::seconds idle)
       : m_parser(parser), m_from(from), m_buffer(buffer), m_writer(writer), m_to(to), m_idle(idle),
         m_chunk(new char[ChunkSize]) {}
 
@@ -97,10 +98,10 @@ class BodyPump {
   }
 
   Parser& m_parser;
-  boost::beast::tcp_stream& m_from;
+  ProxyStream& m_from;
   boost::beast::flat_buffer& m_buffer;
   Serializer* m_writer;
-  boost::beast::tcp_stream* m_to;
+  ProxyStream* m_to;
   std::chrono::seconds m_idle;
   std::unique_ptr<char[]> m_chunk;
   Done m_done;

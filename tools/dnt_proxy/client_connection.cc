@@ -34,9 +34,14 @@ ClientConnection::ClientConnection(tcp::socket socket, ProxyContext& context)
       m_stream(std::move(socket)),
       m_buffer(ClientBufferLimit),
       m_client(EndpointText(m_stream.socket())),
-      m_sessions(context, m_client) {}
+      m_sessions(context, m_client) {
+  m_context.stats.ConnectionOpened();
+}
 
-ClientConnection::~ClientConnection() { m_context.connectionClosed(); }
+ClientConnection::~ClientConnection() {
+  m_context.stats.ConnectionClosed();
+  m_context.connectionClosed();
+}
 
 void ClientConnection::Start() {
   boost::asio::dispatch(m_stream.get_executor(), [self = shared_from_this()] { self->ReadHead(); });
@@ -75,7 +80,8 @@ void ClientConnection::OnHead(std::size_t size) {
 void ClientConnection::Route() {
   const auto& header = m_request->get();
   if (ViaNamesProxy(header)) return Refuse(508, "the request came round to this proxy again");
-  RouteDecision decision = DecideRoute(header.method(), View(header.target()));
+  RouteDecision decision = m_intercepted ? DecideInterceptedRoute(header.method(), View(header.target()), *m_intercepted)
+                                        : DecideRoute(header.method(), View(header.target()));
   switch (decision.route) {
     case Route::Tunnel:
       return OpenTunnel(decision.url.server);
@@ -141,9 +147,14 @@ void ClientConnection::NextRequest() {
 }
 
 void ClientConnection::CloseAfterReply() {
+  m_stream.expires_after(Linger);
+  if (m_stream.IsTls()) {
+    // close_notify tells the client that the answer is whole; its own, or
+    // the end of the linger, ends the connection.
+    return m_stream.TlsLayer().async_shutdown([self = shared_from_this()](beast::error_code) { self->Close(); });
+  }
   beast::error_code ignored;
   m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
-  m_stream.expires_after(Linger);
   DropUntilClosed();
 }
 

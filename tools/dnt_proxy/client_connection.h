@@ -6,12 +6,14 @@
 //   or connect to the server, send the head, then relay the request body
 //   and the response side by side -> the next request.
 // CONNECT, and a WebSocket handshake the server accepts, turn the connection
-// into a tunnel. Closing the connection frees everything at once: every
-// pending operation ends, and the last handler to return destroys it.
+// into a tunnel: blind, or, for a server the engine asks to see, decrypted
+// with TLS towards the client and the server, the requests inside served by
+// the same chain as plain ones. Closing the connection frees everything at
+// once: every pending operation ends, and the last handler to return
+// destroys it.
 #pragma once
 
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/buffer_body.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/parser.hpp>
@@ -30,7 +32,9 @@
 #include "tools/dnt_proxy/body_pump.h"
 #include "tools/dnt_proxy/engine_exchange.h"
 #include "tools/dnt_proxy/forwarding.h"
+#include "tools/dnt_proxy/interception.h"
 #include "tools/dnt_proxy/proxy_context.h"
+#include "tools/dnt_proxy/proxy_stream.h"
 #include "tools/dnt_proxy/request_head.h"
 #include "tools/dnt_proxy/session_table.h"
 
@@ -88,14 +92,23 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   // client_upstream.cc: the connection to a server.
   void Connect(Upstream& upstream, std::function<void()> connected);
   void ConnectTo(Upstream& upstream, std::vector<tcp::endpoint> endpoints, std::function<void()> connected);
+  void HandshakeWithServer(Upstream& upstream, std::function<void()> connected);
+
+  // client_intercept.cc: a tunnel the proxy decrypts.
+  void Intercept(const Authority& server);
+  void ReadClientHello(const Authority& server);
+  void OnClientHello(const Authority& server);
+  void OnClientHandshake(beast::error_code error, const Authority& server);
 
   // client_tunnel.cc: bytes relayed blind.
   struct TunnelSide {
-    beast::tcp_stream* from = nullptr;
-    beast::tcp_stream* to = nullptr;
+    ProxyStream* from = nullptr;
+    ProxyStream* to = nullptr;
     std::unique_ptr<char[]> chunk;
   };
   void OpenTunnel(const Authority& server);
+  bool EngineAsksToSee(const Authority& server);
+  void ConnectTunnel(const Authority& server, std::function<void()> connected);
   void Established();
   void StartTunnel(Upstream& server);
   void FlushToTunnel(std::size_t side, beast::flat_buffer& pending);
@@ -104,7 +117,7 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   void EndTunnel();
 
   ProxyContext& m_context;
-  beast::tcp_stream m_stream;
+  ProxyStream m_stream;
   beast::flat_buffer m_buffer;
   std::string m_client;
   SessionTable m_sessions;
@@ -138,6 +151,11 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   int m_tunnelOpenSides = 0;
   std::optional<boost::asio::steady_timer> m_tunnelTimer;
   std::chrono::steady_clock::time_point m_tunnelActivity;
+
+  // A tunnel the proxy decrypts: the client's handshake, then the server
+  // every request inside goes to.
+  ClientHandshake m_handshake;
+  std::optional<Authority> m_intercepted;
 };
 
 }  // namespace dnt_proxy

@@ -14,9 +14,6 @@ namespace {
 
 constexpr std::size_t UpstreamBufferLimit = MaxHead + 4096;
 
-// The Host field for a server: the port only when it is not http's own.
-std::string HostField(const Authority& server) { return server.port == 80 ? server.HostText() : server.Text(); }
-
 // The request's body goes on as the client delimited it.
 void SetRequestFraming(http::request<http::buffer_body>& header, const RequestParser& parser) {
   if (parser.chunked()) {
@@ -27,8 +24,8 @@ void SetRequestFraming(http::request<http::buffer_body>& header, const RequestPa
 }
 
 bool Reconnectable(beast::error_code error) {
-  return error == http::error::end_of_stream || error == boost::asio::error::eof ||
-         error == boost::asio::error::connection_reset || error == boost::asio::error::broken_pipe;
+  return error == http::error::end_of_stream || IsStreamEnd(error) || error == boost::asio::error::connection_reset ||
+         error == boost::asio::error::broken_pipe;
 }
 
 }  // namespace
@@ -38,20 +35,21 @@ void ClientConnection::Forward(HttpUrl url) {
   auto& header = m_request->get();
   m_upgrade = IsWebSocketUpgrade(header);
   RemoveHopByHop(header, m_upgrade);
-  header.set(http::field::host, HostField(m_url.server));
-  m_session = &m_sessions.SessionWith(m_url.server);
+  header.set(http::field::host, HostField(m_url.server, m_url.tls));
+  m_session = &m_sessions.SessionWith(m_url.server, m_url.tls);
+  m_context.stats.CountRequest(m_url.tls);
   if (m_session->engine && !AskEngine()) return;
   header.target(m_url.originTarget);
   header.version(11);
   AddVia(header);
   SetRequestFraming(header, *m_request);
   Upstream* upstream = m_session->upstream ? &*m_session->upstream : nullptr;
-  if (upstream && upstream->server == m_url.server && upstream->stream.socket().is_open()) {
+  if (upstream && upstream->server == m_url.server && upstream->tls == m_url.tls && upstream->stream.socket().is_open()) {
     m_upstream = upstream;
     return SendRequestHead();
   }
   m_session->upstream.reset();
-  m_upstream = &m_session->upstream.emplace(m_stream.get_executor(), m_url.server);
+  m_upstream = &m_session->upstream.emplace(m_stream.get_executor(), m_url.server, m_url.tls);
   m_upstream->buffer.max_size(UpstreamBufferLimit);
   Connect(*m_upstream, [this] { SendRequestHead(); });
 }
@@ -60,8 +58,14 @@ bool ClientConnection::AskEngine() {
   auto& header = m_request->get();
   const std::string method(header.method_string());
   try {
+    const auto start = std::chrono::steady_clock::now();
     RequestOutcome outcome = ProcessRequest(*m_session->engine, header, m_url.text);
+    m_context.stats.TimeEngine(EngineCall::Request, std::chrono::steady_clock::now() - start);
+    const bool tracked = outcome.answer || !outcome.changes.empty() || outcome.responseProcessingRequired;
+    const module_host::TrackingService* service = m_sessions.CountRequest(*m_session, tracked, outcome.answer.has_value());
     if (outcome.answer) {
+      m_context.stats.CountBlocked({std::chrono::system_clock::now(), method, m_url.text, outcome.answer->status,
+                                    service ? service->name : "", service ? service->category : 0});
       m_context.log.Write("blocked",
                           method + " " + m_url.text + " (client " + m_client + "): " +
                               std::to_string(outcome.answer->status) + " " + outcome.answer->reason,
@@ -79,7 +83,7 @@ bool ClientConnection::AskEngine() {
     m_changes = std::move(outcome.changes);
     if (outcome.rewritten) {
       m_url = std::move(*outcome.rewritten);
-      header.set(http::field::host, HostField(m_url.server));
+      header.set(http::field::host, HostField(m_url.server, m_url.tls));
     }
   } catch (const module_host::EngineError& e) {
     // The engine's failure is no reason to keep the page from the user: the
@@ -157,7 +161,9 @@ void ClientConnection::OnResponseHead(beast::error_code error) {
 
 bool ClientConnection::AskEngineOnResponse() {
   try {
+    const auto start = std::chrono::steady_clock::now();
     ResponseOutcome outcome = ProcessResponse(*m_session->engine, m_response->get());
+    m_context.stats.TimeEngine(EngineCall::Response, std::chrono::steady_clock::now() - start);
     for (std::string& change : outcome.changes) m_changes.push_back("response: " + std::move(change));
     if (outcome.answer) {
       // The server's answer is dropped, and with it its connection.
@@ -233,7 +239,8 @@ void ClientConnection::OnResponseHeadSent() {
 void ClientConnection::FinishExchange() {
   LogChanges();
   if (!m_response->keep_alive() || m_requestFailed) m_upstream->stream.close();
-  if (!m_clientKeepAlive || m_requestFailed) return Close();
+  if (m_requestFailed) return Close();
+  if (!m_clientKeepAlive) return CloseAfterReply();
   NextRequest();
 }
 
@@ -263,7 +270,7 @@ bool ClientConnection::Reconnect(beast::error_code error) {
   m_requestSent = false;
   m_response.reset();
   m_requestWriter.reset();
-  m_upstream = &m_session->upstream.emplace(m_stream.get_executor(), m_url.server);
+  m_upstream = &m_session->upstream.emplace(m_stream.get_executor(), m_url.server, m_url.tls);
   m_upstream->buffer.max_size(UpstreamBufferLimit);
   Connect(*m_upstream, [this] { SendRequestHead(); });
   return true;
@@ -271,6 +278,7 @@ bool ClientConnection::Reconnect(beast::error_code error) {
 
 void ClientConnection::LogChanges() {
   if (m_changes.empty()) return;
+  m_context.stats.CountModified();
   const std::string method(m_request->get().method_string());
   std::string text = method + " " + m_url.text + " (client " + m_client + "):";
   for (std::size_t i = 0; i < m_changes.size(); ++i) text += (i ? "; " : " ") + m_changes[i];

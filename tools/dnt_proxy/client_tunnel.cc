@@ -5,34 +5,46 @@
 #include <boost/asio/write.hpp>
 
 #include "tools/dnt_proxy/client_connection.h"
+#include "tools/dnt_proxy/replies.h"
 
 namespace dnt_proxy {
 namespace {
 
 constexpr std::size_t TunnelChunk = 16 * 1024;
-constexpr std::string_view EstablishedReply = "HTTP/1.1 200 Connection Established\r\n\r\n";
 
 }  // namespace
 
 void ClientConnection::OpenTunnel(const Authority& server) {
   m_url.server = server;
+  m_url.tls = false;
   m_url.text = "CONNECT " + server.Text();
-  m_tunnelDomain = server.host;
-  if (m_context.engine) {
-    // The engine would see inside this tunnel only if the proxy decrypted
-    // it; what it asks for is logged, and the tunnel stays blind.
-    std::string asked;
-    try {
-      asked = m_context.engine->ProcessingRequired(server.host) ? "yes" : "no";
-    } catch (const module_host::EngineError& e) {
-      asked = std::string("unknown (") + e.what() + ")";
-    }
+  const bool asked = m_context.engine && EngineAsksToSee(server);
+  if (asked && m_context.interception) return Intercept(server);
+  ConnectTunnel(server, [this] { Established(); });
+}
+
+// The engine sees inside a tunnel only when the proxy decrypts it; the
+// question is asked, and logged, for every tunnel all the same.
+bool ClientConnection::EngineAsksToSee(const Authority& server) {
+  std::string asked;
+  try {
+    asked = m_context.engine->ProcessingRequired(server.host) ? "yes" : "no";
+  } catch (const module_host::EngineError& e) {
+    asked = std::string("unknown (") + e.what() + ")";
+  }
+  if (asked != "yes" || !m_context.interception) {
     m_context.log.Write("tunnel",
                         server.Text() + " (client " + m_client + "): relayed blind; the engine asks to see it: " + asked,
                         {{"server", server.Text()}, {"client", m_client}, {"processingRequired", asked}});
   }
-  m_upstream = &m_tunnelServer.emplace(m_stream.get_executor(), server);
-  Connect(*m_upstream, [this] { Established(); });
+  return asked == "yes";
+}
+
+void ClientConnection::ConnectTunnel(const Authority& server, std::function<void()> connected) {
+  m_tunnelDomain = server.host;
+  m_context.stats.CountTunnel();
+  m_upstream = &m_tunnelServer.emplace(m_stream.get_executor(), server, false);
+  Connect(*m_upstream, std::move(connected));
 }
 
 void ClientConnection::Established() {
@@ -77,7 +89,7 @@ void ClientConnection::ReadTunnel(std::size_t side) {
       [self = shared_from_this(), side](beast::error_code error, std::size_t bytes) {
         if (self->Closed()) return;
         TunnelSide& tunnel = self->m_tunnel[side];
-        if (error == boost::asio::error::eof) {
+        if (error == boost::asio::error::eof && !tunnel.from->IsTls() && !tunnel.to->IsTls()) {
           // One side finished: the other learns it, and may still answer.
           beast::error_code ignored;
           tunnel.to->socket().shutdown(tcp::socket::shutdown_send, ignored);

@@ -1,9 +1,11 @@
 // The part of a client connection that reaches a server: a mapped address,
 // an address given in the URL, or the host name looked up; never the proxy
-// itself.
+// itself. An https:// server is talked to only once its certificate has
+// verified.
 #include <boost/asio/connect.hpp>
 
 #include "tools/dnt_proxy/client_connection.h"
+#include "tools/dnt_proxy/upstream_tls.h"
 
 namespace dnt_proxy {
 
@@ -34,7 +36,7 @@ void ClientConnection::ConnectTo(Upstream& upstream, std::vector<tcp::endpoint> 
     if (m_context.IsSelf(endpoint)) return Refuse(508, "the request is aimed at the proxy itself");
   }
   upstream.stream.expires_after(m_context.config.connectTimeout);
-  upstream.stream.async_connect(endpoints, [self = shared_from_this(), &upstream, connected = std::move(connected)](
+  upstream.stream.Lowest().async_connect(endpoints, [self = shared_from_this(), &upstream, connected = std::move(connected)](
                                                beast::error_code error, const tcp::endpoint&) {
     if (self->Closed()) return;
     if (error == beast::error::timeout) {
@@ -43,7 +45,32 @@ void ClientConnection::ConnectTo(Upstream& upstream, std::vector<tcp::endpoint> 
     }
     if (error) return self->FailExchange(502, "cannot connect to " + upstream.server.Text() + ": " + error.message());
     upstream.stream.socket().set_option(tcp::no_delay(true), error);
+    if (upstream.tls) return self->HandshakeWithServer(upstream, std::move(connected));
     connected();
+  });
+}
+
+void ClientConnection::HandshakeWithServer(Upstream& upstream, std::function<void()> connected) {
+  auto& tls = upstream.stream.StartTls(m_context.upstreamTls.Context());
+  try {
+    UpstreamTls::Prepare(tls.native_handle(), upstream.server.host);
+  } catch (const std::exception& e) {
+    return FailExchange(502, upstream.server.Text() + ": " + e.what());
+  }
+  upstream.stream.expires_after(m_context.config.connectTimeout);
+  tls.async_handshake(boost::asio::ssl::stream_base::client, [self = shared_from_this(), &upstream,
+                                                              connected = std::move(connected)](beast::error_code error) {
+    if (self->Closed()) return;
+    if (!error) return connected();
+    self->m_context.stats.CountTlsFailure(TlsFailure::Server);
+    if (error == beast::error::timeout) {
+      return self->FailExchange(504, "no TLS handshake with " + upstream.server.Text() + " within " +
+                                         std::to_string(self->m_context.config.connectTimeout.count()) + " s");
+    }
+    bool untrusted = false;
+    const std::string why = UpstreamTls::Describe(upstream.stream.TlsLayer().native_handle(), error, untrusted);
+    self->FailExchange(502, "the server " + upstream.server.Text() + " was not talked to: " + why +
+                                (untrusted ? ". Nothing was sent to it." : ""));
   });
 }
 

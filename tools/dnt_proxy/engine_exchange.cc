@@ -85,7 +85,7 @@ RequestOutcome ProcessRequest(module_host::EngineSession& session, http::request
     outcome.rewritten = ParseHttpUrl(request->Line().url);
     if (!outcome.rewritten) {
       throw module_host::EngineError("the engine rewrote the URL to " + request->Line().url +
-                                     ", which is not an http:// URL");
+                                     ", which is not an http:// or https:// URL");
     }
   }
   return outcome;

@@ -39,7 +39,8 @@ struct ResponseOutcome {
 
 /// Runs the request through `session` and applies the engine's changes to
 /// `header` (its target stays; a rewrite is returned). Throws
-/// module_host::EngineError, also for a rewrite to a URL that is not http://.
+/// module_host::EngineError, also for a rewrite to a URL that is neither
+/// http:// nor https://.
 RequestOutcome ProcessRequest(module_host::EngineSession& session, http::request_header<>& header,
                               const std::string& url);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <boost/asio/ip/address.hpp>
 #include <boost/beast/http/rfc7230.hpp>
 #include <vector>
 
@@ -14,6 +15,7 @@ using orv::network::AsciiLowercase;
 using orv::network::EqualsIgnoringAsciiCase;
 
 constexpr std::string_view HttpScheme = "http://";
+constexpr std::string_view HttpsScheme = "https://";
 
 bool IsNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
@@ -47,6 +49,17 @@ void ForEachListElement(const http::fields& fields, http::field name, Visit&& vi
 
 }  // namespace
 
+std::optional<std::string> HostName(std::string_view text) {
+  if (text.empty() || text.size() > 253 || !std::all_of(text.begin(), text.end(), IsNameChar)) return std::nullopt;
+  return AsciiLowercase(text);
+}
+
+bool IsIpAddress(const std::string& host) {
+  boost::system::error_code error;
+  boost::asio::ip::make_address(host, error);
+  return !error;
+}
+
 std::string Authority::HostText() const { return host.find(':') != std::string::npos ? "[" + host + "]" : host; }
 
 std::string Authority::Text() const { return HostText() + ":" + std::to_string(port); }
@@ -76,17 +89,22 @@ std::optional<Authority> ParseAuthority(std::string_view text, std::optional<uin
 }
 
 std::optional<HttpUrl> ParseHttpUrl(std::string_view url) {
-  if (!StartsWithIgnoringCase(url, HttpScheme)) return std::nullopt;
+  const bool tls = StartsWithIgnoringCase(url, HttpsScheme);
+  if (!tls && !StartsWithIgnoringCase(url, HttpScheme)) return std::nullopt;
   url = url.substr(0, url.find('#'));
-  const std::string_view afterScheme = url.substr(HttpScheme.size());
+  const std::string_view afterScheme = url.substr(tls ? HttpsScheme.size() : HttpScheme.size());
   const auto authorityEnd = afterScheme.find_first_of("/?");
   const std::string_view authority = afterScheme.substr(0, authorityEnd);
   if (authority.find('@') != std::string_view::npos) return std::nullopt;
-  auto server = ParseAuthority(authority, 80);
+  auto server = ParseAuthority(authority, tls ? 443 : 80);
   if (!server) return std::nullopt;
   std::string originTarget(authorityEnd == std::string_view::npos ? std::string_view() : afterScheme.substr(authorityEnd));
   if (originTarget.empty() || originTarget.front() != '/') originTarget.insert(0, "/");
-  return HttpUrl{std::move(*server), std::move(originTarget), std::string(url)};
+  return HttpUrl{std::move(*server), tls, std::move(originTarget), std::string(url)};
+}
+
+std::string HostField(const Authority& server, bool tls) {
+  return server.port == (tls ? 443 : 80) ? server.HostText() : server.Text();
 }
 
 RouteDecision DecideRoute(http::verb method, std::string_view target) {
@@ -111,6 +129,23 @@ RouteDecision DecideRoute(http::verb method, std::string_view target) {
     decision.url = std::move(*url);
   } else {
     decision.reason = "the URL names no valid server";
+  }
+  return decision;
+}
+
+RouteDecision DecideInterceptedRoute(http::verb method, std::string_view target, const Authority& server) {
+  RouteDecision decision;
+  if (method == http::verb::connect) {
+    decision.reason = "CONNECT inside a tunnel";
+  } else if (!target.empty() && target.front() == '/') {
+    decision.route = Route::Forward;
+    decision.url = {server, true, std::string(target.substr(0, target.find('#'))), ""};
+    decision.url.text = std::string(HttpsScheme) + HostField(server, true) + decision.url.originTarget;
+  } else if (auto url = ParseHttpUrl(target); url && url->tls && url->server == server) {
+    decision.route = Route::Forward;
+    decision.url = std::move(*url);
+  } else {
+    decision.reason = "inside the tunnel to " + server.Text() + " a request names no other server";
   }
   return decision;
 }

@@ -34,17 +34,31 @@ struct Authority {
 /// `defaultPort`, the port may be left out.
 std::optional<Authority> ParseAuthority(std::string_view text, std::optional<uint16_t> defaultPort = std::nullopt);
 
-/// An absolute http:// URL taken apart for forwarding.
+/// `text` as a server name (lower-case) when it is one: letters, digits,
+/// '.', '-', '_' and '~', at most 253 of them.
+std::optional<std::string> HostName(std::string_view text);
+
+/// True when `host` is an IPv4 or IPv6 address (without brackets).
+bool IsIpAddress(const std::string& host);
+
+/// An absolute http:// or https:// URL taken apart for forwarding.
 struct HttpUrl {
   Authority server;
+  /// https://: the server is reached over TLS.
+  bool tls = false;
   /// The path and query: the target in origin form.
   std::string originTarget;
   /// The URL without its fragment, as the engine is given it.
   std::string text;
 };
 
-/// nullopt when `url` is not an absolute http:// URL with a host.
+/// nullopt when `url` is not an absolute http:// or https:// URL with a
+/// host.
 std::optional<HttpUrl> ParseHttpUrl(std::string_view url);
+
+/// The Host field for `server`: the port only when it is not the scheme's
+/// own.
+std::string HostField(const Authority& server, bool tls);
 
 enum class Route { Forward, Tunnel, Refuse };
 
@@ -61,6 +75,12 @@ struct RouteDecision {
 /// tunnels, an absolute http:// target is forwarded; anything else (an
 /// origin-form target, https:// without CONNECT) is refused.
 RouteDecision DecideRoute(http::verb method, std::string_view target);
+
+/// The same for a request read inside a TLS tunnel to `server` that the
+/// proxy decrypts: an origin-form target, or an https:// URL of that very
+/// server, is forwarded to it over TLS; anything else is refused (a client
+/// cannot reach another server through the tunnel).
+RouteDecision DecideInterceptedRoute(http::verb method, std::string_view target, const Authority& server);
 
 /// How a message's body is delimited, taken before its framing fields are
 /// removed.

@@ -8,8 +8,10 @@
 #include <memory>
 #include <optional>
 
+#include "tools/dnt_proxy/admin_server.h"
 #include "tools/dnt_proxy/bases_updater.h"
 #include "tools/dnt_proxy/bases_watch.h"
+#include "tools/dnt_proxy/certificate_authority.h"
 #include "tools/dnt_proxy/forwarding.h"
 #include "tools/dnt_proxy/proxy_server.h"
 #include "tools/module_host/engine_options.h"
@@ -30,9 +32,15 @@ struct ProxyCommand {
   bool watch = false;
   std::string log;
   std::string logFormat = "text";
+  std::string intercept;
+  std::string upstreamCa;
+  std::size_t leafCache = 1000;
+  std::string admin = "127.0.0.1:3129";
   module_host::ModuleEngineOptions engine;
   module_host::SettingsOptions settings;
 };
+
+constexpr const char* AdminOff = "off";
 
 void AddOptions(CLI::App& app, ProxyCommand& command) {
   app.add_option("--listen", command.listen, "address and port to listen on")->capture_default_str();
@@ -57,7 +65,27 @@ void AddOptions(CLI::App& app, ProxyCommand& command) {
   app.add_option("--log-format", command.logFormat, "text or json")
       ->check(CLI::IsMember({"text", "json"}))
       ->capture_default_str();
+  app.add_option("--intercept", command.intercept,
+                 "decrypt the HTTPS of the servers the engine asks to see, with the CA in this folder "
+                 "(made by `dnt-proxy ca init`); other tunnels stay blind");
+  app.add_option("--upstream-ca", command.upstreamCa,
+                 "verify servers with the authorities in this PEM file only, not the system's (for tests)");
+  app.add_option("--leaf-cache", command.leafCache, "certificates made for servers that are kept for reuse")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  app.add_option("--admin", command.admin,
+                 "address and port of the dashboard (/), /api/stats and /metrics; \"off\" for none")
+      ->capture_default_str();
   module_host::AddEngineOptions(app, command.engine, command.settings);
+}
+
+std::optional<boost::asio::ip::tcp::endpoint> AdminEndpoint(const std::string& text) {
+  if (text == AdminOff) return std::nullopt;
+  const auto authority = ParseAuthority(text);
+  boost::system::error_code error;
+  const auto address = authority ? boost::asio::ip::make_address(authority->host, error) : boost::asio::ip::address();
+  if (!authority || error) throw std::invalid_argument("--admin takes ADDR:PORT with an IP address, or off, not " + text);
+  return boost::asio::ip::tcp::endpoint(address, authority->port);
 }
 
 ProxyConfig BuildConfig(const ProxyCommand& command) {
@@ -94,6 +122,16 @@ std::unique_ptr<module_host::ModuleEngine> StartEngine(const ProxyCommand& comma
   return engine;
 }
 
+void LogAdmin(AccessLog& log, const AdminServer& admin) {
+  const auto endpoint = admin.Endpoint();
+  const std::string where = Authority{endpoint.address().to_string(), endpoint.port()}.Text();
+  log.Write("admin", "dashboard on http://" + where + "/ (numbers at /api/stats and /metrics)", {{"admin", where}});
+  if (!endpoint.address().is_loopback()) {
+    log.Write("warning", "the dashboard is served on " + where + ": anyone who reaches it sees the requests blocked",
+              {{"admin", where}});
+  }
+}
+
 void LogStart(AccessLog& log, const ProxyServer& server, const ProxyCommand& command, std::size_t services) {
   const std::string listen = Authority{server.Endpoint().address().to_string(), server.Endpoint().port()}.Text();
   if (command.noEngine) {
@@ -109,6 +147,17 @@ void LogStart(AccessLog& log, const ProxyServer& server, const ProxyCommand& com
     log.Write("warning", "clients from " + network + " are served: anyone there can use this proxy",
               {{"allowClient", network}});
   }
+  if (!command.intercept.empty() && !command.noEngine) {
+    log.Write("intercept",
+              "HTTPS to the servers the engine asks to see is decrypted with the CA in " + command.intercept +
+                  "; other tunnels stay blind",
+              {{"authority", command.intercept}});
+  }
+}
+
+std::unique_ptr<Interception> StartInterception(const ProxyCommand& command) {
+  if (command.intercept.empty()) return nullptr;
+  return std::make_unique<Interception>(command.intercept, command.leafCache);
 }
 
 int Serve(const ProxyCommand& command) {
@@ -116,17 +165,50 @@ int Serve(const ProxyCommand& command) {
   RaiseDescriptorLimit();
   std::signal(SIGPIPE, SIG_IGN);
   AccessLog log(command.log, command.logFormat == "json" ? LogFormat::Json : LogFormat::Text);
+  const auto adminEndpoint = AdminEndpoint(command.admin);
   std::size_t services = 0;
   const auto engine = command.noEngine ? nullptr : StartEngine(command, services);
+  ProxyStats stats(engine != nullptr);
+  if (engine) stats.BasesLoaded(engine->BasesBuiltOn(), false);
+  UpstreamTls upstreamTls(command.upstreamCa);
+  // Without the engine nothing asks to see inside a tunnel.
+  const auto interception = engine ? StartInterception(command) : nullptr;
   std::optional<BasesUpdater> updater;
-  if (engine) updater.emplace(*engine, log, command.engine.basesDirectory);
-  ProxyServer server(config, engine.get(), log, [&updater] {
+  if (engine) updater.emplace(*engine, log, stats, command.engine.basesDirectory);
+  ProxyServer server({config, engine.get(), log, stats, upstreamTls, interception.get(), {}, {}}, [&updater] {
     if (updater) updater->Request();
   });
+  std::shared_ptr<AdminServer> admin;
+  if (adminEndpoint) {
+    try {
+      admin = std::make_shared<AdminServer>(server.Io(), *adminEndpoint, [&stats, &interception] {
+        StatsSnapshot snapshot = stats.Take();
+        if (interception) snapshot.leaves = interception->Leaves();
+        return snapshot;
+      });
+    } catch (const boost::system::system_error& e) {
+      throw std::runtime_error("cannot serve the dashboard on " + command.admin + " (" + e.code().message() +
+                               "): give another --admin ADDR:PORT, or --admin off");
+    }
+    admin->Start();
+  }
   std::optional<BasesWatch> watch;
   if (command.watch && updater) watch.emplace(server.Io(), command.engine.basesDirectory, [&updater] { updater->Request(); });
   LogStart(log, server, command, services);
+  if (admin) LogAdmin(log, *admin);
   server.Run();
+  if (admin) admin->Stop();
+  return 0;
+}
+
+int InitAuthority(const std::string& directory) {
+  const auto certificate = CertificateAuthority::Create(directory);
+  std::cout << "dnt-proxy: a new certificate authority is in " << directory << ": its key (" << CertificateAuthority::KeyFile
+            << ", readable by you only) never leaves that file.\n"
+            << "Trust " << certificate.string()
+            << " in the browser that uses the proxy (Firefox: Settings, Certificates, Authorities, Import; Chromium "
+               "on Linux: certutil -d sql:$HOME/.pki/nssdb -A -t C,, -n dnt-proxy -i "
+            << certificate.string() << "), then run dnt-proxy --intercept " << directory << "\n";
   return 0;
 }
 
@@ -135,11 +217,19 @@ int Serve(const ProxyCommand& command) {
 int main(int argc, char** argv) {
   CLI::App app{
       "dnt-proxy: a forward HTTP proxy that runs every request through the Do-Not-Track engine. Point a browser's "
-      "HTTP and HTTPS proxy at it; HTTPS is tunnelled unseen."};
+      "HTTP and HTTPS proxy at it; HTTPS is tunnelled unseen unless --intercept decrypts what the engine asks to "
+      "see. Its dashboard is at the --admin address."};
   ProxyCommand command;
   AddOptions(app, command);
+  CLI::App* authority = app.add_subcommand("ca", "the local certificate authority of --intercept");
+  CLI::App* init = authority->add_subcommand(
+      "init", "make a new certificate authority (ECDSA P-256, ten years) in DIR; never overwrites one");
+  std::string authorityDirectory;
+  init->add_option("DIR", authorityDirectory, "the folder for ca.crt and ca.key")->required();
+  authority->require_subcommand(1);
   CLI11_PARSE(app, argc, argv);
   try {
+    if (*init) return InitAuthority(authorityDirectory);
     return Serve(command);
   } catch (const std::exception& e) {
     std::cerr << "dnt-proxy: " << e.what() << '\n';

@@ -1,6 +1,7 @@
 // What every connection of the proxy shares: the configuration, the engine
-// (none with --no-engine), the access log, and the count of open client
-// connections that bounds how many are served at once.
+// (none with --no-engine), the access log, the statistics, TLS towards
+// servers and, with --intercept, towards clients, and the count of open
+// client connections that bounds how many are served at once.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,9 @@
 #include "tools/dnt_proxy/access_log.h"
 #include "tools/dnt_proxy/client_filter.h"
 #include "tools/dnt_proxy/host_map.h"
+#include "tools/dnt_proxy/interception.h"
+#include "tools/dnt_proxy/stats.h"
+#include "tools/dnt_proxy/upstream_tls.h"
 #include "tools/module_host/engine.h"
 
 namespace dnt_proxy {
@@ -36,6 +40,10 @@ struct ProxyContext {
   /// Null: every request passes untouched.
   module_host::Engine* engine;
   AccessLog& log;
+  ProxyStats& stats;
+  UpstreamTls& upstreamTls;
+  /// Null without --intercept: every tunnel stays blind.
+  Interception* interception;
   /// Where the proxy listens, as bound: requests aimed there are refused.
   boost::asio::ip::tcp::endpoint self;
   /// Called when a client connection ends.

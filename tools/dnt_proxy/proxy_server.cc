@@ -19,10 +19,9 @@ std::vector<std::unique_ptr<boost::asio::io_context>> MakeContexts(unsigned thre
 
 }  // namespace
 
-ProxyServer::ProxyServer(const ProxyConfig& config, module_host::Engine* engine, AccessLog& log,
-                         std::function<void()> basesUpdate)
-    : m_context{config, engine, log, {}, {}},
-      m_contexts(MakeContexts(config.threads)),
+ProxyServer::ProxyServer(ProxyContext context, std::function<void()> basesUpdate)
+    : m_context(std::move(context)),
+      m_contexts(MakeContexts(m_context.config.threads)),
       m_signals(*m_contexts.front(), SIGINT, SIGTERM, SIGHUP),
       m_basesUpdate(std::move(basesUpdate)) {
   std::vector<boost::asio::io_context*> contexts;

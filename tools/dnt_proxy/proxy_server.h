@@ -19,9 +19,10 @@ namespace dnt_proxy {
 class ProxyServer {
  public:
   /// Binds the listening address; throws boost::system::system_error.
-  /// `basesUpdate` is called on SIGHUP (nothing when empty).
-  ProxyServer(const ProxyConfig& config, module_host::Engine* engine, AccessLog& log,
-              std::function<void()> basesUpdate);
+  /// `context` is all but where the proxy listens and the end of a
+  /// connection, which the server adds. `basesUpdate` is called on SIGHUP
+  /// (nothing when empty).
+  ProxyServer(ProxyContext context, std::function<void()> basesUpdate);
   ~ProxyServer();
   ProxyServer(const ProxyServer&) = delete;
   ProxyServer& operator=(const ProxyServer&) = delete;

@@ -7,10 +7,14 @@
 #include <boost/beast/http/string_body.hpp>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace dnt_proxy {
 
 namespace http = boost::beast::http;
+
+/// The answer to a CONNECT whose tunnel is open.
+inline constexpr std::string_view EstablishedReply = "HTTP/1.1 200 Connection Established\r\n\r\n";
 
 /// `status` with `reason` (the status's usual reason when empty) and a
 /// plain-text body.

@@ -2,6 +2,7 @@
 // source for dntbases build.
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -30,6 +31,7 @@ struct ImportOptions {
   uint32_t listCategory = 3;
   std::vector<std::string> entityCategories;
   std::vector<std::string> scripts;
+  std::string timestamp;
   std::string output;
 };
 
@@ -67,6 +69,17 @@ std::vector<std::string> ScriptPaths(const ImportOptions& options) {
     paths.push_back(folder.empty() ? absolute.string() : absolute.lexically_relative(folder).string());
   }
   return paths;
+}
+
+// The build time as the source gives it: "now" is the current UTC time.
+std::string TimestampText(const std::string& given) {
+  if (given != "now") return given;
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
 }
 
 template <class ImportList>
@@ -114,7 +127,8 @@ int RunImport(const ImportOptions& options) {
   ImportLists(options.adblock, options.listCategory, ImportAdblockList, bases);
   ImportLists(options.hosts, options.listCategory, ImportHostsFile, bases);
   size_t duplicates = 0;
-  const nlohmann::json source = ToSourceJson(bases, scripts, duplicates);
+  nlohmann::json source = ToSourceJson(bases, scripts, duplicates);
+  if (!options.timestamp.empty()) source["timestamp"] = TimestampText(options.timestamp);
   WriteSource(source, options.output);
   std::cerr << "source: " << source["services"].size() << " services, " << source["bugs"].size() << " bugs, "
             << source["rules"].size() << " rules, " << source["exceptions"].size() << " exceptions";
@@ -146,6 +160,8 @@ void AddImportCommand(CLI::App& app, int& exitCode) {
                       "NAME=CATEGORY: import entities of category NAME as CATEGORY (0 leaves them out); defaults: "
                       "social=1, analytics=2, ad=3, tag-manager=4, marketing=4");
   command->add_option("--script", options->scripts, "script file the bases carry (repeatable, in order)");
+  command->add_option("--timestamp", options->timestamp,
+                      "when the bases were built, as they will say: a UTC time like 2024-03-01T13:05:09Z, or now");
   command->add_option("-o,--output", options->output, "where to write the source (default: standard output)");
   command->callback([options, &exitCode] { exitCode = ExitStatusOf([&] { return RunImport(*options); }); });
 }

@@ -5,6 +5,7 @@
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl/ssl_stream.hpp>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -44,6 +45,7 @@ std::string PathOf(std::string_view target) {
 struct LocalOrigin::Server {
   net::io_context context;
   tcp::acceptor acceptor{net::make_strand(context)};
+  std::optional<net::ssl::context> tls;
   std::vector<std::thread> threads;
   mutable std::mutex lock;
   std::map<std::string, Page> pages;
@@ -71,16 +73,29 @@ struct LocalOrigin::Server {
 
 namespace {
 
-// One accepted connection: reads each request whole (the body in pieces it
-// drops), records it and answers.
-class Connection : public std::enable_shared_from_this<Connection> {
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+
+// One accepted connection, over TCP or TLS: reads each request whole (the
+// body in pieces it drops), records it and answers.
+template <class ByteStream>
+class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
  public:
-  Connection(tcp::socket socket, LocalOrigin::Server& server, uint64_t number)
-      : m_stream(std::move(socket)), m_server(server) {
+  template <class... TlsContext>
+  Connection(tcp::socket socket, LocalOrigin::Server& server, uint64_t number, TlsContext&... tls)
+      : m_stream(std::move(socket), tls...), m_server(server) {
     m_request.connection = number;
   }
 
-  void Start() { ReadHeader(); }
+  void Start() {
+    if constexpr (std::is_same_v<ByteStream, TlsStream>) {
+      Lowest().expires_after(Idle);
+      m_stream.async_handshake(net::ssl::stream_base::server, [self = this->shared_from_this()](beast::error_code error) {
+        if (!error) self->ReadHeader();
+      });
+    } else {
+      ReadHeader();
+    }
+  }
 
  private:
   void ReadHeader() {
@@ -90,9 +105,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const uint64_t connection = m_request.connection;
     m_request = ReceivedRequest();
     m_request.connection = connection;
-    m_stream.expires_after(Idle);
+    Lowest().expires_after(Idle);
     http::async_read_header(m_stream, m_buffer, *m_parser,
-                            [self = shared_from_this()](beast::error_code error, std::size_t) {
+                            [self = this->shared_from_this()](beast::error_code error, std::size_t) {
                               if (!error) self->OnHeader();
                             });
   }
@@ -106,7 +121,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     }
     if (!beast::iequals(header[http::field::expect], "100-continue")) return ReadBody();
     auto goOn = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
-    http::async_write(m_stream, *goOn, [self = shared_from_this(), goOn](beast::error_code error, std::size_t) {
+    http::async_write(m_stream, *goOn, [self = this->shared_from_this(), goOn](beast::error_code error, std::size_t) {
       if (!error) self->ReadBody();
     });
   }
@@ -117,7 +132,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     body.data = m_chunk.data();
     body.size = m_chunk.size();
     http::async_read_some(m_stream, m_buffer, *m_parser,
-                          [self = shared_from_this()](beast::error_code error, std::size_t) {
+                          [self = this->shared_from_this()](beast::error_code error, std::size_t) {
                             if (error == http::error::need_buffer) error = {};
                             if (error) return;
                             self->m_request.bodyBytes += self->m_chunk.size() - self->m_parser->get().body().size;
@@ -150,14 +165,14 @@ class Connection : public std::enable_shared_from_this<Connection> {
       response->prepare_payload();
     }
     http::async_write(m_stream, *response,
-                      [self = shared_from_this(), response, untilClose](beast::error_code error, std::size_t) {
+                      [self = this->shared_from_this(), response, untilClose](beast::error_code error, std::size_t) {
                         self->AfterAnswer(error, untilClose || !response->keep_alive());
                       });
   }
 
   void AfterAnswer(beast::error_code error, bool close) {
     if (error || close) {
-      m_stream.socket().shutdown(tcp::socket::shutdown_send, error);
+      Lowest().socket().shutdown(tcp::socket::shutdown_send, error);
       return;
     }
     ReadHeader();
@@ -165,23 +180,23 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // Holds the connection without a word until the client goes.
   void AwaitClose() {
-    m_stream.expires_never();
-    m_stream.async_read_some(net::buffer(m_chunk), [self = shared_from_this()](beast::error_code, std::size_t) {});
+    Lowest().expires_never();
+    m_stream.async_read_some(net::buffer(m_chunk), [self = this->shared_from_this()](beast::error_code, std::size_t) {});
   }
 
   void SwitchToEcho() {
     auto switching = std::make_shared<http::response<http::empty_body>>(http::status::switching_protocols, 11);
     switching->set(http::field::upgrade, "websocket");
     switching->set(http::field::connection, "upgrade");
-    http::async_write(m_stream, *switching, [self = shared_from_this(), switching](beast::error_code error, std::size_t) {
+    http::async_write(m_stream, *switching, [self = this->shared_from_this(), switching](beast::error_code error, std::size_t) {
       if (!error) self->Echo();
     });
   }
 
   void Echo() {
-    m_stream.expires_after(Idle);
+    Lowest().expires_after(Idle);
     if (m_buffer.size() != 0) return EchoBuffered();
-    m_stream.async_read_some(m_buffer.prepare(m_chunk.size()), [self = shared_from_this()](beast::error_code error,
+    m_stream.async_read_some(m_buffer.prepare(m_chunk.size()), [self = this->shared_from_this()](beast::error_code error,
                                                                                            std::size_t bytes) {
       if (error) return;
       self->m_buffer.commit(bytes);
@@ -190,7 +205,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   }
 
   void EchoBuffered() {
-    net::async_write(m_stream, m_buffer.data(), [self = shared_from_this()](beast::error_code error, std::size_t) {
+    net::async_write(m_stream, m_buffer.data(), [self = this->shared_from_this()](beast::error_code error, std::size_t) {
       if (error) return;
       self->m_buffer.consume(self->m_buffer.size());
       self->Echo();
@@ -205,7 +220,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     m_streamResponse->keep_alive(m_parser->keep_alive());
     m_streamWriter.emplace(*m_streamResponse);
     http::async_write_header(m_stream, *m_streamWriter,
-                             [self = shared_from_this()](beast::error_code error, std::size_t) {
+                             [self = this->shared_from_this()](beast::error_code error, std::size_t) {
                                if (!error) self->StreamPiece();
                              });
   }
@@ -217,8 +232,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
     body.size = piece;
     body.more = piece != 0;
     m_streamLeft -= piece;
-    m_stream.expires_after(Idle);
-    http::async_write(m_stream, *m_streamWriter, [self = shared_from_this()](beast::error_code error, std::size_t) {
+    Lowest().expires_after(Idle);
+    http::async_write(m_stream, *m_streamWriter, [self = this->shared_from_this()](beast::error_code error, std::size_t) {
       if (error == http::error::need_buffer) error = {};
       if (error) return;
       if (self->m_streamWriter->is_done()) return self->AfterAnswer(error, !self->m_streamResponse->keep_alive());
@@ -226,7 +241,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     });
   }
 
-  beast::tcp_stream m_stream;
+  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(m_stream); }
+
+  ByteStream m_stream;
   LocalOrigin::Server& m_server;
   beast::flat_buffer m_buffer;
   std::optional<http::request_parser<http::buffer_body>> m_parser;
@@ -248,13 +265,23 @@ void LocalOrigin::Server::Accept() {
         std::lock_guard guard(lock);
         number = ++connections;
       }
-      std::make_shared<Connection>(std::move(socket), *this, number)->Start();
+      if (tls) {
+        std::make_shared<Connection<TlsStream>>(std::move(socket), *this, number, *tls)->Start();
+      } else {
+        std::make_shared<Connection<beast::tcp_stream>>(std::move(socket), *this, number)->Start();
+      }
     }
     Accept();
   });
 }
 
-LocalOrigin::LocalOrigin(uint16_t port, unsigned threads) : m_server(std::make_shared<Server>()) {
+LocalOrigin::LocalOrigin(uint16_t port, unsigned threads, const std::optional<TlsIdentity>& tls)
+    : m_server(std::make_shared<Server>()) {
+  if (tls) {
+    m_server->tls.emplace(net::ssl::context::tls_server);
+    m_server->tls->use_certificate_chain_file(tls->certificateChain);
+    m_server->tls->use_private_key_file(tls->key, net::ssl::context::pem);
+  }
   const tcp::endpoint endpoint(net::ip::address_v4::loopback(), port);
   m_server->acceptor.open(endpoint.protocol());
   m_server->acceptor.set_option(net::socket_base::reuse_address(true));

@@ -8,12 +8,13 @@
 // Every other path gets the page served there, or a short text; answers
 // carry "Set-Cookie: seen=1" unless the page says otherwise. Request bodies
 // are counted and dropped as they arrive, after "100 Continue" when the
-// client waits for it.
+// client waits for it. Given a certificate, it serves HTTPS instead.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,11 +39,19 @@ struct Page {
   Fields fields;
 };
 
+/// PEM files: the certificate (and its chain) a TLS origin shows, and its
+/// key.
+struct TlsIdentity {
+  std::string certificateChain;
+  std::string key;
+};
+
 class LocalOrigin {
  public:
   /// Listens on 127.0.0.1:`port` (0 picks a free port) with `threads`
-  /// threads of its own; answers until destroyed.
-  explicit LocalOrigin(uint16_t port = 0, unsigned threads = 1);
+  /// threads of its own, with `tls` over TLS; answers until destroyed.
+  /// Throws boost::system::system_error.
+  explicit LocalOrigin(uint16_t port = 0, unsigned threads = 1, const std::optional<TlsIdentity>& tls = std::nullopt);
   ~LocalOrigin();
   LocalOrigin(const LocalOrigin&) = delete;
   LocalOrigin& operator=(const LocalOrigin&) = delete;

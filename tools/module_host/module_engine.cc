@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 
 #include "do_not_track/service_component.h"
 #include "do_not_track/session.h"
@@ -31,14 +33,13 @@ class Failures {
  public:
   explicit Failures(bool kept) : m_kept(kept) {}
 
-  void Check(orv::result_t code, const std::string& call) const {
-    if (orv::Succeeded(code)) {
-      if (m_kept) FailureLines::Take();
-      return;
-    }
+  /// The lines a successful call traced (none when they are not kept).
+  std::vector<FailureLines::Line> Check(orv::result_t code, const std::string& call) const {
+    std::vector<FailureLines::Line> lines = m_kept ? FailureLines::Take() : std::vector<FailureLines::Line>();
+    if (orv::Succeeded(code)) return lines;
     std::string text = call + " failed: " + orv::DescribeResultCode(code);
-    if (m_kept) {
-      for (const std::string& line : FailureLines::Take()) text += "; " + line;
+    for (const FailureLines::Line& line : lines) {
+      if (line.level <= orv::trace_level::Failure) text += "; " + line.text;
     }
     throw EngineError(text);
   }
@@ -87,6 +88,21 @@ class ModuleSession final : public EngineSession {
   orv::ComPtr<dnt::IHttpSessionProcessor> m_processor;
   const Failures& m_failures;
 };
+
+// The bug database's build time from the line that says it loaded:
+// "Bug bases built on LOCAL (UTC) successfully loaded"; nullopt when no
+// line says so.
+std::optional<std::string> BuiltOn(const std::vector<FailureLines::Line>& lines) {
+  static constexpr std::string_view Loaded = "Bug bases", Built = " built on ";
+  for (const FailureLines::Line& line : lines) {
+    const std::string_view text = line.text;
+    if (line.level != orv::trace_level::Milestone || text.rfind(Loaded, 0) != 0) continue;
+    const auto open = text.find('(', Loaded.size()), close = text.find(')', Loaded.size());
+    if (text.substr(Loaded.size(), Built.size()) != Built || open == std::string_view::npos || close < open) return "";
+    return std::string(text.substr(open + 1, close - open - 1));
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -158,8 +174,9 @@ ModuleEngine::ModuleEngine(const ModuleEngineOptions& options) {
   objects.failures.Check(factory->CreateInstance(objects.locator.Get(), dnt::IComponentInit::iid,
                                                  objects.component.PutVoid()),
                          "CreateInstance");
-  objects.failures.Check(objects.component->Verify(nullptr), "Verify");
+  const auto loaded = objects.failures.Check(objects.component->Verify(nullptr), "Verify");
   objects.failures.Check(objects.component->Init(nullptr), "Init");
+  m_builtOn = BuiltOn(loaded).value_or("");
 }
 
 ModuleEngine::~ModuleEngine() { m_objects.reset(); }
@@ -205,13 +222,21 @@ std::unique_ptr<EngineSession> ModuleEngine::OpenSession(const std::string& doma
 void ModuleEngine::UpdateBases() {
   const auto handler = m_objects->component.As<dnt::IBasesUpdateHandler>();
   if (!handler) throw EngineError("the service component does not answer IBasesUpdateHandler");
+  std::optional<std::string> builtOn;
   try {
-    m_objects->failures.Check(handler->VerifyBasesUpdate(), "VerifyBasesUpdate");
+    builtOn = BuiltOn(m_objects->failures.Check(handler->VerifyBasesUpdate(), "VerifyBasesUpdate"));
     m_objects->failures.Check(handler->HandleBasesUpdate(), "HandleBasesUpdate");
   } catch (const EngineError&) {
     handler->RollbackUpdate();
     throw;
   }
+  std::lock_guard guard(m_builtOnLock);
+  m_builtOn = builtOn.value_or("");
+}
+
+std::string ModuleEngine::BasesBuiltOn() const {
+  std::lock_guard guard(m_builtOnLock);
+  return m_builtOn;
 }
 
 }  // namespace module_host

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "tools/module_host/engine.h"
@@ -40,12 +41,19 @@ class ModuleEngine final : public Engine {
   /// back and the old ones stay. Throws EngineError.
   void UpdateBases();
 
+  /// When the bug database being served was built, as the engine says it
+  /// (UTC, "2024-03-01T13:05:09Z"); empty when the bases do not say, or
+  /// when the engine's trace goes to standard error (--trace) instead.
+  std::string BasesBuiltOn() const;
+
  private:
   struct Module;
   struct Objects;
 
   std::unique_ptr<Module> m_module;
   std::unique_ptr<Objects> m_objects;
+  mutable std::mutex m_builtOnLock;
+  std::string m_builtOn;
 };
 
 }  // namespace module_host

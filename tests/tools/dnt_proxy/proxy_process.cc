@@ -63,7 +63,8 @@ std::vector<std::string> ProxyEnvironment() {
 ProxyProcess::ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log)
     : m_log(log) {
   std::filesystem::remove(log);
-  std::vector<std::string> all = {DNT_PROXY_PATH, "--listen", "127.0.0.1:0", "--log", log.string()};
+  std::vector<std::string> all = {DNT_PROXY_PATH, "--listen", "127.0.0.1:0", "--admin", "127.0.0.1:0", "--log",
+                                  log.string()};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<std::string> environment = ProxyEnvironment();
   // Everything the child needs is made before the fork: the test has
@@ -74,19 +75,18 @@ ProxyProcess::ProxyProcess(const std::vector<std::string>& arguments, const std:
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
-  // The start-up line, in text or in JSON.
+  // The start-up lines, in text or in JSON.
   const std::regex listening("(?:listening on |\"listen\":\")127\\.0\\.0\\.1:([0-9]+)");
+  const std::regex dashboard("(?:dashboard on http://|\"admin\":\")127\\.0\\.0\\.1:([0-9]+)");
   const bool started = Poll(std::chrono::seconds(30), [&] {
     for (const std::string& line : Log()) {
       std::smatch match;
-      if (std::regex_search(line, match, listening)) {
-        m_port = static_cast<uint16_t>(std::stoi(match[1]));
-        return true;
-      }
+      if (std::regex_search(line, match, listening)) m_port = static_cast<uint16_t>(std::stoi(match[1]));
+      if (std::regex_search(line, match, dashboard)) m_adminPort = static_cast<uint16_t>(std::stoi(match[1]));
     }
-    return waitpid(m_pid, nullptr, WNOHANG) != 0;
+    return (m_port != 0 && m_adminPort != 0) || waitpid(m_pid, nullptr, WNOHANG) != 0;
   });
-  if (!started || m_port == 0) {
+  if (!started || m_port == 0 || m_adminPort == 0) {
     Stop();
     throw std::runtime_error("dnt-proxy did not start");
   }
@@ -135,6 +135,14 @@ long ProxyProcess::MemoryKiB(const char* field) const {
   return -1;
 }
 
+std::string ProxyProcess::Admin(const std::string& path) const {
+  const std::string host = "127.0.0.1:" + std::to_string(m_adminPort);
+  const std::string answer =
+      RawExchange(m_adminPort, "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
+  const auto body = answer.find("\r\n\r\n");
+  return body == std::string::npos ? "" : answer.substr(body + 4);
+}
+
 std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds limit) {
   net::io_context io;
   net::ip::tcp::socket socket(io);
@@ -156,6 +164,25 @@ std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::mi
 unsigned StatusOf(const std::string& answer) {
   std::smatch match;
   return std::regex_search(answer, match, std::regex("^HTTP/1\\.[01] ([0-9]{3})")) ? std::stoul(match[1]) : 0;
+}
+
+}  // namespace proxy_test
+
+namespace proxy_test {
+
+std::string FieldOf(const local_origin::ReceivedRequest& request, const std::string& name) {
+  for (const auto& [field, value] : request.fields) {
+    if (field == name) return value;
+  }
+  return "(none)";
+}
+
+std::vector<local_origin::ReceivedRequest> ReceivedAt(const local_origin::LocalOrigin& origin, const std::string& target) {
+  std::vector<local_origin::ReceivedRequest> found;
+  for (const local_origin::ReceivedRequest& request : origin.Received()) {
+    if (request.target == target) found.push_back(request);
+  }
+  return found;
 }
 
 }  // namespace proxy_test

@@ -11,19 +11,23 @@
 #include <string>
 #include <vector>
 
+#include "tools/local_origin/local_origin.h"
+
 namespace proxy_test {
 
 class ProxyProcess {
  public:
-  /// Starts dnt-proxy with `arguments` (after --listen 127.0.0.1:0 and
-  /// --log), and waits for its start-up line; throws std::runtime_error
-  /// when it does not come.
+  /// Starts dnt-proxy with `arguments` (after --listen 127.0.0.1:0,
+  /// --admin 127.0.0.1:0 and --log), and waits for its start-up lines;
+  /// throws std::runtime_error when they do not come.
   ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log);
   ~ProxyProcess();
   ProxyProcess(const ProxyProcess&) = delete;
   ProxyProcess& operator=(const ProxyProcess&) = delete;
 
   uint16_t Port() const { return m_port; }
+  /// Where its dashboard and statistics are.
+  uint16_t AdminPort() const { return m_adminPort; }
   /// "http://127.0.0.1:PORT", for curl's -x.
   std::string Url() const;
   void Signal(int signal) const;
@@ -36,11 +40,14 @@ class ProxyProcess {
   bool AwaitLog(const std::string& text, std::size_t count, std::chrono::seconds limit) const;
   /// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM").
   long MemoryKiB(const char* field) const;
+  /// The body of the admin endpoint's answer at `path` ("/api/stats").
+  std::string Admin(const std::string& path) const;
 
  private:
   std::filesystem::path m_log;
   pid_t m_pid = -1;
   uint16_t m_port = 0;
+  uint16_t m_adminPort = 0;
 };
 
 /// Sends `bytes` to the proxy on a new connection and returns everything it
@@ -50,5 +57,12 @@ std::string RawExchange(uint16_t port, const std::string& bytes,
 
 /// The status of the first response in `answer`, or 0.
 unsigned StatusOf(const std::string& answer);
+
+/// The value of the field `name` of a request the origin received;
+/// "(none)" when it has none.
+std::string FieldOf(const local_origin::ReceivedRequest& request, const std::string& name);
+
+/// The requests `origin` received for `target`.
+std::vector<local_origin::ReceivedRequest> ReceivedAt(const local_origin::LocalOrigin& origin, const std::string& target);
 
 }  // namespace proxy_test

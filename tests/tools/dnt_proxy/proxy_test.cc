@@ -22,6 +22,7 @@ namespace fs = std::filesystem;
 namespace net = boost::asio;
 using local_origin::LocalOrigin;
 using local_origin::ReceivedRequest;
+using proxy_test::FieldOf;
 using proxy_test::ProxyProcess;
 using proxy_test::RawExchange;
 using proxy_test::StatusOf;
@@ -29,13 +30,6 @@ using tools_test::Quoted;
 
 constexpr const char* Facebook = "http://connect.facebook.net/en_US/fbevents.js";
 constexpr const char* Analytics = "http://www.google-analytics.com/collect?v=1&tid=UA-1";
-
-std::string Field(const ReceivedRequest& request, const std::string& name) {
-  for (const auto& [field, value] : request.fields) {
-    if (field == name) return value;
-  }
-  return "(none)";
-}
 
 class DntProxy : public ::testing::Test {
  protected:
@@ -57,14 +51,7 @@ class DntProxy : public ::testing::Test {
     return tools_test::RunProgram("curl -s --max-time 30 -x " + proxy.Url() + " " + arguments, scratch);
   }
 
-  // The requests the origin received for `path`.
-  std::vector<ReceivedRequest> ReceivedAt(const std::string& target) const {
-    std::vector<ReceivedRequest> found;
-    for (const ReceivedRequest& request : m_origin.Received()) {
-      if (request.target == target) found.push_back(request);
-    }
-    return found;
-  }
+  std::vector<ReceivedRequest> ReceivedAt(const std::string& target) const { return proxy_test::ReceivedAt(m_origin, target); }
 
   static inline fs::path scratch;
   LocalOrigin m_origin;
@@ -82,10 +69,10 @@ TEST_F(DntProxy, SuppressesTrackingOnLiveRequests) {
   EXPECT_EQ(tracked.out.find("Set-Cookie"), std::string::npos) << tracked.out;
   const auto atTracker = ReceivedAt("/collect?v=1&tid=UA-1");
   ASSERT_EQ(atTracker.size(), 1u);
-  EXPECT_EQ(Field(atTracker[0], "Cookie"), "(none)");
-  EXPECT_EQ(Field(atTracker[0], "Referer"), "(none)");
-  EXPECT_EQ(Field(atTracker[0], "DNT"), "1");
-  EXPECT_EQ(Field(atTracker[0], "Host"), "www.google-analytics.com");
+  EXPECT_EQ(FieldOf(atTracker[0], "Cookie"), "(none)");
+  EXPECT_EQ(FieldOf(atTracker[0], "Referer"), "(none)");
+  EXPECT_EQ(FieldOf(atTracker[0], "DNT"), "1");
+  EXPECT_EQ(FieldOf(atTracker[0], "Host"), "www.google-analytics.com");
 
   // The site itself keeps its cookies both ways; the two requests share a
   // connection to the proxy and one from the proxy to the server.
@@ -96,7 +83,7 @@ TEST_F(DntProxy, SuppressesTrackingOnLiveRequests) {
   const auto one = ReceivedAt("/one"), two = ReceivedAt("/two");
   ASSERT_EQ(one.size(), 1u);
   ASSERT_EQ(two.size(), 1u);
-  EXPECT_EQ(Field(one[0], "Cookie"), "cart=7");
+  EXPECT_EQ(FieldOf(one[0], "Cookie"), "cart=7");
   EXPECT_EQ(one[0].connection, two[0].connection);
 
   EXPECT_EQ(proxy.Stop(), 0);
@@ -159,7 +146,7 @@ TEST_F(DntProxy, StreamsLargeBodiesInBoundedMemory) {
   const auto sink = ReceivedAt("/sink");
   ASSERT_EQ(sink.size(), 1u);
   EXPECT_EQ(sink[0].bodyBytes, static_cast<uint64_t>(Size));
-  EXPECT_EQ(Field(sink[0], "Transfer-Encoding"), "chunked");
+  EXPECT_EQ(FieldOf(sink[0], "Transfer-Encoding"), "chunked");
   const auto down = Curl(proxy, "-o /dev/null -w '%{http_code} %{size_download}' http://site.test/stream/" +
                                     std::to_string(Size));
   EXPECT_EQ(down.out, "200 " + std::to_string(Size));
@@ -210,7 +197,7 @@ TEST_F(DntProxy, RelaysTunnelsAndWebSocketsBlind) {
   EXPECT_EQ(tunnelled.out, "200");
   const auto inside = ReceivedAt("/inside");
   ASSERT_EQ(inside.size(), 1u);
-  EXPECT_EQ(Field(inside[0], "Via"), "(none)") << "the proxy read inside the tunnel";
+  EXPECT_EQ(FieldOf(inside[0], "Via"), "(none)") << "the proxy read inside the tunnel";
 
   net::io_context io;
   net::ip::tcp::socket socket(io);
@@ -226,7 +213,7 @@ TEST_F(DntProxy, RelaysTunnelsAndWebSocketsBlind) {
   net::read(socket, net::buffer(echoed));
   EXPECT_EQ(echoed, "ping");
   ASSERT_EQ(ReceivedAt("/websocket").size(), 1u);
-  EXPECT_EQ(Field(ReceivedAt("/websocket")[0], "Upgrade"), "websocket");
+  EXPECT_EQ(FieldOf(ReceivedAt("/websocket")[0], "Upgrade"), "websocket");
 
   EXPECT_EQ(proxy.Stop(), 0);
   EXPECT_TRUE(proxy.AwaitLog("tunnel site.test:80 (client", 1, std::chrono::seconds(1)));

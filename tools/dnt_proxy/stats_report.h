@@ -1,0 +1,19 @@
+// The proxy's statistics as its admin endpoints give them: /api/stats as
+// JSON for the dashboard, /metrics in Prometheus's text format.
+#pragma once
+
+#include <string>
+
+#include "tools/dnt_proxy/stats.h"
+
+namespace dnt_proxy {
+
+/// The services and blocked requests /api/stats lists at most.
+inline constexpr std::size_t TopServices = 10;
+inline constexpr std::size_t ListedBlocked = 20;
+
+std::string StatsJson(const StatsSnapshot& snapshot);
+
+std::string MetricsText(const StatsSnapshot& snapshot);
+
+}  // namespace dnt_proxy
