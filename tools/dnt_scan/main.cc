@@ -110,6 +110,7 @@ int main(int argc, char** argv) {
   CLI::App app{
       "dnt-scan: run recorded browser traffic through the Do-Not-Track engine, one HTTP session per server host "
       "per page, and report the sessions' verdicts and what the engine did to each request"};
+  app.allow_windows_style_options(false);  // paths such as /tmp/x are arguments
   ScanCommand command;
   AddOptions(app, command);
   CLI11_PARSE(app, argc, argv);

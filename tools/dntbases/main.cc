@@ -4,6 +4,8 @@
 
 int main(int argc, char** argv) {
   CLI::App app{"dntbases: build, inspect and try Do-Not-Track bases"};
+  // Paths such as /tmp/x are arguments, not Windows-style options.
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   int exitCode = 0;
   dntbases::AddBuildCommand(app, exitCode);
