@@ -22,6 +22,8 @@ class LoadableModule {
   void* Symbol(const char* name) const;
   /// Unloads the module; nothing when none is loaded.
   void Unload();
+  /// Leaves the module loaded for the rest of the process and forgets it.
+  void Abandon() noexcept { m_handle = nullptr; }
   bool Loaded() const noexcept { return m_handle != nullptr; }
 
  private:
