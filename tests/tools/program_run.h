@@ -12,14 +12,15 @@ struct ProgramRun {
   std::string err;
 };
 
-/// Runs `command` through the shell with `input` on standard input; the
-/// scratch files go to `scratch`.
+/// Runs `command` through the system's shell with `input` on standard
+/// input; the scratch files go to `scratch`.
 ProgramRun RunProgram(const std::string& command, const std::filesystem::path& scratch, const std::string& input = "");
 
-/// `text` in single quotes for the shell.
+/// `text` quoted for the shell RunProgram hands commands to (sh, or
+/// cmd.exe on Windows).
 std::string Quoted(const std::string& text);
 
-/// A fresh scratch directory named after `name` and this process.
+/// A fresh scratch directory named after `name`.
 std::filesystem::path MakeScratchDirectory(const std::string& name);
 
 }  // namespace tools_test
