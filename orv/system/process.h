@@ -15,9 +15,9 @@ std::string RunningProgramPath();
 /// it cannot be told.
 uint64_t PeakResidentBytes();
 
-/// Makes standard output and standard error write bytes as they are given:
-/// without it, Windows turns every "\n" into "\r\n", and the same report
-/// would differ from one platform to the other.
+/// Makes the standard streams carry bytes as they are: without it, Windows
+/// turns every "\n" written into "\r\n" (and reads the reverse), and the
+/// same report or input would differ from one platform to the other.
 void UseBinaryStandardStreams();
 
 }  // namespace orv::system

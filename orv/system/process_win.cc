@@ -29,6 +29,7 @@ uint64_t PeakResidentBytes() {
 }
 
 void UseBinaryStandardStreams() {
+  ::_setmode(::_fileno(stdin), _O_BINARY);
   ::_setmode(::_fileno(stdout), _O_BINARY);
   ::_setmode(::_fileno(stderr), _O_BINARY);
 }

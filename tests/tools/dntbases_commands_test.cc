@@ -33,7 +33,7 @@ class DntbasesCommands : public ::testing::Test {
   static std::string Bases() { return (dir / "bases").string(); }
 
   static ToolRun Tool(const std::string& arguments, const std::string& input = "") {
-    return tools_test::RunProgram(Quoted(DNTBASES_PATH) + " " + arguments, dir, input);
+    return tools_test::RunProgram(tools_test::Program(DNTBASES_PATH) + " " + arguments, dir, input);
   }
 
   static inline fs::path dir;
@@ -106,7 +106,7 @@ TEST_F(DntbasesCommands, ImportWritesToStandardOutputOrAnyFile) {
   std::ofstream(dir / "list.txt") << "||ads.example^\n";
   std::ofstream(dir / "s.lua") << "return 'S', function() end\n";
   const std::string import =
-      "cd " + Quoted(dir.string()) + " && " + Quoted(DNTBASES_PATH) + " import --adblock list.txt --script s.lua";
+      tools_test::InDirectory(dir) + tools_test::Program(DNTBASES_PATH) + " import --adblock list.txt --script s.lua";
   // Scripts are named absolutely on standard output, relative to the file's
   // folder otherwise.
   ToolRun toOutput = tools_test::RunProgram(import, dir);
@@ -184,7 +184,7 @@ TEST_F(DntbasesCommands, BuildWritesRawAsPackedAndNamesBadEntries) {
 
 TEST_F(DntbasesCommands, MaskMatchPrintsIndexesPerLine) {
   const fs::path masks = dir / "masks.txt";
-  std::ofstream(masks) << "*.tracker.test\n\nsite.test/ad\n";
+  std::ofstream(masks, std::ios::binary) << "*.tracker.test\n\nsite.test/ad\n";
   ToolRun run = Tool("mask-match " + Quoted(masks.string()) + "", "http://x.tracker.test/p\nhttp://site.test/ad/1\nhttp://site.test/adx\n");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "0\n1\n\n");

@@ -13,8 +13,10 @@ namespace tools_test {
 namespace {
 
 #if defined(_WIN32)
-// The command goes to cmd.exe, which reports the program's exit code as is.
-FILE* OpenPipe(const std::string& command) { return ::_popen(command.c_str(), "rb"); }
+// The command goes to "cmd.exe /c", which drops the first and the last quote
+// of a command that starts with one: the outer pair is for it. It reports
+// the program's exit code as is.
+FILE* OpenPipe(const std::string& command) { return ::_popen(("\"" + command + "\"").c_str(), "rb"); }
 int ExitCode(FILE* pipe) { return ::_pclose(pipe); }
 #else
 FILE* OpenPipe(const std::string& command) { return ::popen(command.c_str(), "r"); }
@@ -50,6 +52,22 @@ std::string Quoted(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";
+#endif
+}
+
+std::string Program(const std::string& path) {
+#if defined(_WIN32)
+  return Quoted(std::filesystem::absolute(path).make_preferred().string());
+#else
+  return Quoted(path);
+#endif
+}
+
+std::string InDirectory(const std::filesystem::path& directory) {
+#if defined(_WIN32)
+  return "cd /d " + Quoted(directory.string()) + " && ";  // /d: the folder may be on another drive
+#else
+  return "cd " + Quoted(directory.string()) + " && ";
 #endif
 }
 

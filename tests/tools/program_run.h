@@ -20,6 +20,13 @@ ProgramRun RunProgram(const std::string& command, const std::filesystem::path& s
 /// cmd.exe on Windows).
 std::string Quoted(const std::string& text);
 
+/// `path` as the program word of a command: quoted, and on Windows in the
+/// system's own form (cmd.exe finds no program by a POSIX-style path).
+std::string Program(const std::string& path);
+
+/// The start of a command that runs the rest of it in `directory`.
+std::string InDirectory(const std::filesystem::path& directory);
+
 /// A fresh scratch directory named after `name`.
 std::filesystem::path MakeScratchDirectory(const std::string& name);
 
