@@ -43,7 +43,7 @@ fuzz: bootstrap
 fuzz-smoke: fuzz
 	bash scripts/fuzz_smoke.sh build/fuzz
 
-test: test-default test-asan test-tsan fuzz-smoke
+test: test-default test-asan test-tsan fuzz-smoke test-windows
 	@echo "all test suites passed"
 
 demo: build

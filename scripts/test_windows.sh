@@ -14,6 +14,10 @@ WINEPREFIX=$(mktemp -d)
 export WINEPREFIX
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
+# Made once before the build, which runs programs under wine in parallel: two
+# first starts on an empty prefix race each other.
+scripts/wine_run.sh wineboot --init
+"$wineserver" -w
 
 cmake --preset windows
 cmake --build --preset windows -j "$jobs"
