@@ -1,7 +1,7 @@
 # Entry points for a fresh Debian machine. Each target installs what it needs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap build build-asan build-tsan test test-default test-asan test-tsan fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy coverage install clean
+.PHONY: all bootstrap build build-asan build-tsan test test-default test-asan test-tsan test-windows fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy coverage install clean
 
 all: build
 
@@ -29,6 +29,11 @@ test-asan: build-asan
 test-tsan: build-tsan
 	ctest --preset tsan
 
+# The Windows build of the module, the tools and the test suites (MinGW-w64),
+# run under wine; its scan of the bundled page is compared with this build's.
+test-windows: build
+	bash scripts/test_windows.sh build/default
+
 fuzz: bootstrap
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
@@ -38,7 +43,7 @@ fuzz: bootstrap
 fuzz-smoke: fuzz
 	bash scripts/fuzz_smoke.sh build/fuzz
 
-test: test-default test-asan test-tsan fuzz-smoke
+test: test-default test-asan test-tsan fuzz-smoke test-windows
 	@echo "all test suites passed"
 
 demo: build

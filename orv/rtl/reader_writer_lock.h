@@ -88,6 +88,11 @@ class BasicReaderWriterLock {
     system::CriticalSectionLock section(m_section);
     return m_state;
   }
+  /// For tests and traces: the threads waiting to read and to write.
+  std::pair<int32_t, int32_t> Waiting() const {
+    system::CriticalSectionLock section(m_section);
+    return {m_waitingReaders, m_waitingWriters};
+  }
 
  private:
   static constexpr int32_t Writer = -1;

@@ -47,13 +47,6 @@ void CivilFromDays(int64_t days, SystemTime& out) {
 
 }  // namespace
 
-uint64_t UtcTimestampToFileTime(int64_t timestamp) {
-  if (timestamp < GregorianToFileTimeOffset) {
-    throw TimeSystemError("datetime", 401, result::InvalidArgument, u"Invalid utc timestamp for windows platform");
-  }
-  return static_cast<uint64_t>(timestamp - GregorianToFileTimeOffset);
-}
-
 SystemTime FileTimeToSystemTime(uint64_t fileTime) {
   if (fileTime >> 63) {
     throw TimeSystemError("datetime", __LINE__, result::InvalidArgument,

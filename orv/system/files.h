@@ -1,6 +1,6 @@
 // Platform layer for base files on disk: directory listing, name masks and
 // whole-file reading. One implementation file per platform sits beside this
-// header (files_posix.cc today).
+// header (files_posix.cc, files_win.cc); files.cc holds what they share.
 //
 // Names and paths are UTF-8 std::string on POSIX; a Windows implementation
 // converts to UTF-16 at its own boundary.
@@ -76,7 +76,9 @@ class ReadOnlyFile {
   std::size_t Read(void* destination, std::size_t count);
 
  private:
-  int m_fd = -1;
+  /// A file descriptor, or a Windows file handle; -1 when closed (which is
+  /// INVALID_HANDLE_VALUE too).
+  intptr_t m_handle = -1;
 };
 
 }  // namespace orv::system

@@ -1,7 +1,7 @@
 // Platform layer for locks: a critical section and a counting semaphore, the
 // two primitives the component's shared pointers and switch protocol use.
 // One implementation file per platform sits beside this header
-// (sync_posix.cc today).
+// (sync_posix.cc, sync_win.cc).
 #pragma once
 
 #include <condition_variable>
@@ -28,13 +28,14 @@ uint64_t CurrentThreadId() noexcept;
 /// as often as it entered.
 class CriticalSection {
  public:
-  CriticalSection() = default;
+  CriticalSection();
+  ~CriticalSection();
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
 
-  void Lock() { m_mutex.lock(); }
-  bool TryLock() { return m_mutex.try_lock(); }
-  void Unlock() { m_mutex.unlock(); }
+  void Lock();
+  bool TryLock();
+  void Unlock();
 
   // The standard names, so std::scoped_lock and friends work too.
   void lock() { Lock(); }
@@ -42,7 +43,12 @@ class CriticalSection {
   void unlock() { Unlock(); }
 
  private:
+#if defined(_WIN32)
+  // A CRITICAL_SECTION, opaque here so that this header needs no <windows.h>.
+  alignas(8) unsigned char m_section[40];
+#else
   std::recursive_mutex m_mutex;
+#endif
 };
 
 /// Holds a lock for the lifetime of the guard.
@@ -64,8 +70,10 @@ using CriticalSectionLock = LockGuard<CriticalSection>;
 class Semaphore {
  public:
   /// Throws std::invalid_argument when `initialCount` exceeds `maximumCount`
-  /// or the maximum is 0.
+  /// or the maximum is 0, orv::CheckResultFailedException when the system
+  /// cannot make one. Any thread may release it.
   Semaphore(uint32_t initialCount, uint32_t maximumCount);
+  ~Semaphore();
   Semaphore(const Semaphore&) = delete;
   Semaphore& operator=(const Semaphore&) = delete;
 
@@ -78,10 +86,14 @@ class Semaphore {
   bool Release(uint32_t count = 1, uint32_t* previousCount = nullptr);
 
  private:
+#if defined(_WIN32)
+  void* m_handle;
+#else
   std::mutex m_mutex;
   std::condition_variable m_available;
   uint32_t m_count;
   const uint32_t m_maximum;
+#endif
 };
 
 }  // namespace orv::system

@@ -12,11 +12,19 @@ namespace orv::system {
 
 uint64_t CurrentThreadId() noexcept { return static_cast<uint64_t>(::syscall(SYS_gettid)); }
 
+CriticalSection::CriticalSection() = default;
+CriticalSection::~CriticalSection() = default;
+void CriticalSection::Lock() { m_mutex.lock(); }
+bool CriticalSection::TryLock() { return m_mutex.try_lock(); }
+void CriticalSection::Unlock() { m_mutex.unlock(); }
+
 Semaphore::Semaphore(uint32_t initialCount, uint32_t maximumCount)
     : m_count(initialCount), m_maximum(maximumCount) {
   if (maximumCount == 0 || initialCount > maximumCount)
     throw std::invalid_argument("invalid semaphore counts");
 }
+
+Semaphore::~Semaphore() = default;
 
 uint32_t Semaphore::Wait(uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(m_mutex);

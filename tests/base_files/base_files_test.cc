@@ -16,6 +16,7 @@
 namespace {
 
 using namespace base_files_test;
+using dnt::testing::PathSeparator;
 namespace result = orv::result;
 
 struct DirectoryHost {
@@ -39,9 +40,9 @@ TEST(DirectoryBaseFiles, ScriptFilesAreOptionalButTheBugDatabaseIsNot) {
   fs::remove(dir.path() / "dntbugs.dat");
   dir.Write("dnt0001.dat", Packed("script"));
   const Failure missing = FailureOf([&] { host.Collect(); });
-  EXPECT_EQ(missing.message, "Failed to open file [" + dir.str() + "/dntbugs.dat]");
+  EXPECT_EQ(missing.message, "Failed to open file [" + dir.str() + PathSeparator + "dntbugs.dat]");
   // A trailing separator is not doubled.
-  EXPECT_EQ(FailureOf([&] { DirectoryHost(dir.str() + "/").Collect(); }).message, missing.message);
+  EXPECT_EQ(FailureOf([&] { DirectoryHost(dir.str() + PathSeparator).Collect(); }).message, missing.message);
 
   // A script file that does not unpack fails the whole collection.
   dir.Write("dntbugs.dat", Packed("bugs"));

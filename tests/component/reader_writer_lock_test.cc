@@ -28,15 +28,18 @@ TEST(ReaderWriterLockTest, WaitingWriterIsPreferredAndAnyThreadMayRelease) {
     writerAt = ++order;
     lock.Release();
   });
-  // Give the writer time to queue, then a new reader must queue behind it
-  // although only readers hold the lock.
-  std::this_thread::sleep_for(50ms);
+  // Once the writer queues, a new reader must queue behind it although only
+  // readers hold the lock.
+  const auto waitFor = [&](std::pair<int32_t, int32_t> waiting) {
+    while (lock.Waiting() != waiting) std::this_thread::sleep_for(1ms);
+  };
+  waitFor({0, 1});
   std::thread reader([&] {
     lock.AcquireShared();
     readerAt = ++order;
     lock.Release();
   });
-  std::this_thread::sleep_for(50ms);
+  waitFor({1, 1});
   EXPECT_EQ(order.load(), 0);
   EXPECT_EQ(lock.State(), 1);
 

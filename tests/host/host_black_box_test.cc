@@ -2,7 +2,6 @@
 // create and verify the service component on a bases directory and on a host
 // storage, run sessions, update the bases in place, switch to a new
 // instance, release everything and unload.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include "host/http_message.h"
 #include "host/memory_data_storage.h"
 #include "host/packed_io_factory.h"
+#include "orv/system/loadable_module.h"
 #include "tests/support/host_test.h"
 
 namespace {
@@ -92,17 +92,17 @@ void RunSessions(dnt::IProcessorFactory& service) {
 class HostBlackBoxTest : public dnt::testing::HostTest {
  protected:
   void SetUp() override {
-    module = dlopen(DNT_ENGINE_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module, nullptr) << dlerror();
-    getFactory = reinterpret_cast<GetFactoryFn>(dlsym(module, "orvGetObjectFactory"));
-    canUnload = reinterpret_cast<CanUnloadFn>(dlsym(module, "orvCanUnloadModule"));
+    std::string error;
+    ASSERT_TRUE(module.Load(DNT_ENGINE_PATH, error)) << error;
+    getFactory = reinterpret_cast<GetFactoryFn>(module.Symbol("orvGetObjectFactory"));
+    canUnload = reinterpret_cast<CanUnloadFn>(module.Symbol("orvCanUnloadModule"));
     ASSERT_TRUE(getFactory && canUnload);
     locator->Register(ComPtr<IEnvironment>(host::MakeHostObject<host::Environment>(
         std::filesystem::path(DNT_SAMPLE_BASES).u16string())));
     locator->Register(ComPtr<IPackedIOFactory>(host::MakeHostObject<host::PackedIOFactory>()));
   }
   void TearDown() override {
-    if (module) dlclose(module);
+    module.Unload();
     HostTest::TearDown();
   }
 
@@ -122,7 +122,7 @@ class HostBlackBoxTest : public dnt::testing::HostTest {
     return component;
   }
 
-  void* module = nullptr;
+  orv::system::LoadableModule module;
   GetFactoryFn getFactory = nullptr;
   CanUnloadFn canUnload = nullptr;
 };

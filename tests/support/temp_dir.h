@@ -1,21 +1,31 @@
 // A scratch directory of the test's own, removed with all it holds.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 namespace dnt::testing {
 
+/// The separator of the system's own paths, which listings and joined paths
+/// carry.
+#if defined(_WIN32)
+inline constexpr char PathSeparator = '\\';
+#else
+inline constexpr char PathSeparator = '/';
+#endif
+
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "dnt_test_XXXXXX").string();
-    m_path = mkdtemp(pattern.data());
+    std::random_device random;
+    const auto base = std::filesystem::temp_directory_path();
+    do {
+      m_path = base / ("dnt_test_" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(m_path));  // false when the name is taken
   }
   ~TempDir() { std::filesystem::remove_all(m_path); }
   TempDir(const TempDir&) = delete;

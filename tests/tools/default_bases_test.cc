@@ -20,6 +20,10 @@ using tools_test::Quoted;
 
 const std::string SourceRoot = DNT_SOURCE_ROOT;
 
+// A source names its scripts relative to its own folder, and this one is
+// written to a scratch folder, which on Windows may sit on another drive.
+std::string AbsolutePath(const std::string& path) { return std::filesystem::absolute(path).string(); }
+
 json ReadJson(const fs::path& path) {
   std::ifstream in(path);
   return json::parse(in);
@@ -31,7 +35,7 @@ class DefaultBases : public ::testing::Test {
   static void TearDownTestSuite() { fs::remove_all(dir); }
 
   static tools_test::ProgramRun Tool(const std::string& arguments) {
-    return tools_test::RunProgram(Quoted(DNTBASES_PATH) + " " + arguments, dir);
+    return tools_test::RunProgram(tools_test::Program(DNTBASES_PATH) + " " + arguments, dir);
   }
 
   static inline fs::path dir;
@@ -90,9 +94,9 @@ const char* PolicySource = R"({
 TEST_F(DefaultBases, ScriptsStripDetectedTrackersAndBlockBlockedOnes) {
   json source = json::parse(PolicySource);
   for (const char* script : {"tracking_policy", "request_processor", "response_processor", "get_verdict"}) {
-    source["scripts"].push_back(SourceRoot + "/bases/default/scripts/" + script + ".lua");
+    source["scripts"].push_back(AbsolutePath(SourceRoot + "/bases/default/scripts/" + script + ".lua"));
   }
-  source["scripts"].push_back(SourceRoot + "/tests/tools/data/policy_probe.lua");
+  source["scripts"].push_back(AbsolutePath(SourceRoot + "/tests/tools/data/policy_probe.lua"));
   std::ofstream(dir / "policy.json") << source.dump();
   const std::string bases = (dir / "policy").string();
   ASSERT_EQ(Tool("build " + Quoted((dir / "policy.json").string()) + " " + Quoted(bases)).exitCode, 0);

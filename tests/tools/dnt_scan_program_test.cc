@@ -27,7 +27,7 @@ class DntScanProgram : public ::testing::Test {
   static void TearDownTestSuite() { fs::remove_all(dir); }
 
   static ProgramRun Scan(const std::string& arguments) {
-    return tools_test::RunProgram(Quoted(DNT_SCAN_PATH) + " " + arguments, dir);
+    return tools_test::RunProgram(tools_test::Program(DNT_SCAN_PATH) + " " + arguments, dir);
   }
 
   // The report of a scan, or null when the module cannot serve yet.

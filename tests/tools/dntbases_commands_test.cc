@@ -7,7 +7,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "squeeze/container_reader.h"
+#include "squeeze/whole_file.h"
 #include "tests/tools/program_run.h"
 
 namespace {
@@ -15,12 +19,13 @@ namespace {
 namespace fs = std::filesystem;
 
 using ToolRun = tools_test::ProgramRun;
+using tools_test::Quoted;
 
 class DntbasesCommands : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir = tools_test::MakeScratchDirectory("dntbases_commands");
-    ToolRun built = Tool("build '" + std::string(DNT_SOURCE_ROOT) + "/bases/sample/source.json' '" + Bases() + "'");
+    ToolRun built = Tool("build " + Quoted(std::string(DNT_SOURCE_ROOT) + "/bases/sample/source.json") + " " + Quoted(Bases()));
     ASSERT_EQ(built.exitCode, 0) << built.err;
   }
   static void TearDownTestSuite() { fs::remove_all(dir); }
@@ -28,14 +33,14 @@ class DntbasesCommands : public ::testing::Test {
   static std::string Bases() { return (dir / "bases").string(); }
 
   static ToolRun Tool(const std::string& arguments, const std::string& input = "") {
-    return tools_test::RunProgram("'" DNTBASES_PATH "' " + arguments, dir, input);
+    return tools_test::RunProgram(tools_test::Program(DNTBASES_PATH) + " " + arguments, dir, input);
   }
 
   static inline fs::path dir;
 };
 
 TEST_F(DntbasesCommands, DumpShowsThePackedDatabase) {
-  ToolRun dump = Tool("dump '" + Bases() + "/dntbugs.dat'");
+  ToolRun dump = Tool("dump " + Quoted(Bases() + "/dntbugs.dat"));
   ASSERT_EQ(dump.exitCode, 0) << dump.err;
   const auto json = nlohmann::json::parse(dump.out);
   EXPECT_EQ(json["version"], "1.0");
@@ -49,13 +54,13 @@ TEST_F(DntbasesCommands, DumpShowsThePackedDatabase) {
   // A damaged database is reported with the loader's text and status 1.
   const fs::path broken = dir / "broken.dat";
   std::ofstream(broken, std::ios::binary) << std::string(40, 'x');
-  ToolRun failed = Tool("dump '" + broken.string() + "'");
+  ToolRun failed = Tool("dump " + Quoted(broken.string()) + "");
   EXPECT_EQ(failed.exitCode, 1);
   EXPECT_NE(failed.err.find("invalid bugs database"), std::string::npos) << failed.err;
 }
 
 TEST_F(DntbasesCommands, MatchReportsRulesExceptionsAndCategories) {
-  ToolRun match = Tool("match '" + Bases() + "' http://connect.friendface.test/en_US/sdk.js https://www.shop.example/cart");
+  ToolRun match = Tool("match " + Quoted(Bases()) + " http://connect.friendface.test/en_US/sdk.js https://www.shop.example/cart");
   ASSERT_EQ(match.exitCode, 0) << match.err;
   std::istringstream lines(match.out);
   std::string first, second;
@@ -70,30 +75,30 @@ TEST_F(DntbasesCommands, MatchReportsRulesExceptionsAndCategories) {
 }
 
 TEST_F(DntbasesCommands, CheckAndRunLoadTheScriptsAsTheComponentDoes) {
-  ToolRun check = Tool("check '" + Bases() + "'");
+  ToolRun check = Tool("check " + Quoted(Bases()) + "");
   ASSERT_EQ(check.exitCode, 0) << check.err;
   EXPECT_EQ(nlohmann::json::parse(check.out)["scripts"],
             nlohmann::json::parse(R"(["GetVerdict", "RequestProcessor", "ResponseProcessor"])"));
 
-  ToolRun verdict = Tool("run '" + Bases() + "' GetVerdict");
+  ToolRun verdict = Tool("run " + Quoted(Bases()) + " GetVerdict");
   ASSERT_EQ(verdict.exitCode, 0) << verdict.err;
   EXPECT_EQ(verdict.out.substr(0, 7), "table: ");
   EXPECT_NE(verdict.out.find("\n0\n"), std::string::npos) << verdict.out;
 
-  ToolRun missing = Tool("run '" + Bases() + "' Nope");
+  ToolRun missing = Tool("run " + Quoted(Bases()) + " Nope");
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("fatal script error: runtime error: couldn't find the script 'Nope'"), std::string::npos)
       << missing.err;
 
   // A request from the command line: the results, then what the script changed.
-  ToolRun request = Tool("run '" + Bases() + "' RequestProcessor --setting addDntHttpHeader=1 --setting "
-                         "blockTrackingServiceCategories=1 --request 'GET /en_US/sdk.js HTTP/1.1' "
-                         "--header 'Host: connect.friendface.test'");
+  ToolRun request = Tool("run " + Quoted(Bases()) + " RequestProcessor --setting addDntHttpHeader=1 --setting "
+                         "blockTrackingServiceCategories=1 --request " + Quoted("GET /en_US/sdk.js HTTP/1.1") +
+                         " --header " + Quoted("Host: connect.friendface.test"));
   ASSERT_EQ(request.exitCode, 0) << request.err;
   EXPECT_EQ(request.out, "false\nadded DNT: 1\nforbidden response: 403 Forbidden\n");
-  EXPECT_EQ(Tool("run '" + Bases() + "' RequestProcessor --request 'GET'").exitCode, 1);
+  EXPECT_EQ(Tool("run " + Quoted(Bases()) + " RequestProcessor --request GET").exitCode, 1);
 
-  ToolRun noBases = Tool("check '" + (dir / "nowhere").string() + "'");
+  ToolRun noBases = Tool("check " + Quoted((dir / "nowhere").string()));
   EXPECT_EQ(noBases.exitCode, 1);
 }
 
@@ -101,7 +106,7 @@ TEST_F(DntbasesCommands, ImportWritesToStandardOutputOrAnyFile) {
   std::ofstream(dir / "list.txt") << "||ads.example^\n";
   std::ofstream(dir / "s.lua") << "return 'S', function() end\n";
   const std::string import =
-      "cd " + tools_test::Quoted(dir.string()) + " && '" DNTBASES_PATH "' import --adblock list.txt --script s.lua";
+      tools_test::InDirectory(dir) + tools_test::Program(DNTBASES_PATH) + " import --adblock list.txt --script s.lua";
   // Scripts are named absolutely on standard output, relative to the file's
   // folder otherwise.
   ToolRun toOutput = tools_test::RunProgram(import, dir);
@@ -123,10 +128,64 @@ TEST_F(DntbasesCommands, ImportWritesToStandardOutputOrAnyFile) {
       << unwritable.err;
 }
 
+// What the toolchain's other commands and the host tests load is built
+// packed; --raw must give the same content unpacked.
+TEST_F(DntbasesCommands, BuildWritesRawAsPackedAndNamesBadEntries) {
+  const std::string source = std::string(DNT_SOURCE_ROOT) + "/bases/sample/source.json";
+  const std::string raw = (dir / "raw").string();
+  ToolRun built = Tool("build " + Quoted(source) + " " + Quoted(raw) + " --raw");
+  ASSERT_EQ(built.exitCode, 0) << built.err;
+  for (const char* name : {"dntbugs.dat", "dnt0001.dat"}) {
+    EXPECT_EQ(squeeze::UnpackContainer(squeeze::ReadWholeFile(Bases() + "/" + name)),
+              squeeze::ReadWholeFile(raw + "/" + name))
+        << name;
+  }
+
+  const std::string minimal =
+      R"("services": [{"id": 1, "category": 1, "name": "S"}], "bugs": [{"id": 5, "service": 1}],
+         "rules": [{"mask": "a.test/*", "bug": 5}], "exceptions": [])";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"{" + minimal + "}", ""},
+      {R"({"bugs": [], "rules": [], "exceptions": []})", "source: missing field \"services\""},
+      {R"({"services": [{"id": "1", "category": 1, "name": "S"}], "bugs": [], "rules": [], "exceptions": []})",
+       "services[0].id: expected an unsigned 32-bit integer"},
+      {R"({"services": [{"id": -3, "category": 1, "name": "S"}], "bugs": [], "rules": [], "exceptions": []})",
+       "services[0].id: expected an unsigned 32-bit integer"},
+      {R"({"services": [{"id": 1, "category": 1}], "bugs": [], "rules": [], "exceptions": []})",
+       "services[0]: missing field \"name\""},
+      {"{" + minimal + R"(, "rule": []})", "rule: unknown field"},
+      {"{" + minimal + R"(, "https_domains": "a.test"})", "https_domains: expected an array"},
+      {"{" + minimal + R"(, "timestamp": "2024-02-30T00:00:00Z"})", "timestamp: expected a UTC time"},
+      {"{" + minimal + R"(, "exceptions_fix": [{"target": 5, "extra": []}]})", "exceptions_fix[0].target"},
+      {"{" + minimal + R"(, "scripts": ["missing.lua"]})", "scripts[0]: cannot read"},
+      {"{" + minimal + R"(, "version": [1]})", "version: expected [major, minor]"},
+      {R"({"services": [{"id": 1, "category": 1, "name": "S"}], "bugs": [{"id": 5, "service": 2}],
+           "rules": [], "exceptions": []})",
+       "bugs[0]"},
+      {"{ not json", "is not valid JSON"},
+  };
+  int n = 0;
+  for (const auto& [json, expected] : cases) {
+    const fs::path caseSource = dir / ("source" + std::to_string(n) + ".json");
+    const fs::path out = dir / ("out" + std::to_string(n++));
+    std::ofstream(caseSource) << json;
+    const ToolRun run = Tool("build " + Quoted(caseSource.string()) + " " + Quoted(out.string()));
+    if (expected.empty()) {
+      EXPECT_EQ(run.exitCode, 0) << run.err;
+      EXPECT_TRUE(fs::exists(out / "dntbugs.dat"));
+      EXPECT_FALSE(fs::exists(out / "dnt0001.dat"));
+      continue;
+    }
+    EXPECT_EQ(run.exitCode, 1) << json;
+    EXPECT_NE(run.err.find(expected), std::string::npos) << json << "\n-> " << run.err;
+    EXPECT_FALSE(fs::exists(out / "dntbugs.dat")) << json;
+  }
+}
+
 TEST_F(DntbasesCommands, MaskMatchPrintsIndexesPerLine) {
   const fs::path masks = dir / "masks.txt";
-  std::ofstream(masks) << "*.tracker.test\n\nsite.test/ad\n";
-  ToolRun run = Tool("mask-match '" + masks.string() + "'", "http://x.tracker.test/p\nhttp://site.test/ad/1\nhttp://site.test/adx\n");
+  std::ofstream(masks, std::ios::binary) << "*.tracker.test\n\nsite.test/ad\n";
+  ToolRun run = Tool("mask-match " + Quoted(masks.string()) + "", "http://x.tracker.test/p\nhttp://site.test/ad/1\nhttp://site.test/adx\n");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "0\n1\n\n");
 }
@@ -146,9 +205,9 @@ TEST_F(DntbasesCommands, SessionRunsRequestsAndReportsTheVerdict) {
   const fs::path requests = dir / "requests.jsonl";
   std::ofstream(requests) << R"({"method":"GET","url":"http://connect.friendface.test/en_US/sdk.js",)"
                           << R"("response":{"headers":{"Set-Cookie":"t=1"}}})" << "\n";
-  ToolRun run = Tool("session '" + Bases() + "' --setting blockTrackingServiceCategories=3 " +
-                     "--request 'GET https://ads.adbroker.example/serve/banner?id=42 HTTP/1.1' --header 'Cookie: a=1' " +
-                     "--request 'HEAD / HTTP/1.1' --requests '" + requests.string() + "'");
+  ToolRun run = Tool("session " + Quoted(Bases()) + " --setting blockTrackingServiceCategories=3 " +
+                     "--request " + Quoted("GET https://ads.adbroker.example/serve/banner?id=42 HTTP/1.1") + " --header " +
+                     Quoted("Cookie: a=1") + " --request " + Quoted("HEAD / HTTP/1.1") + " --requests " + Quoted(requests.string()));
   ASSERT_EQ(run.exitCode, 0) << run.err;
   const auto lines = JsonLines(run.out);
   ASSERT_EQ(lines.size(), 4u) << run.out;
@@ -158,9 +217,9 @@ TEST_F(DntbasesCommands, SessionRunsRequestsAndReportsTheVerdict) {
   EXPECT_EQ(lines[3]["verdict"]["name"], "blocked");
   EXPECT_EQ(lines[3]["verdict"]["service"]["name"], "AdBroker Network");
 
-  EXPECT_NE(Tool("session '" + Bases() + "' --header 'X: y'").exitCode, 0);
+  EXPECT_NE(Tool("session " + Quoted(Bases()) + " --header " + Quoted("X: y")).exitCode, 0);
   std::ofstream(requests) << "{\"method\":\"GET\"}\n";
-  ToolRun bad = Tool("session '" + Bases() + "' --requests '" + requests.string() + "'");
+  ToolRun bad = Tool("session " + Quoted(Bases()) + " --requests " + Quoted(requests.string()) + "");
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.err.find("line 1: url must be a string"), std::string::npos) << bad.err;
 }

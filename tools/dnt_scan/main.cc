@@ -1,12 +1,12 @@
 // dnt-scan: runs recorded browser traffic through the Do-Not-Track engine,
 // as a host that intercepts HTTP would, and reports what the engine did.
-#include <sys/resource.h>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <fstream>
 #include <iostream>
 
+#include "orv/system/process.h"
 #include "tools/dnt_scan/progress_line.h"
 #include "tools/dnt_scan/report_writers.h"
 #include "tools/dnt_scan/scanner.h"
@@ -37,11 +37,7 @@ TrafficFormat FormatNamed(const std::string& name) {
 
 double Milliseconds(Clock::duration duration) { return std::chrono::duration<double, std::milli>(duration).count(); }
 
-double PeakRssMegabytes() {
-  rusage usage{};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_maxrss / 1024.0;
-}
+double PeakRssMegabytes() { return static_cast<double>(orv::system::PeakResidentBytes()) / (1024.0 * 1024.0); }
 
 void WriteStats(Clock::time_point start, Clock::time_point loaded, Clock::time_point scanned, size_t requests) {
   const double scan = Milliseconds(scanned - loaded);
@@ -107,9 +103,11 @@ void AddOptions(CLI::App& app, ScanCommand& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  orv::system::UseBinaryStandardStreams();
   CLI::App app{
       "dnt-scan: run recorded browser traffic through the Do-Not-Track engine, one HTTP session per server host "
       "per page, and report the sessions' verdicts and what the engine did to each request"};
+  app.allow_windows_style_options(false);  // paths such as /tmp/x are arguments
   ScanCommand command;
   AddOptions(app, command);
   CLI11_PARSE(app, argc, argv);

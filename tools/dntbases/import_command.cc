@@ -1,8 +1,9 @@
 // dntbases import: turn tracker lists people already have into a bases
 // source for dntbases build.
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -74,11 +75,16 @@ std::vector<std::string> ScriptPaths(const ImportOptions& options) {
 // The build time as the source gives it: "now" is the current UTC time.
 std::string TimestampText(const std::string& given) {
   if (given != "now") return given;
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto today = floor<days>(now);
+  const year_month_day date{today};
+  const hh_mm_ss time{now - today};
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
   return text;
 }
 

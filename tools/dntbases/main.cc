@@ -1,9 +1,13 @@
 #include <iostream>
 
+#include "orv/system/process.h"
 #include "tools/dntbases/commands.h"
 
 int main(int argc, char** argv) {
+  orv::system::UseBinaryStandardStreams();
   CLI::App app{"dntbases: build, inspect and try Do-Not-Track bases"};
+  // Paths such as /tmp/x are arguments, not Windows-style options.
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   int exitCode = 0;
   dntbases::AddBuildCommand(app, exitCode);

@@ -2,16 +2,18 @@
 
 #include <filesystem>
 
+#include "orv/system/process.h"
+
 namespace module_host {
 namespace {
 
 namespace fs = std::filesystem;
 
 std::string Installed(const char* relativeToProgram, const char* inBuildTree) {
-  std::error_code error;
-  const fs::path program = fs::read_symlink("/proc/self/exe", error);
-  if (!error) {
-    const fs::path installed = (program.parent_path() / relativeToProgram).lexically_normal();
+  const std::string program = orv::system::RunningProgramPath();
+  if (!program.empty()) {
+    std::error_code error;
+    const fs::path installed = (fs::path(program).parent_path() / relativeToProgram).lexically_normal();
     if (fs::exists(installed, error)) return installed.string();
   }
   return inBuildTree;

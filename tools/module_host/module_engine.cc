@@ -1,8 +1,6 @@
 #include "tools/module_host/module_engine.h"
 
-#include <dlfcn.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -18,6 +16,7 @@
 #include "host/service_locator.h"
 #include "orv/object.h"
 #include "orv/rtl/error_handling/result_text.h"
+#include "orv/system/loadable_module.h"
 #include "orv/text/utf.h"
 #include "tools/module_host/failure_lines.h"
 
@@ -109,26 +108,24 @@ std::optional<std::string> BuiltOn(const std::vector<FailureLines::Line>& lines)
 // The loaded library and its two exports. Unloaded only when the module
 // says it holds no live object.
 struct ModuleEngine::Module {
-  void* handle = nullptr;
+  orv::system::LoadableModule library;
   decltype(&orvGetObjectFactory) getObjectFactory = nullptr;
   decltype(&orvCanUnloadModule) canUnloadModule = nullptr;
 
   explicit Module(const std::string& path) {
-    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) throw EngineError("cannot load " + path + ": " + ::dlerror());
-    getObjectFactory = reinterpret_cast<decltype(getObjectFactory)>(::dlsym(handle, "orvGetObjectFactory"));
-    canUnloadModule = reinterpret_cast<decltype(canUnloadModule)>(::dlsym(handle, "orvCanUnloadModule"));
+    std::string reason;
+    if (!library.Load(path, reason)) throw EngineError("cannot load " + path + ": " + reason);
+    getObjectFactory = reinterpret_cast<decltype(getObjectFactory)>(library.Symbol("orvGetObjectFactory"));
+    canUnloadModule = reinterpret_cast<decltype(canUnloadModule)>(library.Symbol("orvCanUnloadModule"));
     if (!getObjectFactory || !canUnloadModule) {
-      ::dlclose(handle);
       throw EngineError(path + " does not export orvGetObjectFactory and orvCanUnloadModule");
     }
   }
   ~Module() {
-    if (canUnloadModule() == 0) {
-      ::dlclose(handle);
-    } else {
-      std::fprintf(stderr, "%s: the engine module still holds objects; it stays loaded\n",
-                   program_invocation_short_name);
+    if (canUnloadModule() != 0) {
+      // Unloading would pull the code from under the objects still alive.
+      std::fputs("the engine module still holds objects; it stays loaded\n", stderr);
+      library.Abandon();
     }
   }
 };

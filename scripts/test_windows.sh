@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The Windows target, built and tested on this machine: its libraries from
+# Debian's source packages, the cross build, every GoogleTest suite under
+# wine in a wine prefix of its own, and dnt-scan.exe on the bundled page load,
+# whose JSON report must be the Linux build's byte for byte.
+# Usage: test_windows.sh [LINUX_BUILD]   (default build/default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+linux_build=${1:-build/default}
+jobs=$(nproc)
+
+bash scripts/windows_deps.sh build/windows-deps
+WINEPREFIX=$(mktemp -d)
+export WINEPREFIX
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
+# Made once before the build, which runs programs under wine in parallel: two
+# first starts on an empty prefix race each other.
+scripts/wine_run.sh wineboot --init
+"$wineserver" -w
+
+cmake --preset windows
+cmake --build --preset windows -j "$jobs"
+ctest --preset windows
+
+har=examples/ferguson.com-2022.har
+expected=$(mktemp)
+actual=$(mktemp)
+trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$WINEPREFIX" "$expected" "$actual"' EXIT
+"$linux_build/tools/dnt_scan/dnt-scan" "$har" --json >"$expected"
+scripts/wine_run.sh build/windows/tools/dnt_scan/dnt-scan.exe "$har" --json >"$actual"
+if ! cmp -s "$expected" "$actual"; then
+  echo "test-windows: dnt-scan.exe's JSON report differs from the Linux build's:" >&2
+  diff "$expected" "$actual" | head -20 >&2
+  exit 1
+fi
+echo "test-windows: dnt-scan.exe gives the Linux build's JSON report byte for byte"
