@@ -1,9 +1,6 @@
 // dnt-scan as its users run it: the engine module loaded through its
 // exports, the default bases, the bundled page load. The report's numbers
 // are checked against what the entity list says about each host.
-//
-// The scans need the complete service component; while the module answers
-// CreateInstance with "Not implemented" they are skipped, not passed.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -30,20 +27,14 @@ class DntScanProgram : public ::testing::Test {
     return tools_test::RunProgram(tools_test::Program(DNT_SCAN_PATH) + " " + arguments, dir);
   }
 
-  // The report of a scan, or null when the module cannot serve yet.
   static json Report(const std::string& arguments) {
     const ProgramRun run = Scan(arguments + " --json");
-    if (run.err.find("(Not implemented)") != std::string::npos) return nullptr;
     EXPECT_EQ(run.exitCode, 0) << run.err;
     return run.exitCode == 0 ? json::parse(run.out) : json();
   }
 
   static inline fs::path dir;
 };
-
-#define REPORT_OR_SKIP(report, arguments)                                              \
-  const json report = Report(arguments);                                               \
-  if (report.is_null()) GTEST_SKIP() << "the module cannot create its service component yet"
 
 TEST_F(DntScanProgram, RefusesWhatItCannotUse) {
   const ProgramRun noInput = Scan(Quoted((dir / "missing.har").string()));
@@ -60,7 +51,7 @@ TEST_F(DntScanProgram, RefusesWhatItCannotUse) {
 }
 
 TEST_F(DntScanProgram, EveryTrackerRequestOfThePageIsReportedWithItsService) {
-  REPORT_OR_SKIP(report, Quoted(Page));
+  const json report = Report(Quoted(Page));
   const json entities = tools_test::ReadEntityList();
   EXPECT_EQ(report["summary"]["requests"], 174);
   EXPECT_EQ(report["summary"]["trackers"], 61);
@@ -78,7 +69,7 @@ TEST_F(DntScanProgram, EveryTrackerRequestOfThePageIsReportedWithItsService) {
 }
 
 TEST_F(DntScanProgram, BlockedCategoriesAreAnsweredAndOtherTrackersStripped) {
-  REPORT_OR_SKIP(report, Quoted(Page) + " --block ad --dnt");
+  const json report = Report(Quoted(Page) + " --block ad --dnt");
   EXPECT_EQ(report["summary"]["blocked"], 17);
   for (const json& request : report["requests"]) {
     const std::string category =
@@ -95,7 +86,7 @@ TEST_F(DntScanProgram, BlockedCategoriesAreAnsweredAndOtherTrackersStripped) {
 }
 
 TEST_F(DntScanProgram, MinimalHarWithoutHeadersOrResponses) {
-  REPORT_OR_SKIP(report, Quoted(DNT_SOURCE_ROOT "/tests/tools/data/ga-hits-minimal.har") + " --block analytics");
+  const json report = Report(Quoted(DNT_SOURCE_ROOT "/tests/tools/data/ga-hits-minimal.har") + " --block analytics");
   EXPECT_EQ(report["summary"]["requests"], 9);
   EXPECT_EQ(report["summary"]["blocked"], 9);
   // Entries without a pageref form a page of their own: one session each.
