@@ -21,6 +21,13 @@ namespace fs = std::filesystem;
 using ToolRun = tools_test::ProgramRun;
 using tools_test::Quoted;
 
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
+  return lines;
+}
+
 class DntbasesCommands : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -54,28 +61,27 @@ TEST_F(DntbasesCommands, DumpShowsThePackedDatabase) {
   // A damaged database is reported with the loader's text and status 1.
   const fs::path broken = dir / "broken.dat";
   std::ofstream(broken, std::ios::binary) << std::string(40, 'x');
-  ToolRun failed = Tool("dump " + Quoted(broken.string()) + "");
+  ToolRun failed = Tool("dump " + Quoted(broken.string()));
   EXPECT_EQ(failed.exitCode, 1);
   EXPECT_NE(failed.err.find("invalid bugs database"), std::string::npos) << failed.err;
 }
 
 TEST_F(DntbasesCommands, MatchReportsRulesExceptionsAndCategories) {
-  ToolRun match = Tool("match " + Quoted(Bases()) + " http://connect.friendface.test/en_US/sdk.js https://www.shop.example/cart");
+  std::ofstream(dir / "urls.txt", std::ios::binary) << "https://www.shop.example/cart\r\n\n";
+  ToolRun match = Tool("match " + Quoted(Bases()) + " http://connect.friendface.test/en_US/sdk.js --urls-from " +
+                       Quoted((dir / "urls.txt").string()));
   ASSERT_EQ(match.exitCode, 0) << match.err;
-  std::istringstream lines(match.out);
-  std::string first, second;
-  std::getline(lines, first);
-  std::getline(lines, second);
-  const auto hit = nlohmann::json::parse(first);
-  EXPECT_EQ(hit["rules"], nlohmann::json::parse("[0]"));
-  EXPECT_EQ(hit["services"], nlohmann::json::parse("[1]"));
-  const auto partner = nlohmann::json::parse(second);
-  EXPECT_EQ(partner["category"], 6);
-  EXPECT_TRUE(partner["rules"].empty());
+  const auto lines = JsonLines(match.out);
+  ASSERT_EQ(lines.size(), 2u) << match.out;
+  EXPECT_EQ(lines[0]["rules"], nlohmann::json::parse("[0]"));
+  EXPECT_EQ(lines[0]["services"], nlohmann::json::parse("[1]"));
+  EXPECT_EQ(lines[1]["url"], "https://www.shop.example/cart");
+  EXPECT_EQ(lines[1]["category"], 6);
+  EXPECT_TRUE(lines[1]["rules"].empty());
 }
 
 TEST_F(DntbasesCommands, CheckAndRunLoadTheScriptsAsTheComponentDoes) {
-  ToolRun check = Tool("check " + Quoted(Bases()) + "");
+  ToolRun check = Tool("check " + Quoted(Bases()));
   ASSERT_EQ(check.exitCode, 0) << check.err;
   EXPECT_EQ(nlohmann::json::parse(check.out)["scripts"],
             nlohmann::json::parse(R"(["GetVerdict", "RequestProcessor", "ResponseProcessor"])"));
@@ -190,17 +196,6 @@ TEST_F(DntbasesCommands, MaskMatchPrintsIndexesPerLine) {
   EXPECT_EQ(run.out, "0\n1\n\n");
 }
 
-}  // namespace
-
-namespace {
-
-std::vector<nlohmann::json> JsonLines(const std::string& text) {
-  std::vector<nlohmann::json> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(nlohmann::json::parse(line));
-  return lines;
-}
-
 TEST_F(DntbasesCommands, SessionRunsRequestsAndReportsTheVerdict) {
   const fs::path requests = dir / "requests.jsonl";
   std::ofstream(requests) << R"({"method":"GET","url":"http://connect.friendface.test/en_US/sdk.js",)"
@@ -219,9 +214,68 @@ TEST_F(DntbasesCommands, SessionRunsRequestsAndReportsTheVerdict) {
 
   EXPECT_NE(Tool("session " + Quoted(Bases()) + " --header " + Quoted("X: y")).exitCode, 0);
   std::ofstream(requests) << "{\"method\":\"GET\"}\n";
-  ToolRun bad = Tool("session " + Quoted(Bases()) + " --requests " + Quoted(requests.string()) + "");
+  ToolRun bad = Tool("session " + Quoted(Bases()) + " --requests " + Quoted(requests.string()));
   EXPECT_EQ(bad.exitCode, 1);
   EXPECT_NE(bad.err.find("line 1: url must be a string"), std::string::npos) << bad.err;
+}
+
+// Bases with a partner site, an incompatible site and an exception, carrying
+// the default scripts and a probe that feeds them requests.
+const char* PolicySource = R"({
+  "services": [
+    {"id": 10, "category": 2, "name": "StatCo"}, {"id": 20, "category": 3, "name": "AdCo"},
+    {"id": 30, "category": 1, "name": "SocialCo"}, {"id": 40, "category": 6, "name": "Partners"},
+    {"id": 50, "category": 7, "name": "Banks"}],
+  "bugs": [{"id": 1, "service": 10}, {"id": 2, "service": 20}, {"id": 3, "service": 30},
+           {"id": 4, "service": 40}, {"id": 5, "service": 50}],
+  "rules": [{"mask": "*.stats.test", "bug": 1}, {"mask": "*.ads.test", "bug": 2}, {"mask": "social.test", "bug": 3}],
+  "exceptions": [{"mask": "*.ads.test/optout/*", "bug": 2}, {"mask": "*.partner.test/*", "bug": 4},
+                 {"mask": "bank.test", "bug": 5}],
+  "scripts": []
+})";
+
+TEST_F(DntbasesCommands, DefaultScriptsStripDetectedTrackersAndBlockBlockedOnes) {
+  nlohmann::json source = nlohmann::json::parse(PolicySource);
+  for (const char* script : {"tracking_policy", "request_processor", "response_processor", "get_verdict"}) {
+    source["scripts"].push_back(std::string(DNT_SOURCE_ROOT) + "/bases/default/scripts/" + script + ".lua");
+  }
+  source["scripts"].push_back(DNT_SOURCE_ROOT "/tests/tools/data/policy_probe.lua");
+  // Named absolutely: on Windows the scratch folder may be on another drive.
+  for (auto& script : source["scripts"]) script = fs::absolute(script.get<std::string>()).string();
+  std::ofstream(dir / "policy.json") << source.dump();
+  const std::string bases = (dir / "policy").string();
+  ASSERT_EQ(Tool("build " + Quoted((dir / "policy.json").string()) + " " + Quoted(bases)).exitCode, 0);
+  const auto probe = [&](const std::string& settings) {
+    const auto run = Tool("run " + Quoted(bases) + " PolicyProbe " + settings);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.out;
+  };
+
+  EXPECT_EQ(probe(""),
+            "https://www.stats.test/collect?v=1: set DNT=1, removed Cookie, removed Referer, removed Set-Cookie -> true\n"
+            "https://shop.test/index.html: set DNT=1 -> false\n"
+            "https://cdn.ads.test/banner.js: set DNT=1, removed Referer, removed Set-Cookie -> true\n"
+            "https://ads.test/optout/now: set DNT=1 -> false\n"
+            "https://pixel.ads.test/p.gif: set DNT=1 -> false\n"
+            "https://social.test/like: set DNT=1 -> false\n"
+            "https://api.stats.test/x: set DNT=1, removed Cookie, removed Set-Cookie -> true\n"
+            "verdict 1 StatCo\n");
+
+  // Blocking by category; a per-service setting overrides it; a host that
+  // cannot answer makes the block fail; exclusions can be turned off.
+  const std::string blocked = probe(
+      "--setting blockTrackingServiceCategories=2,3 --setting trackingServicesSettings=20:0 "
+      "--setting excludeIncompatibleSites=0");
+  EXPECT_NE(blocked.find("https://www.stats.test/collect?v=1: answered 403 Forbidden -> false\n"),
+            std::string::npos)
+      << blocked;
+  EXPECT_NE(blocked.find("https://cdn.ads.test/banner.js: set DNT=1, removed Referer, removed Set-Cookie -> true"),
+            std::string::npos);
+  EXPECT_NE(blocked.find("https://social.test/like: set DNT=1, removed Referer, removed Set-Cookie -> true"),
+            std::string::npos);
+  EXPECT_NE(blocked.find("https://api.stats.test/x: set DNT=1, removed Cookie, removed Set-Cookie -> true\n"
+                         "verdict 3 StatCo\n"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -6,8 +6,8 @@
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/read.hpp>
 #include <boost/asio/write.hpp>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <stdexcept>
@@ -17,7 +17,9 @@ namespace proxy_test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
 namespace net = boost::asio;
+using tools_test::Quoted;
 
 template <class Ready>
 bool Poll(std::chrono::milliseconds limit, Ready&& ready) {
@@ -36,26 +38,23 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-// The test's environment. Under AddressSanitizer, freed memory would wait
-// in a quarantine of 256 MB, which hides whether the proxy's own memory
-// stays flat: the proxy gets a small one.
+// Under AddressSanitizer, freed memory would wait in a quarantine of 256 MB,
+// which hides whether the proxy's own memory stays flat: the proxy gets a
+// small one (of two settings of a variable, the first is the one read).
 std::vector<std::string> ProxyEnvironment() {
   std::vector<std::string> environment;
-  std::string sanitizer = "ASAN_OPTIONS=";
-  for (char** variable = environ; *variable; ++variable) {
-    const std::string text = *variable;
-    if (text.rfind(sanitizer, 0) == 0) {
-      sanitizer = text + ":";
-    } else {
-      environment.push_back(text);
-    }
-  }
+  for (char** variable = environ; *variable; ++variable) environment.emplace_back(*variable);
 #if defined(__SANITIZE_ADDRESS__)
-  environment.push_back(sanitizer + "quarantine_size_mb=4");
-#else
-  if (sanitizer.back() == ':') environment.push_back(sanitizer.substr(0, sanitizer.size() - 1));
+  const char* options = std::getenv("ASAN_OPTIONS");
+  environment.insert(environment.begin(), "ASAN_OPTIONS=" + std::string(options ? options : "") + ":quarantine_size_mb=4");
 #endif
   return environment;
+}
+
+std::string AltNames(const std::vector<std::string>& names) {
+  std::string text = "subjectAltName=";
+  for (std::size_t i = 0; i < names.size(); ++i) text += (i ? ",DNS:" : "DNS:") + names[i];
+  return text;
 }
 
 }  // namespace
@@ -135,12 +134,10 @@ long ProxyProcess::MemoryKiB(const char* field) const {
   return -1;
 }
 
-std::string ProxyProcess::Admin(const std::string& path) const {
-  const std::string host = "127.0.0.1:" + std::to_string(m_adminPort);
-  const std::string answer =
-      RawExchange(m_adminPort, "GET " + path + " HTTP/1.1\r\nHost: " + host + "\r\nConnection: close\r\n\r\n");
-  const auto body = answer.find("\r\n\r\n");
-  return body == std::string::npos ? "" : answer.substr(body + 4);
+nlohmann::json ProxyProcess::Stats() const {
+  const std::string answer = RawExchange(m_adminPort, "GET /api/stats HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                                          std::to_string(m_adminPort) + "\r\nConnection: close\r\n\r\n");
+  return nlohmann::json::parse(answer.substr(answer.find("\r\n\r\n") + 4));
 }
 
 std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds limit) {
@@ -166,10 +163,6 @@ unsigned StatusOf(const std::string& answer) {
   return std::regex_search(answer, match, std::regex("^HTTP/1\\.[01] ([0-9]{3})")) ? std::stoul(match[1]) : 0;
 }
 
-}  // namespace proxy_test
-
-namespace proxy_test {
-
 std::string FieldOf(const local_origin::ReceivedRequest& request, const std::string& name) {
   for (const auto& [field, value] : request.fields) {
     if (field == name) return value;
@@ -183,6 +176,34 @@ std::vector<local_origin::ReceivedRequest> ReceivedAt(const local_origin::LocalO
     if (request.target == target) found.push_back(request);
   }
   return found;
+}
+
+std::vector<std::string> MapHosts(const std::vector<std::string>& names, uint16_t port) {
+  std::vector<std::string> arguments;
+  for (const std::string& name : names) {
+    arguments.insert(arguments.end(), {"--map-host", name + "=127.0.0.1:" + std::to_string(port)});
+  }
+  return arguments;
+}
+
+WebCertificates MakeWebCertificates(const fs::path& directory, const std::vector<std::string>& names,
+                                    const std::string& selfSignedName) {
+  fs::create_directories(directory);
+  const auto openssl = [&](const std::string& arguments) {
+    const auto run = tools_test::RunProgram("cd " + Quoted(directory.string()) + " && openssl " + arguments, directory);
+    if (run.exitCode != 0) throw std::runtime_error("openssl " + arguments + ": " + run.err);
+  };
+  const std::string newKey = " -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2";
+  openssl("req -x509" + newKey + " -keyout web-ca.key -out web-ca.crt -subj '/CN=test web CA'" +
+          " -addext 'basicConstraints=critical,CA:TRUE' -addext 'keyUsage=critical,keyCertSign'");
+  openssl("req" + newKey + " -keyout origin.key -out origin.csr -subj '/CN=test origin'");
+  std::ofstream(directory / "origin.ext") << AltNames(names) << "\nextendedKeyUsage=serverAuth\n";
+  openssl("x509 -req -in origin.csr -CA web-ca.crt -CAkey web-ca.key -CAcreateserial -days 2 -extfile origin.ext -out origin.crt");
+  openssl("req -x509" + newKey + " -keyout self.key -out self.crt -subj " + Quoted("/CN=" + selfSignedName) + " -addext " +
+          Quoted(AltNames({selfSignedName})));
+  return {directory / "web-ca.crt",
+          {(directory / "origin.crt").string(), (directory / "origin.key").string()},
+          {(directory / "self.crt").string(), (directory / "self.key").string()}};
 }
 
 }  // namespace proxy_test

@@ -1,16 +1,21 @@
 // dnt-proxy run as its users run it, as a process of its own, for the tests:
 // started on a free loopback port with its access log in a file, signalled,
-// stopped, and its log and memory read.
+// stopped, and its log, memory and statistics read; and the test that runs
+// it between curl and a local origin that records what reaches it.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+#include "tests/tools/program_run.h"
 #include "tools/local_origin/local_origin.h"
 
 namespace proxy_test {
@@ -35,15 +40,17 @@ class ProxyProcess {
   /// did not exit by itself.
   int Stop();
 
-  std::vector<std::string> Log() const;
   /// Waits until `count` log lines contain `text`; false after `limit`.
-  bool AwaitLog(const std::string& text, std::size_t count, std::chrono::seconds limit) const;
+  bool AwaitLog(const std::string& text, std::size_t count = 1,
+                std::chrono::seconds limit = std::chrono::seconds(1)) const;
   /// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM").
   long MemoryKiB(const char* field) const;
-  /// The body of the admin endpoint's answer at `path` ("/api/stats").
-  std::string Admin(const std::string& path) const;
+  /// What its admin endpoint's /api/stats says.
+  nlohmann::json Stats() const;
 
  private:
+  std::vector<std::string> Log() const;
+
   std::filesystem::path m_log;
   pid_t m_pid = -1;
   uint16_t m_port = 0;
@@ -64,5 +71,41 @@ std::string FieldOf(const local_origin::ReceivedRequest& request, const std::str
 
 /// The requests `origin` received for `target`.
 std::vector<local_origin::ReceivedRequest> ReceivedAt(const local_origin::LocalOrigin& origin, const std::string& target);
+
+/// --map-host options that send each of `names` to 127.0.0.1:`port`.
+std::vector<std::string> MapHosts(const std::vector<std::string>& names, uint16_t port);
+
+/// Certificates of the tests' stand-in web, made with the openssl program:
+/// the proxy's verification of servers is checked against certificates it
+/// did not make itself.
+struct WebCertificates {
+  /// The web's certificate authority (PEM), for --upstream-ca and browsers.
+  std::filesystem::path authority;
+  /// Signed by that authority for the names asked for.
+  local_origin::TlsIdentity origin;
+  /// Signed by itself, for one name.
+  local_origin::TlsIdentity selfSigned;
+};
+
+/// Makes them in `directory`; throws std::runtime_error when openssl fails.
+WebCertificates MakeWebCertificates(const std::filesystem::path& directory, const std::vector<std::string>& names,
+                                    const std::string& selfSignedName);
+
+/// A test with a scratch folder and a local origin, for dnt-proxy in between.
+class ProxyTest : public ::testing::Test {
+ protected:
+  /// dnt-proxy with `arguments`, its log in the scratch folder.
+  ProxyProcess Start(const std::vector<std::string>& arguments) const {
+    return ProxyProcess(arguments, m_scratch.path() / "proxy.log");
+  }
+  tools_test::ProgramRun Run(const std::string& command) const { return tools_test::RunProgram(command, m_scratch.path()); }
+  /// curl through `proxy`, silent and bounded in time.
+  tools_test::ProgramRun Curl(const ProxyProcess& proxy, const std::string& arguments) const {
+    return Run("curl -s --max-time 30 -x " + proxy.Url() + " " + arguments);
+  }
+
+  dnt::testing::TempDir m_scratch;
+  local_origin::LocalOrigin m_origin;
+};
 
 }  // namespace proxy_test

@@ -6,64 +6,37 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
-
+#include "squeeze/whole_file.h"
 #include "tests/tools/dnt_proxy/proxy_process.h"
-#include "tests/tools/dnt_proxy/web_certificates.h"
-#include "tests/tools/program_run.h"
-#include "tools/local_origin/local_origin.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using local_origin::LocalOrigin;
-using proxy_test::FieldOf;
-using proxy_test::ProxyProcess;
-using proxy_test::ReceivedAt;
+using namespace proxy_test;
 using tools_test::Quoted;
 
-class DntProxyTls : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    scratch = tools_test::MakeScratchDirectory("dnt_proxy_tls");
-    web = proxy_test::MakeWebCertificates(scratch / "web", {"shop.test", "match.adsrvr.org", "script.crazyegg.com"},
-                                          "self.google-analytics.com");
-  }
-  static void TearDownTestSuite() { fs::remove_all(scratch); }
-
-  static tools_test::ProgramRun Run(const std::string& command) { return tools_test::RunProgram(command, scratch); }
-
-  static std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-
-  static inline fs::path scratch;
-  static inline proxy_test::WebCertificates web;
-};
+using DntProxyTls = ProxyTest;
 
 TEST_F(DntProxyTls, MakesItsAuthorityOnceAndKeepsItsKeyPrivate) {
-  const fs::path authority = scratch / "made";
+  const fs::path authority = m_scratch.path() / "made";
   const auto made = Run(Quoted(DNT_PROXY_PATH) + " ca init " + Quoted(authority.string()));
   ASSERT_EQ(made.exitCode, 0) << made.err;
   struct stat key {};
   ASSERT_EQ(stat((authority / "ca.key").c_str(), &key), 0);
   EXPECT_EQ(key.st_mode & 0777, 0600u);
-  const auto certificate = Run("openssl x509 -noout -text -in " + Quoted((authority / "ca.crt").string()));
-  EXPECT_NE(certificate.out.find("CA:TRUE"), std::string::npos) << certificate.out;
-  EXPECT_NE(certificate.out.find("ASN1 OID: prime256v1"), std::string::npos) << certificate.out;
-  const auto days = Run("openssl x509 -noout -checkend $((3650 * 86400)) -in " + Quoted((authority / "ca.crt").string()));
-  EXPECT_EQ(days.exitCode, 0) << "the authority does not last ten years";
+  const std::string certificate = Quoted((authority / "ca.crt").string());
+  const auto text = Run("openssl x509 -noout -text -in " + certificate);
+  EXPECT_NE(text.out.find("CA:TRUE"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("ASN1 OID: prime256v1"), std::string::npos) << text.out;
+  EXPECT_EQ(Run("openssl x509 -noout -checkend $((3650 * 86400)) -in " + certificate).exitCode, 0)
+      << "the authority does not last ten years";
 
-  const std::string before = ReadFile(authority / "ca.key");
+  const auto before = squeeze::ReadWholeFile((authority / "ca.key").string());
   const auto again = Run(Quoted(DNT_PROXY_PATH) + " ca init " + Quoted(authority.string()));
   EXPECT_NE(again.exitCode, 0);
   EXPECT_NE(again.err.find("never overwritten"), std::string::npos) << again.err;
-  EXPECT_EQ(ReadFile(authority / "ca.key"), before);
+  EXPECT_EQ(squeeze::ReadWholeFile((authority / "ca.key").string()), before);
 
   // A key others may read is not used.
   fs::permissions(authority / "ca.key", fs::perms::group_read, fs::perm_options::add);
@@ -73,99 +46,86 @@ TEST_F(DntProxyTls, MakesItsAuthorityOnceAndKeepsItsKeyPrivate) {
 }
 
 TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVerify) {
+  const auto web = MakeWebCertificates(m_scratch.path() / "web", {"shop.test", "match.adsrvr.org", "script.crazyegg.com"},
+                                       "self.google-analytics.com");
   LocalOrigin origin(0, 1, web.origin);
   LocalOrigin selfSigned(0, 1, web.selfSigned);
-  LocalOrigin plainOrigin;
-  const fs::path authority = scratch / "proxy-ca";
+  const fs::path authority = m_scratch.path() / "proxy-ca";
   ASSERT_EQ(Run(Quoted(DNT_PROXY_PATH) + " ca init " + Quoted(authority.string())).exitCode, 0);
-  const std::string at = "=127.0.0.1:" + std::to_string(origin.Port());
-  ProxyProcess proxy({"--block", "ad", "--intercept", authority.string(), "--upstream-ca", web.authority.string(),
-                      "--leaf-cache", "2", "--map-host", "self.google-analytics.com=127.0.0.1:" + std::to_string(selfSigned.Port()),
-                      "--map-host", "*.test" + at, "--map-host", "match.adsrvr.org" + at, "--map-host",
-                      "script.crazyegg.com" + at, "--map-host", "wrong.google-analytics.com" + at, "--map-host",
-                      "plain.google-analytics.com=127.0.0.1:" + std::to_string(plainOrigin.Port())},
-                     scratch / "intercept.log");
-  const std::string viaProxy = "curl -s --max-time 20 -x " + proxy.Url() + " --cacert " + Quoted((authority / "ca.crt").string());
-  const auto stats = [&] { return nlohmann::json::parse(proxy.Admin("/api/stats")); };
+  std::vector<std::string> arguments = {"--block", "ad", "--intercept", authority.string(), "--upstream-ca",
+                                        web.authority.string(), "--leaf-cache", "2"};
+  for (const auto& mapped : {MapHosts({"self.google-analytics.com"}, selfSigned.Port()),
+                             MapHosts({"plain.google-analytics.com"}, m_origin.Port()),
+                             MapHosts({"*.test", "match.adsrvr.org", "script.crazyegg.com", "wrong.google-analytics.com"},
+                                      origin.Port())}) {
+    arguments.insert(arguments.end(), mapped.begin(), mapped.end());
+  }
+  ProxyProcess proxy = Start(arguments);
+  const std::string trustingProxy = "--cacert " + Quoted((authority / "ca.crt").string()) + " ";
+  const std::string trustingWeb = "--cacert " + Quoted(web.authority.string()) + " ";
 
   // A blocked tracker over HTTPS: answered inside the tunnel, never sent;
   // HTTP/2 is asked for, HTTP/1.1 is all the proxy speaks.
-  EXPECT_EQ(Run(viaProxy + " --http2 -o /dev/null -w '%{http_code} %{http_version}' https://match.adsrvr.org/track/x").out,
+  EXPECT_EQ(Curl(proxy, trustingProxy + "--http2 -o /dev/null -w '%{http_code} %{http_version}' "
+                                        "https://match.adsrvr.org/track/x").out,
             "403 1.1");
   EXPECT_TRUE(ReceivedAt(origin, "/track/x").empty()) << "a blocked request reached the server";
 
   // A detected tracker: stripped both ways, sent on over verified TLS.
-  const auto stripped = Run(viaProxy + " -D - -o /dev/null -H 'Cookie: uid=42' -H 'Referer: https://shop.test/cart' "
-                                       "https://script.crazyegg.com/pages/x.js");
+  const auto stripped = Curl(proxy, trustingProxy + "-D - -o /dev/null -H 'Cookie: uid=42' "
+                                                    "-H 'Referer: https://shop.test/cart' https://script.crazyegg.com/pages/x.js");
   EXPECT_NE(stripped.out.find(" 200"), std::string::npos) << stripped.out << stripped.err;
   EXPECT_EQ(stripped.out.find("Set-Cookie"), std::string::npos) << stripped.out;
   const auto atTracker = ReceivedAt(origin, "/pages/x.js");
   ASSERT_EQ(atTracker.size(), 1u);
-  EXPECT_EQ(FieldOf(atTracker[0], "Cookie"), "(none)");
-  EXPECT_EQ(FieldOf(atTracker[0], "Referer"), "(none)");
-  EXPECT_EQ(FieldOf(atTracker[0], "Host"), "script.crazyegg.com");
-  EXPECT_EQ(FieldOf(atTracker[0], "Via"), "1.1 dnt-proxy");
+  for (const auto& [name, value] : {std::pair{"Cookie", "(none)"}, {"Referer", "(none)"}, {"Host", "script.crazyegg.com"},
+                                    {"Via", "1.1 dnt-proxy"}}) {
+    EXPECT_EQ(FieldOf(atTracker[0], name), value) << name;
+  }
 
   // The site itself is tunnelled blind: the client verifies the origin's own
-  // certificate, and the proxy never reads what goes through.
-  const auto blind = Run("curl -s --max-time 20 -x " + proxy.Url() + " --cacert " + Quoted(web.authority.string()) +
-                         " -o /dev/null -w '%{http_code}' https://shop.test/inside");
-  EXPECT_EQ(blind.out, "200") << blind.err;
-  const auto inside = ReceivedAt(origin, "/inside");
-  ASSERT_EQ(inside.size(), 1u);
-  EXPECT_EQ(FieldOf(inside[0], "Via"), "(none)");
-
-  // A client that speaks no TLS in a tunnel the engine asks to see gets
-  // it relayed blind.
-  EXPECT_EQ(Run("curl -s --max-time 20 -p -x " + proxy.Url() + " -o /dev/null -w '%{http_code}' "
-                "http://plain.google-analytics.com/plain").out,
-            "200");
-  const auto plain = ReceivedAt(plainOrigin, "/plain");
-  ASSERT_EQ(plain.size(), 1u);
-  EXPECT_EQ(FieldOf(plain[0], "Via"), "(none)");
+  // certificate, and the proxy never reads what goes through. So is a client
+  // that speaks no TLS in a tunnel the engine asks to see.
+  EXPECT_EQ(Curl(proxy, trustingWeb + "-o /dev/null -w '%{http_code}' https://shop.test/inside").out, "200");
+  EXPECT_EQ(Curl(proxy, "-p -o /dev/null -w '%{http_code}' http://plain.google-analytics.com/plain").out, "200");
+  for (const auto& inside : {ReceivedAt(origin, "/inside"), ReceivedAt(m_origin, "/plain")}) {
+    ASSERT_EQ(inside.size(), 1u);
+    EXPECT_EQ(FieldOf(inside[0], "Via"), "(none)") << "the proxy read inside the tunnel";
+  }
 
   // Servers whose certificate does not verify: a page says why, and nothing
   // reaches them.
-  const auto wrongName = Run(viaProxy + " -w '[%{http_code}]' https://wrong.google-analytics.com/wrong");
-  EXPECT_NE(wrongName.out.find("its certificate does not verify: hostname mismatch"), std::string::npos) << wrongName.out;
-  EXPECT_NE(wrongName.out.find("[502]"), std::string::npos) << wrongName.out;
-  const auto untrusted = Run(viaProxy + " -w '[%{http_code}]' https://self.google-analytics.com/self");
-  EXPECT_NE(untrusted.out.find("its certificate does not verify: self-signed certificate"), std::string::npos)
-      << untrusted.out;
-  EXPECT_NE(untrusted.out.find("[502]"), std::string::npos) << untrusted.out;
+  for (const auto& [url, why] : {std::pair{"https://wrong.google-analytics.com/wrong", "hostname mismatch"},
+                                 {"https://self.google-analytics.com/self", "self-signed certificate"}}) {
+    const auto refused = Curl(proxy, trustingProxy + "-w '[%{http_code}]' " + url);
+    EXPECT_NE(refused.out.find(std::string("its certificate does not verify: ") + why), std::string::npos) << refused.out;
+    EXPECT_NE(refused.out.find("[502]"), std::string::npos) << refused.out;
+  }
   EXPECT_TRUE(ReceivedAt(origin, "/wrong").empty());
   EXPECT_TRUE(selfSigned.Received().empty());
 
   // A client that does not trust the proxy's authority refuses the leaf.
-  const auto refused = Run("curl -s --max-time 20 -x " + proxy.Url() + " --cacert " + Quoted(web.authority.string()) +
-                           " https://match.adsrvr.org/refused");
-  EXPECT_EQ(refused.exitCode, 60) << "curl: " << refused.exitCode;
+  EXPECT_EQ(Curl(proxy, trustingWeb + "https://match.adsrvr.org/refused").exitCode, 60);
   EXPECT_TRUE(proxy.AwaitLog("): the client refused the certificate made for match.adsrvr.org: tlsv1 alert unknown ca",
                              1, std::chrono::seconds(5)));
 
   // Through a tunnel to a tracker no other name is decrypted.
-  const auto otherName = Run(viaProxy + " --connect-to shop.test:443:match.adsrvr.org:443 https://shop.test/other");
-  EXPECT_NE(otherName.exitCode, 0);
+  EXPECT_NE(Curl(proxy, trustingProxy + "--connect-to shop.test:443:match.adsrvr.org:443 https://shop.test/other").exitCode, 0);
   EXPECT_TRUE(proxy.AwaitLog("): the client asked for shop.test inside the tunnel to match.adsrvr.org", 1,
                              std::chrono::seconds(5)));
 
   // Four names asked for through a cache of two: the first came back after
   // it had gone, and was made again; a name still kept costs no new leaf.
-  ASSERT_EQ(Run(viaProxy + " -o /dev/null https://self.google-analytics.com/again").exitCode, 0);
-  const auto tls = stats()["tls"];
-  EXPECT_EQ(tls["leafCache"]["capacity"], 2);
-  EXPECT_EQ(tls["leafCache"]["size"], 2);
-  EXPECT_EQ(tls["leafCache"]["minted"], 5);
-  EXPECT_EQ(tls["leafCache"]["hits"], 1);
-  EXPECT_EQ(tls["interceptions"], 5);
-  EXPECT_EQ(tls["blindTunnels"], 2);
-  EXPECT_EQ(tls["clientFailures"], 2);
-  EXPECT_EQ(tls["serverFailures"], 3);
+  ASSERT_EQ(Curl(proxy, trustingProxy + "-o /dev/null https://self.google-analytics.com/again").exitCode, 0);
+  EXPECT_EQ(proxy.Stats()["tls"], nlohmann::json::parse(R"({"intercepting": true, "blindTunnels": 2, "interceptions": 5,
+      "clientFailures": 2, "serverFailures": 3, "leafCache": {"capacity": 2, "size": 2, "minted": 5, "hits": 1}})"));
 
   EXPECT_EQ(proxy.Stop(), 0);
-  EXPECT_TRUE(proxy.AwaitLog(" upstream-error https://wrong.google-analytics.com/wrong (client ", 1, std::chrono::seconds(1)));
-  EXPECT_TRUE(proxy.AwaitLog("verdict match.adsrvr.org (client ", 1, std::chrono::seconds(1)));
-  EXPECT_TRUE(proxy.AwaitLog("): blocked, The Trade Desk (ad agency)", 1, std::chrono::seconds(1)));
+  for (const char* line : {" upstream-error https://wrong.google-analytics.com/wrong (client ",
+                           "not processed (tunnel)", "verdict match.adsrvr.org (client ",
+                           "): blocked, The Trade Desk (ad agency)"}) {
+    EXPECT_TRUE(proxy.AwaitLog(line)) << line;
+  }
 }
 
 }  // namespace

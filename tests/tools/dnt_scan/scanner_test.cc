@@ -17,15 +17,7 @@ using Strings = std::vector<std::string>;
 
 TrafficEntry Request(size_t number, const std::string& page, const std::string& url, HeaderFields fields = {},
                      std::optional<TrafficResponse> response = std::nullopt) {
-  TrafficEntry entry;
-  entry.number = number;
-  entry.page = page;
-  entry.method = "GET";
-  entry.url = url;
-  entry.httpVersion = "HTTP/1.1";
-  entry.fields = std::move(fields);
-  entry.response = std::move(response);
-  return entry;
+  return {number, page, "GET", url, "HTTP/1.1", std::move(fields), std::move(response), {}};
 }
 
 ScanReport ScanPageLoad(FakeEngine& engine) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "tests/support/thrown.h"
 #include "tests/tools/dnt_scan/collecting_sink.h"
 #include "tools/dnt_scan/entry_reader.h"
 #include "tools/dnt_scan/har_reader.h"
@@ -17,24 +18,32 @@ namespace {
 using namespace dnt_scan;
 using dnt_scan_test::CollectingSink;
 
-CollectingSink ReadHarText(const std::string& text) {
+// What the HAR reader, or the JSON Lines one, gives for `in`.
+CollectingSink Read(std::istream&& in, bool har = true) {
   CollectingSink sink;
-  std::istringstream in(text);
-  ReadHar(in, "input.har", sink);
-  return sink;
-}
-
-CollectingSink ReadHarFile(const std::string& path) {
-  CollectingSink sink;
-  std::ifstream in(path, std::ios::binary);
-  ReadHar(in, "input.har", sink);
+  har ? ReadHar(in, "input.har", sink) : ReadJsonLines(in, "input.jsonl", sink);
   return sink;
 }
 
 std::string Entries(const std::string& entries) { return R"({"log": {"version": "1.2", "entries": [)" + entries + "]}}"; }
 
+// One request per item of `requests` (its members), in a HAR file with
+// `harMembers` added to each entry and in JSON Lines with `lineMembers`,
+// then a last good request: what each reader gives.
+std::vector<CollectingSink> ReadBothWays(const std::vector<std::string>& requests, const std::string& harMembers = "",
+                                         const std::string& lineMembers = "") {
+  std::string har, lines;
+  for (const std::string& members : requests) {
+    har += R"({"request": {"method": "GET", "url": "http://a.test/", )" + members + "}" + harMembers + "},";
+    lines += R"({"url": "http://a.test/", )" + members + lineMembers + "}\n";
+  }
+  har += R"({"request": {"method": "GET", "url": "http://last.test/"}})";
+  lines += R"({"url": "http://last.test/"})";
+  return {Read(std::istringstream(Entries(har))), Read(std::istringstream(lines), false)};
+}
+
 TEST(TrafficReader, RealAndMinimalHarExports) {
-  const CollectingSink page = ReadHarFile(DNT_SOURCE_ROOT "/examples/ferguson.com-2022.har");
+  const CollectingSink page = Read(std::ifstream(DNT_SOURCE_ROOT "/examples/ferguson.com-2022.har", std::ios::binary));
   ASSERT_EQ(page.entries.size(), 174u);
   EXPECT_TRUE(page.problems.empty());
   ASSERT_EQ(page.pages.size(), 1u);
@@ -54,17 +63,15 @@ TEST(TrafficReader, RealAndMinimalHarExports) {
   ASSERT_TRUE(first.response);
   EXPECT_EQ(first.response->status, 200);
 
-  const CollectingSink minimal = ReadHarFile(DNT_SOURCE_ROOT "/tests/tools/data/ga-hits-minimal.har");
+  const CollectingSink minimal = Read(std::ifstream(DNT_SOURCE_ROOT "/tests/tools/data/ga-hits-minimal.har"));
   ASSERT_EQ(minimal.entries.size(), 9u);
-  EXPECT_EQ(minimal.entries[0].page, "input.har");
-  EXPECT_EQ(minimal.entries[0].httpVersion, "HTTP/1.1");
-  EXPECT_TRUE(minimal.entries[0].fields.empty());
-  EXPECT_FALSE(minimal.entries[0].response);
+  const TrafficEntry& bare = minimal.entries[0];
+  EXPECT_TRUE(bare.page == "input.har" && bare.httpVersion == "HTTP/1.1" && bare.fields.empty() && !bare.response);
 }
 
 TEST(TrafficReader, BrokenHarEntriesAreReportedWithTheirNumbers) {
   const std::string body(200000, 'x');
-  const CollectingSink sink = ReadHarText(Entries(
+  const CollectingSink sink = Read(std::istringstream(Entries(
       R"({"request": {"method": "GET", "url": "http://a.test/", "httpVersion": "HTTP/9\r\nX"}},)"
       R"({"response": {"status": 200}},)"
       R"({"request": {"method": "GET"}},)"
@@ -75,7 +82,7 @@ TEST(TrafficReader, BrokenHarEntriesAreReportedWithTheirNumbers) {
       R"(  "cookies": [{"name": "a", "value": "1"}, {"name": "b", "value": "2"}]},)"
       R"( "response": {"status": 200, "content": {"text": ")" + body + R"("}, "cookies": [{"name": "c", "value": "3"}]}},)"
       R"({"request": {"method": "GET", "url": "http://a.test/)" + body + R"("}},)"
-      R"({"request": {"method": "GET", "url": "data:image/png;base64,)" + body + R"("}})"));
+      R"({"request": {"method": "GET", "url": "data:image/png;base64,)" + body + R"("}})")));
   ASSERT_EQ(sink.entries.size(), 3u);
   EXPECT_EQ(sink.entries[0].httpVersion, "HTTP/1.1");
   EXPECT_EQ(sink.entries[0].notes, std::vector<std::string>{"httpVersion \"HTTP/9??X\" not understood; HTTP/1.1 assumed"});
@@ -104,48 +111,36 @@ TEST(TrafficReader, BrokenHarEntriesAreReportedWithTheirNumbers) {
 // becomes a problem of its own entry or an entry with a note, and the
 // entries after it are read all the same.
 TEST(TrafficReader, FieldsOfTheWrongTypeAreTheirEntrysProblem) {
-  struct Case {
-    std::string members;
-    std::string problem;
-    std::string note;
+  // The members of a request, and what becomes of it: a problem of its own
+  // entry, or a note on the entry read.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"("url": {"truncated_from": 5})", "\"url\" is not a URL"},
+      {R"("url": {"truncated_from": 99999, "head": "http://a.test/"})", "\"url\" is not a URL"},
+      {R"("url": ["http://a.test/"])", "\"url\" is not a URL"},
+      {R"("method": 5)", "\"method\" is not an HTTP method"},
+      {R"("headers": [{"name": "X", "value": {"truncated_from": "x"}}])",
+       "note: header field \"X\" dropped: its value is not a string"},
+      {R"("headers": {"X": [{"truncated_from": 1, "head": "y"}]})",
+       "note: header field \"X\" dropped: its value is not a string"},
+      {R"("headers": [[{"truncated_from": 1}, "v"]])", "note: header field \"{}\" dropped: its name is not a string"},
+      {R"("headers": "X: y")", "note: header fields that are not a list were dropped"},
+      {R"("httpVersion": {"truncated_from": 1})", "note: httpVersion \"{}\" not understood; HTTP/1.1 assumed"},
+      {R"("cookies": {"truncated_from": 1}, "page": 7, "pageref": [], "status": "x")", ""},
   };
-  const std::vector<Case> cases = {
-      {R"("url": {"truncated_from": 5})", "\"url\" is not a URL", ""},
-      {R"("url": {"truncated_from": 99999, "head": "http://a.test/"})", "\"url\" is not a URL", ""},
-      {R"("url": ["http://a.test/"])", "\"url\" is not a URL", ""},
-      {R"("method": 5)", "\"method\" is not an HTTP method", ""},
-      {R"("headers": [{"name": "X", "value": {"truncated_from": "x"}}])", "",
-       "header field \"X\" dropped: its value is not a string"},
-      {R"("headers": {"X": [{"truncated_from": 1, "head": "y"}]})", "",
-       "header field \"X\" dropped: its value is not a string"},
-      {R"("headers": [[{"truncated_from": 1}, "v"]])", "", "header field \"{}\" dropped: its name is not a string"},
-      {R"("headers": "X: y")", "", "header fields that are not a list were dropped"},
-      {R"("httpVersion": {"truncated_from": 1})", "", "httpVersion \"{}\" not understood; HTTP/1.1 assumed"},
-      {R"("cookies": {"truncated_from": 1}, "page": 7, "pageref": [], "status": "x")", "", ""},
-  };
-  std::string har, lines;
-  for (const Case& c : cases) {
-    har += R"({"request": {"method": "GET", "url": "http://a.test/", )" + c.members +
-           R"(}, "pageref": {"truncated_from": 1}, "response": {"status": 200, "headers": )" +
-           R"({"truncated_from": "1"}, "cookies": [{"name": {"truncated_from": 1}, "value": "v"}]}},)";
-    lines += R"({"url": "http://a.test/", )" + c.members + R"(, "response": {"status": {"truncated_from": 1}}})" "\n";
-  }
-  har += R"({"request": {"method": "GET", "url": "http://last.test/"}})";
-  lines += R"({"url": "http://last.test/"})";
-  std::istringstream jsonLines(lines);
-  CollectingSink fromLines;
-  ReadJsonLines(jsonLines, "input.jsonl", fromLines);
-  for (const CollectingSink& sink : {ReadHarText(Entries(har)), fromLines}) {
-    std::map<size_t, std::string> problems, notes;
-    for (const InputProblem& problem : sink.problems) problems[problem.number] = problem.text;
+  std::vector<std::string> requests;
+  for (const auto& [members, outcome] : cases) requests.push_back(members);
+  for (const CollectingSink& sink :
+       ReadBothWays(requests,
+                    R"(, "pageref": {"truncated_from": 1}, "response": {"status": 200, "headers": {"truncated_from": "1"},)"
+                    R"( "cookies": [{"name": {"truncated_from": 1}, "value": "v"}]})",
+                    R"(, "response": {"status": {"truncated_from": 1}})")) {
+    std::map<size_t, std::string> outcomes;
+    for (const InputProblem& problem : sink.problems) outcomes[problem.number] = problem.text;
     for (const TrafficEntry& entry : sink.entries) {
-      notes[entry.number] = entry.notes.empty() ? "" : entry.notes[0];
+      outcomes[entry.number] = entry.notes.empty() ? "" : "note: " + entry.notes[0];
       EXPECT_TRUE(entry.page == "input.har" || entry.page == "input.jsonl") << entry.page;
     }
-    for (size_t i = 0; i < cases.size(); ++i) {
-      EXPECT_EQ(problems[i + 1], cases[i].problem) << cases[i].members;
-      EXPECT_EQ(notes[i + 1], cases[i].note) << cases[i].members;
-    }
+    for (size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(outcomes[i + 1], cases[i].second) << cases[i].first;
     ASSERT_FALSE(sink.entries.empty());
     EXPECT_EQ(sink.entries.back().url, "http://last.test/");
   }
@@ -160,26 +155,14 @@ TEST(TrafficReader, EntriesAreBoundByTheirMemoryBudget) {
   for (int i = 0; i < 100000; ++i) emptyLists += ",[]";
   std::string badFields = "[1, 2]";
   for (int i = 0; i < 200; ++i) badFields += ", [1, 2]";
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {R"("headers": [)" + emptyLists + "]", "takes more than 4 MiB of memory in the fields that are read"},
-      {R"("headers": {"X": [)" + emptyLists + "]}", "takes more than 4 MiB of memory in the fields that are read"},
-      {R"("x": [)" + emptyLists + "]", ""},
-      {R"("headers": [)" + badFields + "]", ""},
-  };
-  std::string har, lines;
-  for (const auto& [members, problem] : cases) {
-    har += R"({"request": {"method": "GET", "url": "http://a.test/", )" + members + "}},";
-    lines += R"({"url": "http://a.test/", )" + members + "}\n";
-  }
-  har += R"({"request": {"method": "GET", "url": "http://last.test/"}})";
-  std::istringstream jsonLines(lines);
-  CollectingSink fromLines;
-  ReadJsonLines(jsonLines, "input.jsonl", fromLines);
-  for (const CollectingSink& sink : {ReadHarText(Entries(har)), fromLines}) {
+  const std::string overBudget = "takes more than 4 MiB of memory in the fields that are read";
+  const std::vector<std::string> requests = {R"("headers": [)" + emptyLists + "]", R"("headers": {"X": [)" + emptyLists + "]}",
+                                             R"("x": [)" + emptyLists + "]", R"("headers": [)" + badFields + "]"};
+  for (const CollectingSink& sink : ReadBothWays(requests)) {
     ASSERT_EQ(sink.problems.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
       EXPECT_EQ(sink.problems[i].number, i + 1);
-      EXPECT_NE(sink.problems[i].text.find(cases[i].second), std::string::npos) << sink.problems[i].text;
+      EXPECT_NE(sink.problems[i].text.find(overBudget), std::string::npos) << sink.problems[i].text;
     }
     ASSERT_GE(sink.entries.size(), 2u);
     EXPECT_EQ(sink.entries[0].number, 3u);
@@ -190,12 +173,7 @@ TEST(TrafficReader, EntriesAreBoundByTheirMemoryBudget) {
 
 TEST(TrafficReader, InputsThatAreNotHarAreRefusedWithWhereItWent) {
   const auto error = [](const std::string& text) {
-    try {
-      ReadHarText(text);
-    } catch (const InputError& e) {
-      return std::string(e.what());
-    }
-    return std::string("no error");
+    return dnt::testing::Thrown<InputError>([&] { Read(std::istringstream(text)); });
   };
   EXPECT_EQ(error("[1, 2]"), "not a HAR file: the top level is not an object");
   EXPECT_EQ(error("\"text\""), "not a HAR file: the top level is not an object");
@@ -230,8 +208,7 @@ TEST(TrafficReader, JsonLinesAndFormatDetection) {
   EXPECT_EQ(sink.problems[0].number, 4u);
   EXPECT_EQ(sink.problems[1].text, "the line is not a JSON object");
 
-  std::istringstream notLines("<html>\n");
-  EXPECT_THROW(ReadJsonLines(notLines, "x", sink), InputError);
+  EXPECT_THROW(Read(std::istringstream("<html>\n"), false), InputError);
 
   EXPECT_EQ(DetectFormat("a.HAR", "{\"url\": 1}\n"), TrafficFormat::Har);
   EXPECT_EQ(DetectFormat("a.ndjson", "{\n"), TrafficFormat::JsonLines);
