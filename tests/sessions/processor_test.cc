@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "orv/text/utf.h"
 #include "source/sessions/processor.h"
 #include "source/sessions/processor_factory.h"
@@ -169,24 +167,6 @@ TEST_F(ProcessorTest, NullArgumentsAreRefusedWithATrace) {
   const SessionParams session{"a.test", false};
   EXPECT_EQ(factory->CreateHttpSessionProcessor(&session, nullptr), InvalidArgument);
   EXPECT_EQ(factory->CreateHttpSessionProcessor(nullptr, &none2), InvalidArgument);
-}
-
-TEST_F(ProcessorTest, ProcessorsRunOnSeveralThreads) {
-  Publish(MakeBases(tracer.Get(), {RequestScript, VerdictScript("return {{seen, 1, 'n'}}, 1")}));
-  factory = Factory();
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 2; ++t) {
-    threads.emplace_back([&] {
-      for (int session = 0; session < 20; ++session) {
-        auto processor = Processor(*factory);
-        for (int i = 0; i < 5; ++i) EXPECT_EQ(Request("GET http://a.test/x HTTP/1.1").RunOn(*processor), 0u);
-        TrackingVerdict verdict;
-        EXPECT_EQ(processor->GetVerdict(&verdict), 0u);
-        EXPECT_EQ(verdict.serviceId, 5u);
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
 }
 
 TEST_F(SessionTest, FactoryAnswersWithAndWithoutBases) {
