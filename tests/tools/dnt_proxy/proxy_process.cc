@@ -134,11 +134,13 @@ long ProxyProcess::MemoryKiB(const char* field) const {
   return -1;
 }
 
-nlohmann::json ProxyProcess::Stats() const {
-  const std::string answer = RawExchange(m_adminPort, "GET /api/stats HTTP/1.1\r\nHost: 127.0.0.1:" +
+std::string ProxyProcess::Admin(const std::string& path) const {
+  const std::string answer = RawExchange(m_adminPort, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" +
                                                           std::to_string(m_adminPort) + "\r\nConnection: close\r\n\r\n");
-  return nlohmann::json::parse(answer.substr(answer.find("\r\n\r\n") + 4));
+  return answer.substr(answer.find("\r\n\r\n") + 4);
 }
+
+nlohmann::json ProxyProcess::Stats() const { return nlohmann::json::parse(Admin("/api/stats")); }
 
 std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds limit) {
   net::io_context io;

@@ -45,6 +45,8 @@ class ProxyProcess {
                 std::chrono::seconds limit = std::chrono::seconds(1)) const;
   /// A field of /proc/PID/status in KiB ("VmRSS", "VmHWM").
   long MemoryKiB(const char* field) const;
+  /// The body its admin endpoint answers for `path`.
+  std::string Admin(const std::string& path) const;
   /// What its admin endpoint's /api/stats says.
   nlohmann::json Stats() const;
 

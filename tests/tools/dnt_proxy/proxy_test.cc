@@ -10,6 +10,8 @@
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "tests/tools/dnt_proxy/proxy_process.h"
@@ -68,6 +70,15 @@ TEST_F(DntProxy, SuppressesTrackingOnLiveRequests) {
   ASSERT_TRUE(one.size() == 1 && two.size() == 1);
   EXPECT_EQ(FieldOf(one[0], "Cookie"), "cart=7");
   EXPECT_EQ(one[0].connection, two[0].connection);
+
+  // The counts for Prometheus: every line a comment or a sample.
+  const std::string body = proxy.Admin("/metrics");
+  for (const char* sample : {"\ndnt_proxy_blocked_requests_total 1\n", "\ndnt_proxy_requests_total{scheme=\"http\"} 4\n"}) {
+    EXPECT_NE(body.find(sample), std::string::npos) << sample << body;
+  }
+  std::istringstream lines(body);
+  const std::regex wellFormed(R"(# (HELP|TYPE) \w+ .+|\w+(\{[^}]*\})? [-+.e0-9]+)");
+  for (std::string text; std::getline(lines, text);) EXPECT_TRUE(std::regex_match(text, wellFormed)) << text;
 
   EXPECT_EQ(proxy.Stop(), 0);
   for (const char* line : {" blocked GET http://connect.facebook.net/en_US/fbevents.js (client ",
