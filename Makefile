@@ -1,23 +1,34 @@
 # Entry points for a fresh Debian machine. Each target installs what it needs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap build build-asan build-tsan test test-default test-asan test-tsan test-windows fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy coverage install clean
+.PHONY: all bootstrap bootstrap-build build build-tools build-asan build-tsan test test-default test-asan test-tsan test-windows fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy coverage install clean
 
 all: build
 
+# Everything the tests need (make test, the benchmarks, coverage).
 bootstrap:
-	@bash scripts/bootstrap.sh
+	@bash scripts/bootstrap.sh test
 
+# Only what building the module and the tools needs (make demo, proxy, install).
+bootstrap-build:
+	@bash scripts/bootstrap.sh build
+
+# The default build with the tests and benchmarks.
 build: bootstrap
-	cmake --preset default
+	bash scripts/configure.sh default -DDNT_BUILD_TESTS=ON -DDNT_BUILD_BENCH=ON
+	cmake --build --preset default -j $(JOBS)
+
+# The module, the tools and the default bases, without what only tests need.
+build-tools: bootstrap-build
+	bash scripts/configure.sh default -DDNT_BUILD_TESTS=OFF -DDNT_BUILD_BENCH=OFF
 	cmake --build --preset default -j $(JOBS)
 
 build-asan: bootstrap
-	cmake --preset asan
+	bash scripts/configure.sh asan
 	cmake --build --preset asan -j $(JOBS)
 
 build-tsan: bootstrap
-	cmake --preset tsan
+	bash scripts/configure.sh tsan
 	cmake --build --preset tsan -j $(JOBS)
 
 test-default: build
@@ -35,7 +46,7 @@ test-windows: build
 	bash scripts/test_windows.sh build/default
 
 fuzz: bootstrap
-	cmake --preset fuzz
+	bash scripts/configure.sh fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 
 # A short run of every fuzz target on its seed corpus: proves they build and
@@ -46,11 +57,11 @@ fuzz-smoke: fuzz
 test: test-default test-asan test-tsan fuzz-smoke test-windows
 	@echo "all test suites passed"
 
-demo: build
+demo: build-tools
 	bash scripts/demo.sh build/default
 
 # dnt-proxy on the default bases, on 127.0.0.1:3128; more options in ARGS.
-proxy: build
+proxy: build-tools
 	build/default/tools/dnt_proxy/dnt-proxy $(ARGS)
 
 bench: build
@@ -70,13 +81,13 @@ soak-proxy: build
 # Line and branch coverage of the product code by the whole test suite:
 # build/coverage/html/index.html and a summary line.
 coverage: bootstrap
-	cmake --preset coverage
+	bash scripts/configure.sh coverage
 	cmake --build --preset coverage -j $(JOBS)
 	find build/coverage -name '*.gcda' -delete
 	ctest --preset coverage
 	bash scripts/coverage.sh build/coverage
 
-install: build
+install: build-tools
 	cmake --install build/default --prefix $(or $(PREFIX),out/install)
 
 clean:

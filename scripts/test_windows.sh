@@ -9,7 +9,18 @@ cd "$(dirname "$0")/.."
 linux_build=${1:-build/default}
 jobs=$(nproc)
 
-bash scripts/windows_deps.sh build/windows-deps
+# The libraries built from Debian's source packages depend only on the
+# script that builds them and the cross compiler: they are kept in the user's
+# cache folder under a key of both, so that a fresh clone on this machine (CI's)
+# does not fetch and compile them again. The preset reads them at
+# build/windows-deps.
+key=$( { cat scripts/windows_deps.sh cmake/mingw-w64.cmake; x86_64-w64-mingw32-g++-posix --version; } |
+  sha256sum | cut -c1-16)
+deps="${XDG_CACHE_HOME:-$HOME/.cache}/dnt-engine/windows-deps-$key"
+bash scripts/windows_deps.sh "$deps"
+mkdir -p build
+rm -rf build/windows-deps
+ln -s "$deps" build/windows-deps
 WINEPREFIX=$(mktemp -d)
 export WINEPREFIX
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)

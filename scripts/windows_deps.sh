@@ -7,7 +7,7 @@ set -euo pipefail
 prefix=$(realpath -m "${1:?usage: windows_deps.sh PREFIX}")
 root=$(cd "$(dirname "$0")/.." && pwd)
 stamp="$prefix/.built"
-if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ]; then
+if [ -f "$stamp" ]; then
   echo "windows deps: present in $prefix"
   exit 0
 fi
