@@ -6,15 +6,28 @@
 # then reads the headers as usual, so this changes speed, never meaning.
 option(DNT_PCH "Precompile the heavy header-only libraries" ON)
 
-function(_dnt_pch_anchor anchor)
+# _dnt_use_pch(target anchor HEADERS ... LIBS ...): target reuses the
+# headers precompiled by anchor. A header precompiled for a library (-fPIC)
+# does not fit a program (-fPIE), so programs get an anchor program of their
+# own.
+function(_dnt_use_pch target anchor)
   cmake_parse_arguments(ARG "" "" "HEADERS;LIBS" ${ARGN})
-  if(TARGET ${anchor})
-    return()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE")
+    set(anchor ${anchor}_program)
+    if(NOT TARGET ${anchor})
+      add_executable(${anchor} ${DNT_SOURCE_ROOT}/cmake/pch_anchor_main.cc)
+    endif()
+  elseif(NOT TARGET ${anchor})
+    add_library(${anchor} STATIC ${DNT_SOURCE_ROOT}/cmake/pch_anchor.cc)
   endif()
-  add_library(${anchor} STATIC ${DNT_SOURCE_ROOT}/cmake/pch_anchor.cc)
-  dnt_internal(${anchor})
-  target_link_libraries(${anchor} PRIVATE ${ARG_LIBS})
-  target_precompile_headers(${anchor} PRIVATE ${ARG_HEADERS})
+  get_target_property(anchored ${anchor} PRECOMPILE_HEADERS)
+  if(NOT anchored)
+    dnt_internal(${anchor})
+    target_link_libraries(${anchor} PRIVATE ${ARG_LIBS})
+    target_precompile_headers(${anchor} PRIVATE ${ARG_HEADERS})
+  endif()
+  target_precompile_headers(${target} REUSE_FROM ${anchor})
 endfunction()
 
 # dnt_use_gtest_pch(target): a test program's GoogleTest and GoogleMock.
@@ -22,10 +35,9 @@ function(dnt_use_gtest_pch target)
   if(NOT DNT_PCH)
     return()
   endif()
-  _dnt_pch_anchor(dnt_gtest_pch
+  _dnt_use_pch(${target} dnt_gtest_pch
     HEADERS <gtest/gtest.h> <gmock/gmock.h> <string> <vector> <memory> <functional>
     LIBS GTest::gmock GTest::gtest)
-  target_precompile_headers(${target} REUSE_FROM dnt_gtest_pch)
 endfunction()
 
 # dnt_use_asio_pch(target): Boost.Asio and Beast over OpenSSL (the proxy and
@@ -35,12 +47,11 @@ function(dnt_use_asio_pch target)
     return()
   endif()
   find_package(OpenSSL 3 REQUIRED)
-  _dnt_pch_anchor(dnt_asio_pch
+  _dnt_use_pch(${target} dnt_asio_pch
     HEADERS <boost/asio/io_context.hpp> <boost/asio/ip/tcp.hpp> <boost/asio/steady_timer.hpp>
             <boost/asio/ssl.hpp> <boost/beast/core.hpp> <boost/beast/http.hpp>
             <string> <vector> <memory> <functional> <optional>
     LIBS Boost::headers OpenSSL::SSL Threads::Threads)
-  target_precompile_headers(${target} REUSE_FROM dnt_asio_pch)
 endfunction()
 
 # dnt_use_tools_pch(target): nlohmann-json and CLI11, which every command of
@@ -49,8 +60,7 @@ function(dnt_use_tools_pch target)
   if(NOT DNT_PCH)
     return()
   endif()
-  _dnt_pch_anchor(dnt_tools_pch
+  _dnt_use_pch(${target} dnt_tools_pch
     HEADERS <nlohmann/json.hpp> <CLI/CLI.hpp> <string> <vector> <memory> <functional> <optional>
     LIBS nlohmann_json::nlohmann_json CLI11::CLI11)
-  target_precompile_headers(${target} REUSE_FROM dnt_tools_pch)
 endfunction()
