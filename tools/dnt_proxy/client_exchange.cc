@@ -23,6 +23,17 @@ void SetRequestFraming(http::request<http::buffer_body>& header, const RequestPa
   }
 }
 
+// A connection is reused only when nothing has come from its server since
+// its last answer ended: bytes beyond an answer would be taken for the
+// next one.
+bool Reusable(Upstream& upstream) {
+  if (!upstream.stream.socket().is_open() || upstream.buffer.size() != 0) return false;
+  beast::error_code error;
+  const std::size_t waiting = upstream.stream.socket().available(error);
+  if (error || waiting != 0) return false;
+  return !upstream.stream.IsTls() || SSL_pending(upstream.stream.TlsLayer().native_handle()) == 0;
+}
+
 bool Reconnectable(beast::error_code error) {
   return error == http::error::end_of_stream || IsStreamEnd(error) || error == boost::asio::error::connection_reset ||
          error == boost::asio::error::broken_pipe;
@@ -44,7 +55,7 @@ void ClientConnection::Forward(HttpUrl url) {
   AddVia(header);
   SetRequestFraming(header, *m_request);
   Upstream* upstream = m_session->upstream ? &*m_session->upstream : nullptr;
-  if (upstream && upstream->server == m_url.server && upstream->tls == m_url.tls && upstream->stream.socket().is_open()) {
+  if (upstream && upstream->server == m_url.server && upstream->tls == m_url.tls && Reusable(*upstream)) {
     m_upstream = upstream;
     return SendRequestHead();
   }
@@ -63,6 +74,10 @@ bool ClientConnection::AskEngine() {
     m_context.stats.TimeEngine(EngineCall::Request, std::chrono::steady_clock::now() - start);
     const bool tracked = outcome.answer || !outcome.changes.empty() || outcome.responseProcessingRequired;
     const module_host::TrackingService* service = m_sessions.CountRequest(*m_session, tracked, outcome.answer.has_value());
+    if (!outcome.answerMended.empty()) {
+      m_context.log.Write("engine-error", method + " " + m_url.text + ": " + outcome.answerMended,
+                          {{"method", method}, {"url", m_url.text}, {"error", outcome.answerMended}});
+    }
     if (outcome.answer) {
       m_context.stats.CountBlocked({std::chrono::system_clock::now(), method, m_url.text, outcome.answer->status,
                                     service ? service->name : "", service ? service->category : 0});
@@ -165,6 +180,10 @@ bool ClientConnection::AskEngineOnResponse() {
     ResponseOutcome outcome = ProcessResponse(*m_session->engine, m_response->get());
     m_context.stats.TimeEngine(EngineCall::Response, std::chrono::steady_clock::now() - start);
     for (std::string& change : outcome.changes) m_changes.push_back("response: " + std::move(change));
+    if (!outcome.answerMended.empty()) {
+      m_context.log.Write("engine-error", m_url.text + " (response): " + outcome.answerMended,
+                          {{"url", m_url.text}, {"error", outcome.answerMended}});
+    }
     if (outcome.answer) {
       // The server's answer is dropped, and with it its connection.
       m_upstream->stream.close();
@@ -198,9 +217,19 @@ void ClientConnection::RelayInterim() {
 void ClientConnection::SendResponseHead() {
   auto& header = m_response->get();
   const bool switching = header.result_int() == 101;
+  const std::string codings = switching ? std::string() : TransferCodings(header);
   RemoveHopByHop(header, switching);
   if (!m_response->is_done() && !switching) {
-    if (m_response->content_length()) {
+    if (!codings.empty()) {
+      // The body goes on in the codings the server gave it, named, with
+      // chunks of the proxy's after them; HTTP/1.0 knows no codings.
+      if (m_request->get().version() < 11) {
+        return FailExchange(502, m_upstream->server.Text() + " sent its answer in the transfer coding \"" + codings +
+                                     "\", which an HTTP/1.0 client cannot take");
+      }
+      header.set(http::field::transfer_encoding, codings);
+      header.chunked(true);
+    } else if (m_response->content_length()) {
       header.content_length(m_response->content_length());
     } else if (m_request->get().version() >= 11) {
       header.chunked(true);
@@ -238,7 +267,8 @@ void ClientConnection::OnResponseHeadSent() {
 
 void ClientConnection::FinishExchange() {
   LogChanges();
-  if (!m_response->keep_alive() || m_requestFailed) m_upstream->stream.close();
+  // Bytes read past the answer's end are no answer to anything.
+  if (!m_response->keep_alive() || m_requestFailed || m_upstream->buffer.size() != 0) m_upstream->stream.close();
   if (m_requestFailed) return Close();
   if (!m_clientKeepAlive) return CloseAfterReply();
   NextRequest();

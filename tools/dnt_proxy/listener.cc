@@ -35,10 +35,13 @@ void Listener::Stop() {
   });
 }
 
-void Listener::ConnectionClosed() {
+void Listener::ConnectionClosed(const net::ip::address& client) {
   if (m_stopped) return;
-  net::post(m_strand, [self = shared_from_this()] {
+  net::post(m_strand, [self = shared_from_this(), client] {
     --self->m_open;
+    if (const auto it = self->m_openByClient.find(client); it != self->m_openByClient.end() && --it->second == 0) {
+      self->m_openByClient.erase(it);
+    }
     if (self->m_waiting && self->m_open < self->m_context.config.maxClients) {
       self->m_waiting = false;
       self->Accept();
@@ -71,14 +74,34 @@ void Listener::OnAccept(boost::system::error_code error, tcp::socket socket) {
   }
   boost::system::error_code ignored;
   const tcp::endpoint remote = socket.remote_endpoint(ignored);
-  if (ignored || !m_context.config.clients.Allows(remote.address())) {
+  if (ignored || !m_context.config.access.AllowsClient(remote.address())) {
     m_context.log.Write("refused-client", remote.address().to_string(), {{"client", remote.address().to_string()}});
+  } else if (m_openByClient[remote.address()] >= m_context.config.access.MaxClientsPerAddress()) {
+    RefuseBusyClient(socket, remote.address());
   } else {
     socket.set_option(tcp::no_delay(true), ignored);
     ++m_open;
+    ++m_openByClient[remote.address()];
     std::make_shared<ClientConnection>(std::move(socket), m_context)->Start();
   }
   Accept();
+}
+
+// The answer fits the new connection's empty send buffer: it is written at
+// once, without a slot, and the connection closed.
+void Listener::RefuseBusyClient(tcp::socket& socket, const net::ip::address& client) {
+  static constexpr std::string_view Busy =
+      "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 55\r\n"
+      "Connection: close\r\n\r\ndnt-proxy: this address holds too many connections now\n";
+  const std::size_t limit = m_context.config.access.MaxClientsPerAddress();
+  m_context.log.Write("refused-client",
+                      client.to_string() + ": already " + std::to_string(limit) + " connections from that address",
+                      {{"client", client.to_string()}, {"limit", limit}});
+  boost::system::error_code ignored;
+  socket.non_blocking(true, ignored);
+  socket.write_some(net::buffer(Busy.data(), Busy.size()), ignored);
+  socket.shutdown(tcp::socket::shutdown_send, ignored);
+  socket.close(ignored);
 }
 
 }  // namespace dnt_proxy
