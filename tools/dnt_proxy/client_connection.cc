@@ -73,11 +73,8 @@ void ClientConnection::ReadHead() {
 
 void ClientConnection::OnHeadRead(beast::error_code error, std::size_t bytes) {
   if (Closed()) return;
-  if (error == beast::error::timeout && m_buffer.size() != 0) {
-    return Refuse(408, "the request head did not arrive within " + std::to_string(m_context.config.headTimeout.count()) +
-                           " s");
-  }
-  // A client that goes, or stays silent, between requests is simply closed.
+  // A client that goes, stays silent between requests, or is too slow with
+  // a head is simply closed (the stream's timeout has closed its socket).
   if (error) return Close();
   m_buffer.commit(bytes);
   ReadHead();
@@ -90,6 +87,7 @@ void ClientConnection::OnHead(std::size_t size) {
   m_buffer.consume(size);
   if (check.status != 0) return Refuse(check.status, check.reason);
   m_clientKeepAlive = m_request->keep_alive();
+  m_clientVersion = m_request->get().version();
   Route();
 }
 
@@ -118,7 +116,7 @@ void ClientConnection::Reply(unsigned status, const std::string& reason, std::st
   // announced: the connection cannot carry another request.
   const bool bodyWithheld = !m_request->is_done() && m_request->get().count(http::field::expect) != 0;
   const bool keepAlive = m_clientKeepAlive && !bodyWithheld;
-  SetConnection(*response, m_request->get().version(), keepAlive);
+  SetConnection(*response, m_clientVersion, keepAlive);
   Send(std::move(response), keepAlive ? After::NextRequest : After::Close);
 }
 

@@ -132,6 +132,8 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
 
   // The request being served.
   std::optional<RequestParser> m_request;
+  // The HTTP version the client speaks; the request goes on as HTTP/1.1.
+  unsigned m_clientVersion = 11;
   bool m_clientKeepAlive = false;
   HttpUrl m_url;
   ServerSession* m_session = nullptr;

@@ -203,7 +203,7 @@ bool ClientConnection::AskEngineOnResponse() {
 // An interim answer ("100 Continue", "103 Early Hints") goes to a client
 // that knows them; then the final answer is read.
 void ClientConnection::RelayInterim() {
-  if (m_request->get().version() < 11) return ReadResponseHead();
+  if (m_clientVersion < 11) return ReadResponseHead();
   auto interim = std::make_shared<http::response<http::empty_body>>(std::move(m_response->get().base()));
   RemoveHopByHop(*interim, false);
   m_stream.expires_after(m_context.config.idleTimeout);
@@ -223,7 +223,7 @@ void ClientConnection::SendResponseHead() {
     if (!codings.empty()) {
       // The body goes on in the codings the server gave it, named, with
       // chunks of the proxy's after them; HTTP/1.0 knows no codings.
-      if (m_request->get().version() < 11) {
+      if (m_clientVersion < 11) {
         return FailExchange(502, m_upstream->server.Text() + " sent its answer in the transfer coding \"" + codings +
                                      "\", which an HTTP/1.0 client cannot take");
       }
@@ -231,7 +231,7 @@ void ClientConnection::SendResponseHead() {
       header.chunked(true);
     } else if (m_response->content_length()) {
       header.content_length(m_response->content_length());
-    } else if (m_request->get().version() >= 11) {
+    } else if (m_clientVersion >= 11) {
       header.chunked(true);
     } else {
       // An HTTP/1.0 client knows no chunks: the body ends with the connection.
@@ -239,7 +239,7 @@ void ClientConnection::SendResponseHead() {
     }
   }
   header.version(11);
-  if (!switching) SetConnection(header, m_request->get().version(), m_clientKeepAlive);
+  if (!switching) SetConnection(header, m_clientVersion, m_clientKeepAlive);
   AddVia(header);
   m_responseWriter.emplace(m_response->get());
   m_responseStarted = true;
@@ -284,7 +284,7 @@ void ClientConnection::FailExchange(unsigned status, const std::string& reason) 
   const bool whole = m_request->is_done() && (m_requestSent || !m_requestBody);
   if (!whole) return Send(MakeErrorReply(status, reason), After::Close);
   auto response = MakeErrorReply(status, reason);
-  SetConnection(*response, m_request->get().version(), m_clientKeepAlive);
+  SetConnection(*response, m_clientVersion, m_clientKeepAlive);
   Send(std::move(response), m_clientKeepAlive ? After::NextRequest : After::Close);
 }
 

@@ -1,6 +1,8 @@
 #include "tools/dnt_proxy/listener.h"
 
+#include <array>
 #include <boost/asio/post.hpp>
+#include <string_view>
 
 #include "tools/dnt_proxy/client_connection.h"
 
@@ -87,8 +89,44 @@ void Listener::OnAccept(boost::system::error_code error, tcp::socket socket) {
   Accept();
 }
 
-// The answer fits the new connection's empty send buffer: it is written at
-// once, without a slot, and the connection closed.
+// A connection refused with an answer: the answer fits the new
+// connection's empty send buffer, and what the client sends meanwhile is
+// read and dropped until it closes (2 s at most), so that the answer is not
+// lost to a reset. It takes no slot.
+namespace {
+
+class RefusedConnection : public std::enable_shared_from_this<RefusedConnection> {
+ public:
+  explicit RefusedConnection(tcp::socket socket) : m_socket(std::move(socket)), m_linger(m_socket.get_executor()) {}
+
+  void Answer(std::string_view answer) {
+    boost::system::error_code ignored;
+    m_socket.non_blocking(true, ignored);
+    m_socket.write_some(net::buffer(answer.data(), answer.size()), ignored);
+    m_socket.shutdown(tcp::socket::shutdown_send, ignored);
+    m_linger.expires_after(std::chrono::seconds(2));
+    m_linger.async_wait([self = shared_from_this()](boost::system::error_code) {
+      boost::system::error_code ignored;
+      self->m_socket.close(ignored);
+    });
+    Drop();
+  }
+
+ private:
+  void Drop() {
+    m_socket.async_read_some(net::buffer(m_sink), [self = shared_from_this()](boost::system::error_code error, std::size_t) {
+      if (error) return static_cast<void>(self->m_linger.cancel());
+      self->Drop();
+    });
+  }
+
+  tcp::socket m_socket;
+  net::steady_timer m_linger;
+  std::array<char, 1024> m_sink;
+};
+
+}  // namespace
+
 void Listener::RefuseBusyClient(tcp::socket& socket, const net::ip::address& client) {
   static constexpr std::string_view Busy =
       "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: 55\r\n"
@@ -97,11 +135,7 @@ void Listener::RefuseBusyClient(tcp::socket& socket, const net::ip::address& cli
   m_context.log.Write("refused-client",
                       client.to_string() + ": already " + std::to_string(limit) + " connections from that address",
                       {{"client", client.to_string()}, {"limit", limit}});
-  boost::system::error_code ignored;
-  socket.non_blocking(true, ignored);
-  socket.write_some(net::buffer(Busy.data(), Busy.size()), ignored);
-  socket.shutdown(tcp::socket::shutdown_send, ignored);
-  socket.close(ignored);
+  std::make_shared<RefusedConnection>(std::move(socket))->Answer(Busy);
 }
 
 }  // namespace dnt_proxy

@@ -27,7 +27,7 @@ using local_origin::ReceivedRequest;
 using namespace proxy_test;
 using tools_test::Quoted;
 
-constexpr const char* RequestScript = R"(
+constexpr const char* RequestScript = R"lua(
 return "RequestProcessor", function()
   return function(request, sessionFlag, domain, addDntHeader)
     local url = request:GetRequestUrl()
@@ -56,7 +56,7 @@ return "RequestProcessor", function()
     return false
   end
 end
-)";
+)lua";
 
 constexpr const char* VerdictScript = R"(
 return "GetVerdict", function()

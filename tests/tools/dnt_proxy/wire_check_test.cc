@@ -11,11 +11,11 @@ using namespace std::string_literals;
 
 TEST(WireCheck, HoldsEditsToTheHttpGrammar) {
   for (const char* name : {"X-Echo", "DNT", "a!#$%&'*+-.^_`|~9"}) EXPECT_TRUE(IsFieldName(name)) << name;
-  for (const std::string name : {""s, "X Echo"s, "X:Echo"s, "X\r\nEvil"s, "X\0"s, "Caf\xc3\xa9"s}) {
+  for (const std::string& name : {""s, "X Echo"s, "X:Echo"s, "X\r\nEvil"s, "X\0"s, "Caf\xc3\xa9"s}) {
     EXPECT_FALSE(IsFieldName(name)) << name;
   }
-  for (const std::string value : {""s, "a=1; b=2"s, "tab\there"s, "caf\xc3\xa9"s}) EXPECT_TRUE(IsFieldValue(value)) << value;
-  for (const std::string value : {"a\r\nSet-Cookie: x=1"s, "a\nb"s, "a\rb"s, "a\0b"s, "a\x7f"s}) {
+  for (const std::string& value : {""s, "a=1; b=2"s, "tab\there"s, "caf\xc3\xa9"s}) EXPECT_TRUE(IsFieldValue(value)) << value;
+  for (const std::string& value : {"a\r\nSet-Cookie: x=1"s, "a\nb"s, "a\rb"s, "a\0b"s, "a\x7f"s}) {
     EXPECT_FALSE(IsFieldValue(value));
     EXPECT_FALSE(IsReasonPhrase(value));
   }
