@@ -93,7 +93,6 @@ class AccessPolicy {
   /// Client connections one client address may hold at once.
   void SetMaxClientsPerAddress(std::size_t count) { m_maxPerClient = count; }
 
-  bool AllowsOthersThanLoopback() const { return !m_clients.empty(); }
   bool AllowsClient(const boost::asio::ip::address& client) const;
   std::size_t MaxClientsPerAddress() const { return m_maxPerClient; }
 

@@ -1,7 +1,7 @@
 // The part of a client connection that reaches a server: a mapped address,
 // an address given in the URL, or the host name looked up; only where the
-// access policy lets this client go, and never the proxy itself. An https:// server is talked to only once its certificate has
-// verified.
+// access policy lets this client go, and never the proxy itself. An
+// https:// server is talked to only once its certificate has verified.
 #include <boost/asio/connect.hpp>
 
 #include "tools/dnt_proxy/client_connection.h"
