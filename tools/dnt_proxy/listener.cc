@@ -99,6 +99,8 @@ class RefusedConnection : public std::enable_shared_from_this<RefusedConnection>
  public:
   explicit RefusedConnection(tcp::socket socket) : m_socket(std::move(socket)), m_linger(m_socket.get_executor()) {}
 
+  tcp::socket::executor_type Executor() { return m_socket.get_executor(); }
+
   void Answer(std::string_view answer) {
     boost::system::error_code ignored;
     m_socket.non_blocking(true, ignored);
@@ -135,7 +137,9 @@ void Listener::RefuseBusyClient(tcp::socket& socket, const net::ip::address& cli
   m_context.log.Write("refused-client",
                       client.to_string() + ": already " + std::to_string(limit) + " connections from that address",
                       {{"client", client.to_string()}, {"limit", limit}});
-  std::make_shared<RefusedConnection>(std::move(socket))->Answer(Busy);
+  // On the thread the socket was accepted for, as every connection is served.
+  auto refused = std::make_shared<RefusedConnection>(std::move(socket));
+  net::post(refused->Executor(), [refused] { refused->Answer(Busy); });
 }
 
 }  // namespace dnt_proxy
