@@ -42,7 +42,8 @@ awk -v e="$rps_engine" -v p="$rps_pass" -v ep="$p99_engine" -v pp="$p99_pass" 'B
 memory() {
   local name=$1
   shift
-  start_proxy "memory-$name" "$@"
+  # Every session comes from one address: the cap per address is lifted.
+  start_proxy "memory-$name" --max-clients-per-address "$sessions" "$@"
   local idle held
   idle=$(awk '/^VmRSS:/ { print $2 }' "/proc/$proxy_pid/status")
   mkfifo "$work/hold-$name"

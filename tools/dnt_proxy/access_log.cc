@@ -6,6 +6,8 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "tools/dnt_proxy/wire_check.h"
+
 namespace dnt_proxy {
 namespace {
 
@@ -59,7 +61,9 @@ void AccessLog::Write(std::string_view event, std::string_view text, nlohmann::j
     line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   } else {
     line = Now();
-    line.append(" ").append(event).append(" ").append(text);
+    // Names, URLs and engine texts come from clients, servers and scripts:
+    // escaped, none of them can end the line or forge another.
+    line.append(" ").append(LogText(event)).append(" ").append(LogText(text));
   }
   line += '\n';
   std::lock_guard guard(m_lock);

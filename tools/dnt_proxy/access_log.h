@@ -1,7 +1,8 @@
 // The proxy's access log: one line per request the engine blocked or
 // changed, per session verdict, per bases update and per problem, plus a
-// start-up line. Text lines read "TIME EVENT TEXT"; JSON lines hold the
-// time, the event and the event's own fields. Any thread may write. Lines
+// start-up line. Text lines read "TIME EVENT TEXT", control characters in
+// them escaped; JSON lines hold the time, the event and the event's own
+// fields. Either way a line is one record. Any thread may write. Lines
 // reach the file within a fifth of a second, not one system call each.
 #pragma once
 

@@ -16,10 +16,12 @@ constexpr std::size_t HeadReadSize = 4096;
 // dropped for a moment so that the answer is not lost to a reset.
 constexpr auto Linger = std::chrono::seconds(2);
 
-std::string EndpointText(const tcp::socket& socket) {
-  beast::error_code error;
-  const tcp::endpoint remote = socket.remote_endpoint(error);
-  if (error) return "?";
+tcp::endpoint RemoteEndpoint(const tcp::socket& socket) {
+  beast::error_code ignored;
+  return socket.remote_endpoint(ignored);
+}
+
+std::string EndpointText(const tcp::endpoint& remote) {
   return Authority{remote.address().to_string(), remote.port()}.Text();
 }
 
@@ -33,14 +35,16 @@ ClientConnection::ClientConnection(tcp::socket socket, ProxyContext& context)
     : m_context(context),
       m_stream(std::move(socket)),
       m_buffer(ClientBufferLimit),
-      m_client(EndpointText(m_stream.socket())),
-      m_sessions(context, m_client) {
+      m_clientAddress(RemoteEndpoint(m_stream.socket()).address()),
+      m_client(EndpointText(RemoteEndpoint(m_stream.socket()))),
+      m_sessions(context, m_client),
+      m_headDeadline(std::chrono::steady_clock::now() + context.config.headTimeout) {
   m_context.stats.ConnectionOpened();
 }
 
 ClientConnection::~ClientConnection() {
   m_context.stats.ConnectionClosed();
-  m_context.connectionClosed();
+  m_context.connectionClosed(m_clientAddress);
 }
 
 void ClientConnection::Start() {
@@ -53,7 +57,14 @@ void ClientConnection::ReadHead() {
   m_buffer.consume(scan.skip);
   if (scan.state == HeadScan::State::Refused) return Refuse(scan.status, scan.reason);
   if (scan.state == HeadScan::State::Complete) return OnHead(scan.size);
-  m_stream.expires_after(m_context.config.idleTimeout);
+  // Silence between requests is bounded by the idle time; a head, once
+  // begun, by its deadline, however slowly its bytes come.
+  if (!m_headDeadline && m_buffer.size() != 0) m_headDeadline = std::chrono::steady_clock::now() + m_context.config.headTimeout;
+  if (m_headDeadline) {
+    m_stream.Lowest().expires_at(*m_headDeadline);
+  } else {
+    m_stream.expires_after(m_context.config.idleTimeout);
+  }
   m_stream.async_read_some(m_buffer.prepare(std::min(HeadReadSize, ClientBufferLimit - m_buffer.size())),
                            [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
                              self->OnHeadRead(error, bytes);
@@ -62,18 +73,21 @@ void ClientConnection::ReadHead() {
 
 void ClientConnection::OnHeadRead(beast::error_code error, std::size_t bytes) {
   if (Closed()) return;
-  // A client that goes, or stays silent, between requests is simply closed.
+  // A client that goes, stays silent between requests, or is too slow with
+  // a head is simply closed (the stream's timeout has closed its socket).
   if (error) return Close();
   m_buffer.commit(bytes);
   ReadHead();
 }
 
 void ClientConnection::OnHead(std::size_t size) {
+  m_headDeadline.reset();
   m_request.emplace();
   const HeadCheck check = CheckRequestHead(*m_request, Readable(m_buffer).substr(0, size));
   m_buffer.consume(size);
   if (check.status != 0) return Refuse(check.status, check.reason);
   m_clientKeepAlive = m_request->keep_alive();
+  m_clientVersion = m_request->get().version();
   Route();
 }
 
@@ -102,7 +116,7 @@ void ClientConnection::Reply(unsigned status, const std::string& reason, std::st
   // announced: the connection cannot carry another request.
   const bool bodyWithheld = !m_request->is_done() && m_request->get().count(http::field::expect) != 0;
   const bool keepAlive = m_clientKeepAlive && !bodyWithheld;
-  SetConnection(*response, m_request->get().version(), keepAlive);
+  SetConnection(*response, m_clientVersion, keepAlive);
   Send(std::move(response), keepAlive ? After::NextRequest : After::Close);
 }
 

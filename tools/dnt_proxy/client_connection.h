@@ -91,7 +91,9 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
 
   // client_upstream.cc: the connection to a server.
   void Connect(Upstream& upstream, std::function<void()> connected);
-  void ConnectTo(Upstream& upstream, std::vector<tcp::endpoint> endpoints, std::function<void()> connected);
+  void ConnectTo(Upstream& upstream, std::vector<tcp::endpoint> endpoints, bool mapped, std::function<void()> connected);
+  DestinationRequest Destination(const Upstream& upstream, const tcp::endpoint& endpoint, bool mapped) const;
+  bool Permitted(const DestinationRequest& request);
   void HandshakeWithServer(Upstream& upstream, std::function<void()> connected);
 
   // client_intercept.cc: a tunnel the proxy decrypts.
@@ -119,13 +121,19 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   ProxyContext& m_context;
   ProxyStream m_stream;
   beast::flat_buffer m_buffer;
+  boost::asio::ip::address m_clientAddress;
   std::string m_client;
   SessionTable m_sessions;
   std::optional<tcp::resolver> m_resolver;
   bool m_closed = false;
 
+  // When the head being read must be whole; none before its first byte.
+  std::optional<std::chrono::steady_clock::time_point> m_headDeadline;
+
   // The request being served.
   std::optional<RequestParser> m_request;
+  // The HTTP version the client speaks; the request goes on as HTTP/1.1.
+  unsigned m_clientVersion = 11;
   bool m_clientKeepAlive = false;
   HttpUrl m_url;
   ServerSession* m_session = nullptr;

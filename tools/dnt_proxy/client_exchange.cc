@@ -23,6 +23,17 @@ void SetRequestFraming(http::request<http::buffer_body>& header, const RequestPa
   }
 }
 
+// A connection is reused only when nothing has come from its server since
+// its last answer ended: bytes beyond an answer would be taken for the
+// next one.
+bool Reusable(Upstream& upstream) {
+  if (!upstream.stream.socket().is_open() || upstream.buffer.size() != 0) return false;
+  beast::error_code error;
+  const std::size_t waiting = upstream.stream.socket().available(error);
+  if (error || waiting != 0) return false;
+  return !upstream.stream.IsTls() || SSL_pending(upstream.stream.TlsLayer().native_handle()) == 0;
+}
+
 bool Reconnectable(beast::error_code error) {
   return error == http::error::end_of_stream || IsStreamEnd(error) || error == boost::asio::error::connection_reset ||
          error == boost::asio::error::broken_pipe;
@@ -44,7 +55,7 @@ void ClientConnection::Forward(HttpUrl url) {
   AddVia(header);
   SetRequestFraming(header, *m_request);
   Upstream* upstream = m_session->upstream ? &*m_session->upstream : nullptr;
-  if (upstream && upstream->server == m_url.server && upstream->tls == m_url.tls && upstream->stream.socket().is_open()) {
+  if (upstream && upstream->server == m_url.server && upstream->tls == m_url.tls && Reusable(*upstream)) {
     m_upstream = upstream;
     return SendRequestHead();
   }
@@ -63,6 +74,10 @@ bool ClientConnection::AskEngine() {
     m_context.stats.TimeEngine(EngineCall::Request, std::chrono::steady_clock::now() - start);
     const bool tracked = outcome.answer || !outcome.changes.empty() || outcome.responseProcessingRequired;
     const module_host::TrackingService* service = m_sessions.CountRequest(*m_session, tracked, outcome.answer.has_value());
+    if (!outcome.answerMended.empty()) {
+      m_context.log.Write("engine-error", method + " " + m_url.text + ": " + outcome.answerMended,
+                          {{"method", method}, {"url", m_url.text}, {"error", outcome.answerMended}});
+    }
     if (outcome.answer) {
       m_context.stats.CountBlocked({std::chrono::system_clock::now(), method, m_url.text, outcome.answer->status,
                                     service ? service->name : "", service ? service->category : 0});
@@ -165,6 +180,10 @@ bool ClientConnection::AskEngineOnResponse() {
     ResponseOutcome outcome = ProcessResponse(*m_session->engine, m_response->get());
     m_context.stats.TimeEngine(EngineCall::Response, std::chrono::steady_clock::now() - start);
     for (std::string& change : outcome.changes) m_changes.push_back("response: " + std::move(change));
+    if (!outcome.answerMended.empty()) {
+      m_context.log.Write("engine-error", m_url.text + " (response): " + outcome.answerMended,
+                          {{"url", m_url.text}, {"error", outcome.answerMended}});
+    }
     if (outcome.answer) {
       // The server's answer is dropped, and with it its connection.
       m_upstream->stream.close();
@@ -184,7 +203,7 @@ bool ClientConnection::AskEngineOnResponse() {
 // An interim answer ("100 Continue", "103 Early Hints") goes to a client
 // that knows them; then the final answer is read.
 void ClientConnection::RelayInterim() {
-  if (m_request->get().version() < 11) return ReadResponseHead();
+  if (m_clientVersion < 11) return ReadResponseHead();
   auto interim = std::make_shared<http::response<http::empty_body>>(std::move(m_response->get().base()));
   RemoveHopByHop(*interim, false);
   m_stream.expires_after(m_context.config.idleTimeout);
@@ -198,11 +217,21 @@ void ClientConnection::RelayInterim() {
 void ClientConnection::SendResponseHead() {
   auto& header = m_response->get();
   const bool switching = header.result_int() == 101;
+  const std::string codings = switching ? std::string() : TransferCodings(header);
   RemoveHopByHop(header, switching);
   if (!m_response->is_done() && !switching) {
-    if (m_response->content_length()) {
+    if (!codings.empty()) {
+      // The body goes on in the codings the server gave it, named, with
+      // chunks of the proxy's after them; HTTP/1.0 knows no codings.
+      if (m_clientVersion < 11) {
+        return FailExchange(502, m_upstream->server.Text() + " sent its answer in the transfer coding \"" + codings +
+                                     "\", which an HTTP/1.0 client cannot take");
+      }
+      header.set(http::field::transfer_encoding, codings);
+      header.chunked(true);
+    } else if (m_response->content_length()) {
       header.content_length(m_response->content_length());
-    } else if (m_request->get().version() >= 11) {
+    } else if (m_clientVersion >= 11) {
       header.chunked(true);
     } else {
       // An HTTP/1.0 client knows no chunks: the body ends with the connection.
@@ -210,7 +239,7 @@ void ClientConnection::SendResponseHead() {
     }
   }
   header.version(11);
-  if (!switching) SetConnection(header, m_request->get().version(), m_clientKeepAlive);
+  if (!switching) SetConnection(header, m_clientVersion, m_clientKeepAlive);
   AddVia(header);
   m_responseWriter.emplace(m_response->get());
   m_responseStarted = true;
@@ -238,7 +267,8 @@ void ClientConnection::OnResponseHeadSent() {
 
 void ClientConnection::FinishExchange() {
   LogChanges();
-  if (!m_response->keep_alive() || m_requestFailed) m_upstream->stream.close();
+  // Bytes read past the answer's end are no answer to anything.
+  if (!m_response->keep_alive() || m_requestFailed || m_upstream->buffer.size() != 0) m_upstream->stream.close();
   if (m_requestFailed) return Close();
   if (!m_clientKeepAlive) return CloseAfterReply();
   NextRequest();
@@ -254,7 +284,7 @@ void ClientConnection::FailExchange(unsigned status, const std::string& reason) 
   const bool whole = m_request->is_done() && (m_requestSent || !m_requestBody);
   if (!whole) return Send(MakeErrorReply(status, reason), After::Close);
   auto response = MakeErrorReply(status, reason);
-  SetConnection(*response, m_request->get().version(), m_clientKeepAlive);
+  SetConnection(*response, m_clientVersion, m_clientKeepAlive);
   Send(std::move(response), m_clientKeepAlive ? After::NextRequest : After::Close);
 }
 

@@ -18,6 +18,13 @@ void ClientConnection::OpenTunnel(const Authority& server) {
   m_url.server = server;
   m_url.tls = false;
   m_url.text = "CONNECT " + server.Text();
+  // The port is judged before anything else happens: the tunnel may be
+  // answered at once, to decrypt it.
+  DestinationRequest request;
+  request.client = m_clientAddress;
+  request.tunnel = true;
+  request.port = server.port;
+  if (!Permitted(request)) return;
   const bool asked = m_context.engine && EngineAsksToSee(server);
   if (asked && m_context.interception) return Intercept(server);
   ConnectTunnel(server, [this] { Established(); });

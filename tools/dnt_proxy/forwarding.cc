@@ -168,6 +168,26 @@ void RemoveHopByHop(http::fields& fields, bool keepUpgrade) {
   }
 }
 
+std::string TransferCodings(const http::fields& fields) {
+  std::string codings;
+  for (auto [it, end] = fields.equal_range(http::field::transfer_encoding); it != end; ++it) {
+    if (!codings.empty()) codings += ", ";
+    codings.append(View(it->value()));
+  }
+  const auto trimmed = [&codings] {
+    while (!codings.empty() && (codings.back() == ' ' || codings.back() == '\t' || codings.back() == ',')) codings.pop_back();
+  };
+  trimmed();
+  const std::size_t comma = codings.rfind(',');
+  std::string_view last = std::string_view(codings).substr(comma == std::string::npos ? 0 : comma + 1);
+  last.remove_prefix(std::min(last.find_first_not_of(" \t"), last.size()));
+  if (EqualsIgnoringAsciiCase(last, "chunked")) {
+    codings.resize(comma == std::string::npos ? 0 : comma);
+    trimmed();
+  }
+  return codings;
+}
+
 bool IsWebSocketUpgrade(const http::fields& fields) {
   bool connection = false;
   bool websocket = false;

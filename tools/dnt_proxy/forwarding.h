@@ -95,6 +95,10 @@ struct Framing {
 /// being relayed), Upgrade stays and Connection becomes "upgrade".
 void RemoveHopByHop(http::fields& fields, bool keepUpgrade);
 
+/// The transfer codings of a message's body other than a last "chunked"
+/// ("gzip" for "gzip, chunked"), as one list; empty when it has none.
+std::string TransferCodings(const http::fields& fields);
+
 /// True when the request asks to switch to WebSocket.
 bool IsWebSocketUpgrade(const http::fields& fields);
 

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -23,11 +24,16 @@ using namespace dnt_proxy;
 struct ProxyCommand {
   std::string listen = "127.0.0.1:3128";
   std::vector<std::string> allowClients;
+  std::vector<std::string> allowDestinations;
+  std::vector<std::string> denyDestinations;
+  std::vector<uint16_t> connectPorts;
+  std::size_t maxClientsPerAddress = 0;
   std::vector<std::string> mapHosts;
   unsigned threads = 0;
   std::size_t maxClients = 4096;
   unsigned connectTimeout = 10;
   unsigned idleTimeout = 60;
+  unsigned headTimeout = 10;
   bool noEngine = false;
   bool watch = false;
   std::string log;
@@ -46,6 +52,16 @@ void AddOptions(CLI::App& app, ProxyCommand& command) {
   app.add_option("--listen", command.listen, "address and port to listen on")->capture_default_str();
   app.add_option("--allow-client", command.allowClients,
                  "also serve clients from this network, ADDR/BITS (repeatable; loopback clients are always served)");
+  app.add_option("--allow-destination", command.allowDestinations,
+                 "let clients from other hosts than this one reach this private network, ADDR/BITS (repeatable)");
+  app.add_option("--deny-destination", command.denyDestinations,
+                 "let no client reach this network, ADDR/BITS (repeatable)");
+  app.add_option("--connect-port", command.connectPorts, "allow CONNECT to this port too, besides 443 (repeatable)")
+      ->check(CLI::Range(1, 65535));
+  app.add_option("--max-clients-per-address", command.maxClientsPerAddress,
+                 "client connections one client address may hold at once (default: 256, or half of --max-clients "
+                 "when that is less)")
+      ->check(CLI::PositiveNumber);
   app.add_option("--map-host", command.mapHosts,
                  "testing aid: send servers whose name matches PATTERN (a name, *.SUFFIX or *) to ADDR:PORT "
                  "instead of looking them up: PATTERN=ADDR:PORT (repeatable)");
@@ -57,6 +73,10 @@ void AddOptions(CLI::App& app, ProxyCommand& command) {
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
   app.add_option("--idle-timeout", command.idleTimeout, "seconds a connection may stay silent")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  app.add_option("--head-timeout", command.headTimeout,
+                 "seconds a client has to send a whole request head once begun (and its first, once connected)")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
   app.add_flag("--no-engine", command.noEngine, "pass every request through untouched (for comparison)");
@@ -95,12 +115,20 @@ ProxyConfig BuildConfig(const ProxyCommand& command) {
   const auto address = listen ? boost::asio::ip::make_address(listen->host, error) : boost::asio::ip::address();
   if (!listen || error) throw std::invalid_argument("--listen takes ADDR:PORT with an IP address, not " + command.listen);
   config.listen = boost::asio::ip::tcp::endpoint(address, listen->port);
-  for (const std::string& network : command.allowClients) config.clients.Allow(network);
+  for (const std::string& network : command.allowClients) config.access.AllowClient(network);
+  for (const std::string& network : command.allowDestinations) config.access.AllowDestination(network);
+  for (const std::string& network : command.denyDestinations) config.access.DenyDestination(network);
+  for (const uint16_t port : command.connectPorts) config.access.AllowConnectPort(port);
+  config.access.SetHostAddresses(InterfaceAddresses());
+  config.access.SetMaxClientsPerAddress(command.maxClientsPerAddress
+                                            ? command.maxClientsPerAddress
+                                            : std::clamp<std::size_t>(command.maxClients / 2, 1, 256));
   for (const std::string& rule : command.mapHosts) config.hostMap.Add(rule);
   config.threads = command.threads;
   config.maxClients = command.maxClients;
   config.connectTimeout = std::chrono::seconds(command.connectTimeout);
   config.idleTimeout = std::chrono::seconds(command.idleTimeout);
+  config.headTimeout = std::chrono::seconds(command.headTimeout);
   return config;
 }
 

@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "tools/dnt_proxy/access_log.h"
-#include "tools/dnt_proxy/client_filter.h"
+#include "tools/dnt_proxy/access_policy.h"
 #include "tools/dnt_proxy/host_map.h"
 #include "tools/dnt_proxy/interception.h"
 #include "tools/dnt_proxy/stats.h"
@@ -24,7 +24,8 @@ struct ProxyConfig {
   boost::asio::ip::tcp::endpoint listen{boost::asio::ip::address_v4::loopback(), 3128};
   /// 0: one per core.
   unsigned threads = 0;
-  ClientFilter clients;
+  /// Which clients are served, and where the proxy takes them.
+  AccessPolicy access;
   HostMap hostMap;
   /// Client connections served at once; more wait to be accepted.
   std::size_t maxClients = 4096;
@@ -33,6 +34,9 @@ struct ProxyConfig {
   std::size_t maxSessionsPerClient = 64;
   std::chrono::seconds connectTimeout{10};
   std::chrono::seconds idleTimeout{60};
+  /// A request head, once begun (a new connection's first one: once
+  /// accepted), must be whole within this.
+  std::chrono::seconds headTimeout{10};
 };
 
 struct ProxyContext {
@@ -46,16 +50,11 @@ struct ProxyContext {
   Interception* interception;
   /// Where the proxy listens, as bound: requests aimed there are refused.
   boost::asio::ip::tcp::endpoint self;
-  /// Called when a client connection ends.
-  std::function<void()> connectionClosed;
+  /// Called when the connection of a client at this address ends.
+  std::function<void(const boost::asio::ip::address&)> connectionClosed;
 
-  /// True when `endpoint` is the proxy's own listening socket.
-  bool IsSelf(const boost::asio::ip::tcp::endpoint& endpoint) const {
-    if (endpoint.port() != self.port()) return false;
-    const auto address = self.address();
-    return endpoint.address() == address || (address.is_unspecified() && (endpoint.address().is_loopback() ||
-                                                                           endpoint.address().is_unspecified()));
-  }
+  /// The access policy's answer for a connection to a server.
+  AccessDecision Check(const DestinationRequest& request) const { return config.access.Decide(request, self); }
 };
 
 }  // namespace dnt_proxy

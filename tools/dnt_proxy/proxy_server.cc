@@ -28,8 +28,8 @@ ProxyServer::ProxyServer(ProxyContext context, std::function<void()> basesUpdate
   for (const auto& context : m_contexts) contexts.push_back(context.get());
   m_listener = std::make_shared<Listener>(contexts, m_context);
   m_context.self = m_listener->Endpoint();
-  m_context.connectionClosed = [listener = std::weak_ptr<Listener>(m_listener)] {
-    if (const auto alive = listener.lock()) alive->ConnectionClosed();
+  m_context.connectionClosed = [listener = std::weak_ptr<Listener>(m_listener)](const boost::asio::ip::address& client) {
+    if (const auto alive = listener.lock()) alive->ConnectionClosed(client);
   };
 }
 

@@ -2,6 +2,8 @@
 
 #include <boost/asio/buffer.hpp>
 
+#include "tools/dnt_proxy/forwarding.h"
+
 namespace dnt_proxy {
 namespace {
 
@@ -68,6 +70,11 @@ HeadCheck CheckRequestHead(RequestParser& parser, std::string_view head) {
   const auto& header = parser.get();
   if (header.count(http::field::transfer_encoding) != 0 && (!parser.chunked() || header.version() < 11)) {
     return {400, "a transfer coding that does not end in chunked"};
+  }
+  // The body goes on re-chunked: another coding would reach the server
+  // unnamed.
+  if (const std::string codings = TransferCodings(header); !codings.empty()) {
+    return {501, "the transfer coding \"" + codings + "\" is not supported"};
   }
   if (header.count(http::field::host) > 1) return {400, "more than one Host field"};
   return {};

@@ -58,8 +58,8 @@ struct HeadCheck {
 /// Hands a complete head (as ScanRequestHead delimited it) to `parser`,
 /// which then reads the body, and refuses what a proxy must not pass on:
 /// malformed heads, Transfer-Encoding with Content-Length, differing
-/// Content-Lengths, a transfer coding that does not end in chunked, several
-/// Host fields.
+/// Content-Lengths, a transfer coding that does not end in chunked (and,
+/// with 501, codings other than chunked), several Host fields.
 HeadCheck CheckRequestHead(RequestParser& parser, std::string_view head);
 
 }  // namespace dnt_proxy

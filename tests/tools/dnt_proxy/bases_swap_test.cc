@@ -12,6 +12,7 @@
 #include <csignal>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -26,7 +27,7 @@ using local_origin::ReceivedRequest;
 using namespace proxy_test;
 using tools_test::Quoted;
 
-constexpr const char* RequestScript = R"(
+constexpr const char* RequestScript = R"lua(
 return "RequestProcessor", function()
   return function(request, sessionFlag, domain, addDntHeader)
     local url = request:GetRequestUrl()
@@ -38,10 +39,24 @@ return "RequestProcessor", function()
     elseif string.find(url, "/broken", 1, true) then
       error("broken on purpose")
     end
+    -- What a query asks for goes into the head, decoded: CR and LF too.
+    local echo = string.match(url, "[?&]v=([^&]*)")
+    if echo then
+      echo = string.gsub(echo, "%%(%x%x)", function(hex) return string.char(tonumber(hex, 16)) end)
+      if string.find(url, "/echo-field", 1, true) then
+        request:SetField("X-Echo", echo)
+      elseif string.find(url, "/echo-name", 1, true) then
+        request:SetField(echo, "1")
+      elseif string.find(url, "/echo-url", 1, true) then
+        request:SetRequestUrl("http://site.test/landed/" .. echo)
+      elseif string.find(url, "/echo-reason", 1, true) then
+        request:SetForbiddenResponse("403 " .. echo, "no")
+      end
+    end
     return false
   end
 end
-)";
+)lua";
 
 constexpr const char* VerdictScript = R"(
 return "GetVerdict", function()
@@ -120,6 +135,37 @@ TEST_F(DntProxyBases, DoesWhatTheScriptsSayAndWatchesItsBases) {
   ASSERT_TRUE(proxy.AwaitLog(" bases-error ", 1, std::chrono::seconds(20)));
   EXPECT_EQ(FreshGeneration(proxy, "kept"), "B");
   EXPECT_EQ(proxy.Stop(), 0);
+}
+
+// Scripts are data from outside: what they put in a head is checked, and an
+// edit the wire would not carry as one message is refused whole.
+TEST_F(DntProxyBases, NeverSendsAHeadItWouldNotParse) {
+  ProxyProcess proxy = StartServing();
+  const auto send = [&](const std::string& target) {
+    return RawExchange(proxy.Port(), "GET http://site.test" + target + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+  };
+  EXPECT_EQ(StatusOf(send("/echo-field?v=plain%20text")), 200u);
+  for (const char* target : {"/echo-field?v=a%0d%0aX-Smuggled:%201", "/echo-name?v=X%20Y",
+                             "/echo-url?v=x%20HTTP/1.1%0d%0aHost:%20site.test%0d%0a%0d%0aGET%20/smuggled"}) {
+    EXPECT_EQ(StatusOf(send(target)), 200u) << target;
+  }
+  const std::string answered = send("/echo-reason?v=Gone%0d%0aSet-Cookie:%20evil=1");
+  EXPECT_EQ(answered.substr(0, answered.find("\r\n")), "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(answered.find("evil"), std::string::npos) << answered;
+
+  const auto received = m_origin.Received();
+  ASSERT_EQ(received.size(), 4u) << "a request was smuggled, or one went missing";
+  EXPECT_EQ(FieldOf(received[0], "X-Echo"), "plain text");
+  for (std::size_t i = 1; i < received.size(); ++i) {
+    EXPECT_EQ(received[i].target.rfind("/echo-", 0), 0u) << "the refused edit was applied: " << received[i].target;
+    EXPECT_EQ(FieldOf(received[i], "X-Generation"), "(none)") << received[i].target;
+    EXPECT_EQ(FieldOf(received[i], "X-Smuggled"), "(none)");
+  }
+  EXPECT_TRUE(proxy.AwaitLog(" engine-error GET http://site.test/echo-url?", 1, std::chrono::seconds(5)));
+  EXPECT_EQ(proxy.Stop(), 0);
+  // Whatever the scripts wrote, each line of the log is one record.
+  const std::regex record(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z [a-z-]+ .*)");
+  for (const std::string& line : proxy.Log()) EXPECT_TRUE(std::regex_match(line, record)) << line;
 }
 
 TEST_F(DntProxyBases, SwapsBasesUnderLoadWithoutAFailedRequest) {

@@ -59,10 +59,11 @@ std::string AltNames(const std::vector<std::string>& names) {
 
 }  // namespace
 
-ProxyProcess::ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log)
+ProxyProcess::ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log,
+                           const std::string& listen)
     : m_log(log) {
   std::filesystem::remove(log);
-  std::vector<std::string> all = {DNT_PROXY_PATH, "--listen", "127.0.0.1:0", "--admin", "127.0.0.1:0", "--log",
+  std::vector<std::string> all = {DNT_PROXY_PATH, "--listen", listen + ":0", "--admin", "127.0.0.1:0", "--log",
                                   log.string()};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<std::string> environment = ProxyEnvironment();
@@ -75,7 +76,7 @@ ProxyProcess::ProxyProcess(const std::vector<std::string>& arguments, const std:
     _exit(127);
   }
   // The start-up lines, in text or in JSON.
-  const std::regex listening("(?:listening on |\"listen\":\")127\\.0\\.0\\.1:([0-9]+)");
+  const std::regex listening("(?:listening on |\"listen\":\")[0-9.]+:([0-9]+)");
   const std::regex dashboard("(?:dashboard on http://|\"admin\":\")127\\.0\\.0\\.1:([0-9]+)");
   const bool started = Poll(std::chrono::seconds(30), [&] {
     for (const std::string& line : Log()) {
@@ -143,9 +144,16 @@ std::string ProxyProcess::Admin(const std::string& path) const {
 nlohmann::json ProxyProcess::Stats() const { return nlohmann::json::parse(Admin("/api/stats")); }
 
 std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds limit) {
+  return RawExchange(net::ip::address_v4::loopback(), {net::ip::address_v4::loopback(), port}, bytes, limit);
+}
+
+std::string RawExchange(const net::ip::address& client, const net::ip::tcp::endpoint& server, const std::string& bytes,
+                        std::chrono::milliseconds limit) {
   net::io_context io;
   net::ip::tcp::socket socket(io);
-  socket.connect({net::ip::address_v4::loopback(), port});
+  socket.open(server.protocol());
+  socket.bind({client, 0});
+  socket.connect(server);
   net::write(socket, net::buffer(bytes));
   std::string answer;
   std::array<char, 4096> chunk;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <boost/asio/ip/tcp.hpp>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -22,10 +23,11 @@ namespace proxy_test {
 
 class ProxyProcess {
  public:
-  /// Starts dnt-proxy with `arguments` (after --listen 127.0.0.1:0,
+  /// Starts dnt-proxy with `arguments` (after --listen `listen`:0,
   /// --admin 127.0.0.1:0 and --log), and waits for its start-up lines;
   /// throws std::runtime_error when they do not come.
-  ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log);
+  ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log,
+               const std::string& listen = "127.0.0.1");
   ~ProxyProcess();
   ProxyProcess(const ProxyProcess&) = delete;
   ProxyProcess& operator=(const ProxyProcess&) = delete;
@@ -40,6 +42,8 @@ class ProxyProcess {
   /// did not exit by itself.
   int Stop();
 
+  /// Every line of its log so far.
+  std::vector<std::string> Log() const;
   /// Waits until `count` log lines contain `text`; false after `limit`.
   bool AwaitLog(const std::string& text, std::size_t count = 1,
                 std::chrono::seconds limit = std::chrono::seconds(1)) const;
@@ -51,8 +55,6 @@ class ProxyProcess {
   nlohmann::json Stats() const;
 
  private:
-  std::vector<std::string> Log() const;
-
   std::filesystem::path m_log;
   pid_t m_pid = -1;
   uint16_t m_port = 0;
@@ -63,6 +65,9 @@ class ProxyProcess {
 /// answers until it closes the connection (or `limit` passes).
 std::string RawExchange(uint16_t port, const std::string& bytes,
                         std::chrono::milliseconds limit = std::chrono::seconds(5));
+/// The same from the address `client` to `server`.
+std::string RawExchange(const boost::asio::ip::address& client, const boost::asio::ip::tcp::endpoint& server,
+                        const std::string& bytes, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 /// The status of the first response in `answer`, or 0.
 unsigned StatusOf(const std::string& answer);

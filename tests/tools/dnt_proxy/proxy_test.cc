@@ -161,7 +161,7 @@ TEST_F(DntProxy, FreesEverythingOfAClientThatGoesMidBody) {
 }
 
 TEST_F(DntProxy, LetsClientsBeyondTheLimitWait) {
-  ProxyProcess proxy = StartMapped({"--max-clients", "2"});
+  ProxyProcess proxy = StartMapped({"--max-clients", "2", "--max-clients-per-address", "2"});
   net::io_context io;
   std::vector<net::ip::tcp::socket> held;
   for (int i = 0; i < 2; ++i) held.push_back(Connect(io, proxy));

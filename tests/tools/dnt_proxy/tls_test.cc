@@ -6,12 +6,22 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <boost/asio/connect.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/streambuf.hpp>
+#include <boost/asio/write.hpp>
+
 #include "squeeze/whole_file.h"
 #include "tests/tools/dnt_proxy/proxy_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace net = boost::asio;
+namespace ssl = net::ssl;
+using tcp = net::ip::tcp;
 using local_origin::LocalOrigin;
 using namespace proxy_test;
 using tools_test::Quoted;
@@ -52,8 +62,9 @@ TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVeri
   LocalOrigin selfSigned(0, 1, web.selfSigned);
   const fs::path authority = m_scratch.path() / "proxy-ca";
   ASSERT_EQ(Run(Quoted(DNT_PROXY_PATH) + " ca init " + Quoted(authority.string())).exitCode, 0);
+  // Port 80 for the tunnel that carries plain HTTP.
   std::vector<std::string> arguments = {"--block", "ad", "--intercept", authority.string(), "--upstream-ca",
-                                        web.authority.string(), "--leaf-cache", "2"};
+                                        web.authority.string(), "--leaf-cache", "2", "--connect-port", "80"};
   for (const auto& mapped : {MapHosts({"self.google-analytics.com"}, selfSigned.Port()),
                              MapHosts({"plain.google-analytics.com"}, m_origin.Port()),
                              MapHosts({"*.test", "match.adsrvr.org", "script.crazyegg.com", "wrong.google-analytics.com"},
@@ -114,11 +125,30 @@ TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVeri
   EXPECT_TRUE(proxy.AwaitLog("): the client asked for shop.test inside the tunnel to match.adsrvr.org", 1,
                              std::chrono::seconds(5)));
 
+  // A server name no certificate could carry is logged as it came, on one
+  // line: it cannot forge another.
+  const std::string forged = "x\r\n2030-01-01T00:00:00.000Z blocked GET http://forged.test/";
+  {
+    net::io_context io;
+    ssl::context context(ssl::context::tls_client);
+    ssl::stream<tcp::socket> stream(io, context);
+    stream.next_layer().connect({net::ip::address_v4::loopback(), proxy.Port()});
+    net::write(stream.next_layer(), net::buffer(std::string("CONNECT match.adsrvr.org:443 HTTP/1.1\r\n\r\n")));
+    net::streambuf established;
+    net::read_until(stream.next_layer(), established, "\r\n\r\n");
+    ASSERT_EQ(SSL_set_tlsext_host_name(stream.native_handle(), forged.c_str()), 1);
+    boost::system::error_code error;
+    stream.handshake(ssl::stream_base::client, error);
+    EXPECT_TRUE(error);
+  }
+  EXPECT_TRUE(proxy.AwaitLog("the client asked for the invalid server name \"x\\r\\n2030-01-01T00:00:00.000Z blocked GET "
+                             "http://forged.test/\"", 1, std::chrono::seconds(5)));
+
   // Four names asked for through a cache of two: the first came back after
   // it had gone, and was made again; a name still kept costs no new leaf.
   ASSERT_EQ(Curl(proxy, trustingProxy + "-o /dev/null https://self.google-analytics.com/again").exitCode, 0);
   EXPECT_EQ(proxy.Stats()["tls"], nlohmann::json::parse(R"({"intercepting": true, "blindTunnels": 2, "interceptions": 5,
-      "clientFailures": 2, "serverFailures": 3, "leafCache": {"capacity": 2, "size": 2, "minted": 5, "hits": 1}})"));
+      "clientFailures": 3, "serverFailures": 3, "leafCache": {"capacity": 2, "size": 2, "minted": 5, "hits": 1}})"));
 
   EXPECT_EQ(proxy.Stop(), 0);
   for (const char* line : {" upstream-error https://wrong.google-analytics.com/wrong (client ",
