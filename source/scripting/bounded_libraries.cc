@@ -1,0 +1,389 @@
+#include "source/scripting/bounded_libraries.h"
+
+#include <lua.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "source/scripting/counted_patterns.h"
+#include "source/scripting/counted_tables.h"
+#include "source/scripting/dnt_parsed_url.h"
+#include "source/scripting/state_limits.h"
+
+namespace dnt {
+namespace {
+
+// The registry key (its address) of the table that keeps the metatables
+// whose "__gc" the libraries own: files, DntParsedUrl objects, the loaded C
+// libraries; then the table of the loaded C libraries itself.
+const char FinalizedKey = 0;
+constexpr int FinalizedMetatables = 3;
+constexpr int LoadedCLibraries = 4;
+// The collector's own bounds: a pause below 100 starts each cycle before
+// the last one ended and a large step multiplier makes each allocation run
+// a whole cycle; either way collection work would outgrow what is charged.
+constexpr lua_Integer MinCollectorPause = 100;
+constexpr lua_Integer MaxCollectorStepMultiplier = 1000;
+// A whole collection reads about every byte the state holds.
+constexpr std::size_t CollectedBytesPerStep = StateLimits::BytesPerStep / 2;
+
+// The library functions that the bounded ones call. The libraries are linked
+// once, so they are the same in every state: read from the first one.
+struct StandardFunctions {
+  lua_CFunction rep, byte, chr, sort;
+  lua_CFunction tonumber, rawequal, load, setmetatable, collectgarbage;
+  lua_CFunction debugSetmetatable, ioWrite, fileWrite;
+  lua_CFunction finalizers[FinalizedMetatables];  // files, DntParsedUrl, C libraries
+};
+
+lua_CFunction FieldFunction(lua_State* L, int table, const char* name) {
+  lua_getfield(L, table, name);
+  const lua_CFunction function = lua_tocfunction(L, -1);
+  lua_pop(L, 1);
+  return function;
+}
+
+// Pushes the metatables whose finalizers the libraries own, in the order of
+// StandardFunctions::finalizers, and the loaded C libraries' table.
+void PushFinalizedObjects(lua_State* L) {
+  lua_getfield(L, LUA_REGISTRYINDEX, LUA_FILEHANDLE);
+  lua_getfield(L, LUA_REGISTRYINDEX, DntParsedUrlTypeName);
+  lua_getfield(L, LUA_REGISTRYINDEX, "_CLIBS");
+  if (!lua_getmetatable(L, -1)) lua_pushnil(L);
+  lua_insert(L, -2);
+}
+
+const StandardFunctions& Standard(lua_State* firstState) {
+  static const StandardFunctions functions = [L = firstState] {
+    StandardFunctions f{};
+    luaL_getsubtable(L, LUA_REGISTRYINDEX, "_LOADED");
+    const int loaded = lua_gettop(L);
+    lua_getfield(L, loaded, LUA_STRLIBNAME);
+    f.rep = FieldFunction(L, -1, "rep");
+    f.byte = FieldFunction(L, -1, "byte");
+    f.chr = FieldFunction(L, -1, "char");
+    lua_getfield(L, loaded, LUA_TABLIBNAME);
+    f.sort = FieldFunction(L, -1, "sort");
+    lua_getfield(L, loaded, "_G");
+    f.tonumber = FieldFunction(L, -1, "tonumber");
+    f.rawequal = FieldFunction(L, -1, "rawequal");
+    f.load = FieldFunction(L, -1, "load");
+    f.setmetatable = FieldFunction(L, -1, "setmetatable");
+    f.collectgarbage = FieldFunction(L, -1, "collectgarbage");
+    lua_getfield(L, loaded, LUA_DBLIBNAME);
+    f.debugSetmetatable = FieldFunction(L, -1, "setmetatable");
+    lua_getfield(L, loaded, LUA_IOLIBNAME);
+    f.ioWrite = FieldFunction(L, -1, "write");
+    PushFinalizedObjects(L);
+    f.fileWrite = lua_istable(L, -4) ? FieldFunction(L, -4, "write") : nullptr;
+    for (int i = 0; i < FinalizedMetatables; ++i) {
+      f.finalizers[i] = lua_istable(L, -4 + i) ? FieldFunction(L, -4 + i, "__gc") : nullptr;
+    }
+    lua_settop(L, loaded - 1);
+    return f;
+  }();
+  return functions;
+}
+
+// ---- Charged functions ----------------------------------------------------
+
+std::size_t StringLength(lua_State* L, int index) {
+  if (lua_type(L, index) != LUA_TSTRING) return 0;
+  std::size_t length = 0;
+  lua_tolstring(L, index, &length);
+  return length;
+}
+
+// A string or number argument's length, as the string library reads it (a
+// number as its text); 0 for other types, which the function then refuses.
+std::size_t TextLength(lua_State* L, int index) {
+  const int type = lua_type(L, index);
+  if (type != LUA_TSTRING && type != LUA_TNUMBER) return 0;
+  std::size_t length = 0;
+  lua_tolstring(L, index, &length);
+  return length;
+}
+
+// string.rep loops `count` times, copying the string and the separator: the
+// work is known before it starts. The originals run inside the charging
+// function's own frame, so they never become Lua values a script could call
+// unbounded, and their messages name the same function.
+int ChargedRep(lua_State* L) {
+  const int count = static_cast<int>(lua_tointeger(L, 2));  // as luaL_checkint reads it
+  if (count > 0) {
+    StateLimits::Charge(L, count * (1.0 + static_cast<double>(TextLength(L, 1) + TextLength(L, 3))));
+  }
+  return Standard(L).rep(L);
+}
+
+// A position argument as the string library reads it, made absolute.
+double Position(lua_State* L, int index, double fallback, double length) {
+  const double position = lua_type(L, index) == LUA_TNUMBER ? static_cast<double>(lua_tointeger(L, index)) : fallback;
+  return position >= 0 ? position : std::max(0.0, length + position + 1);
+}
+
+// string.byte pushes one value per byte of its range, without allocating.
+int ChargedByte(lua_State* L) {
+  const auto length = static_cast<double>(TextLength(L, 1));
+  const double first = std::max(1.0, Position(L, 2, 1, length));
+  const double last = std::min(length, Position(L, 3, first, length));
+  if (last >= first) StateLimits::Charge(L, last - first + 1);
+  return Standard(L).byte(L);
+}
+
+int ChargedChar(lua_State* L) {
+  StateLimits::Charge(L, lua_gettop(L));
+  return Standard(L).chr(L);
+}
+
+// What table.sort calls for each comparison: the script's function, or "<",
+// charged by the bytes two strings may need.
+int ChargedComparison(lua_State* L) {
+  if (!lua_isnil(L, lua_upvalueindex(1))) {
+    StateLimits::Charge(L, 1);
+    lua_pushvalue(L, lua_upvalueindex(1));
+    lua_insert(L, 1);
+    lua_call(L, 2, 1);
+    return 1;
+  }
+  StateLimits::ChargeBytes(L, StateLimits::BytesPerStep + std::min(StringLength(L, 1), StringLength(L, 2)));
+  lua_pushboolean(L, lua_compare(L, 1, 2, LUA_OPLT));
+  return 1;
+}
+
+// The library's sort, with its comparisons charged one by one (a quicksort
+// can take quadratically many).
+int ChargedSort(lua_State* L) {
+  luaL_checktype(L, 1, LUA_TTABLE);
+  if (!lua_isnoneornil(L, 2)) luaL_checktype(L, 2, LUA_TFUNCTION);
+  lua_settop(L, 2);
+  lua_pushcclosure(L, &ChargedComparison, 1);
+  return Standard(L).sort(L);
+}
+
+int ChargedTonumber(lua_State* L) {
+  StateLimits::ChargeBytes(L, StringLength(L, 1));
+  return Standard(L).tonumber(L);
+}
+
+int ChargedRawequal(lua_State* L) {
+  StateLimits::ChargeBytes(L, std::min(StringLength(L, 1), StringLength(L, 2)));
+  return Standard(L).rawequal(L);
+}
+
+// A load reader's pieces are parsed as they come; a comment allocates nothing.
+int ChargedReader(lua_State* L) {
+  lua_pushvalue(L, lua_upvalueindex(1));
+  lua_call(L, 0, 1);
+  StateLimits::ChargeBytes(L, StringLength(L, -1));
+  return 1;
+}
+
+int ChargedLoad(lua_State* L) {
+  if (lua_type(L, 1) == LUA_TFUNCTION) {
+    lua_pushvalue(L, 1);
+    lua_pushcclosure(L, &ChargedReader, 1);
+    lua_replace(L, 1);
+  } else {
+    StateLimits::ChargeBytes(L, StringLength(L, 1));
+  }
+  return Standard(L).load(L);
+}
+
+// The base library's print, with what it writes charged.
+int ChargedPrint(lua_State* L) {
+  const int n = lua_gettop(L);
+  lua_getglobal(L, "tostring");
+  for (int i = 1; i <= n; i++) {
+    lua_pushvalue(L, -1);
+    lua_pushvalue(L, i);
+    lua_call(L, 1, 1);
+    std::size_t l = 0;
+    const char* s = lua_tolstring(L, -1, &l);
+    if (s == nullptr) return luaL_error(L, LUA_QL("tostring") " must return a string to " LUA_QL("print"));
+    StateLimits::ChargeBytes(L, l);
+    if (i > 1) std::fwrite("\t", 1, 1, stdout);
+    std::fwrite(s, 1, l, stdout);
+    lua_pop(L, 1);
+  }
+  std::fwrite("\n", 1, 1, stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
+std::size_t StringArgumentBytes(lua_State* L) {
+  std::size_t bytes = 0;
+  for (int i = 1, n = lua_gettop(L); i <= n; ++i) bytes += StringLength(L, i);
+  return bytes;
+}
+
+int ChargedIoWrite(lua_State* L) {
+  StateLimits::ChargeBytes(L, StringArgumentBytes(L));
+  return Standard(L).ioWrite(L);
+}
+
+int ChargedFileWrite(lua_State* L) {
+  StateLimits::ChargeBytes(L, StringArgumentBytes(L));
+  return Standard(L).fileWrite(L);
+}
+
+// A whole collection, or a step that may finish one, costs about what the
+// state holds; the collector's tuning stays where that is true.
+int BoundedCollectGarbage(lua_State* L) {
+  const char* option = lua_type(L, 1) == LUA_TSTRING ? lua_tostring(L, 1) : lua_isnoneornil(L, 1) ? "collect" : "";
+  const std::string_view what(option);
+  if (what == "collect" || what == "step") {
+    RestoreLibraryFinalizers(L);
+    StateLimits::Charge(L, static_cast<double>(StateLimits::HeldBytesOf(L) / CollectedBytesPerStep));
+  } else if (what == "generational") {
+    // The generational collector sweeps the whole state at each minor
+    // collection; it stays incremental.
+    lua_pushinteger(L, 0);
+    return 1;
+  } else if (lua_type(L, 2) == LUA_TNUMBER) {
+    const lua_Integer value = lua_tointeger(L, 2);
+    if (what == "setpause" && value < MinCollectorPause) {
+      lua_pushinteger(L, MinCollectorPause);
+      lua_replace(L, 2);
+    } else if (what == "setstepmul" && value > MaxCollectorStepMultiplier) {
+      lua_pushinteger(L, MaxCollectorStepMultiplier);
+      lua_replace(L, 2);
+    }
+  }
+  return Standard(L).collectgarbage(L);
+}
+
+// ---- Finalizers -----------------------------------------------------------
+
+void RefuseFinalizer(lua_State* L, int metatable) {
+  if (lua_type(L, metatable) != LUA_TTABLE) return;
+  lua_pushliteral(L, "__gc");
+  lua_rawget(L, metatable);
+  const bool finalizer = !lua_isnil(L, -1);
+  lua_pop(L, 1);
+  if (finalizer) luaL_error(L, "base scripts cannot set finalizers (__gc)");
+}
+
+void RefuseLibraryObject(lua_State* L, int object) {
+  bool library = lua_type(L, object) == LUA_TUSERDATA;
+  if (!library && lua_type(L, object) == LUA_TTABLE) {
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &FinalizedKey);
+    if (lua_istable(L, -1)) {
+      lua_rawgeti(L, -1, LoadedCLibraries);
+      library = lua_rawequal(L, -1, object);
+      lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+  }
+  if (library) luaL_error(L, "base scripts cannot change the metatable of a library object");
+}
+
+// Only tables reach setmetatable; a metatable set on a library object would
+// outlive the library's own finalizer.
+int GuardedSetmetatable(lua_State* L) {
+  RefuseFinalizer(L, 2);
+  RefuseLibraryObject(L, 1);
+  return Standard(L).setmetatable(L);
+}
+
+int GuardedDebugSetmetatable(lua_State* L) {
+  RefuseFinalizer(L, 2);
+  RefuseLibraryObject(L, 1);
+  return Standard(L).debugSetmetatable(L);
+}
+
+int RestoreFinalizers(lua_State* L) {
+  const StandardFunctions& standard = Standard(L);
+  lua_rawgetp(L, LUA_REGISTRYINDEX, &FinalizedKey);
+  if (!lua_istable(L, -1)) return 0;
+  for (int i = 0; i < FinalizedMetatables; ++i) {
+    lua_rawgeti(L, -1, i + 1);
+    if (lua_istable(L, -1) && standard.finalizers[i]) {
+      lua_pushliteral(L, "__gc");
+      lua_pushcfunction(L, standard.finalizers[i]);
+      lua_rawset(L, -3);
+    }
+    lua_pop(L, 1);
+  }
+  return 0;
+}
+
+// Keeps the finalised metatables and the loaded C libraries' table where
+// the guards find them, whatever a script does to the registry's names.
+void KeepFinalizedObjects(lua_State* L) {
+  lua_createtable(L, LoadedCLibraries, 0);
+  PushFinalizedObjects(L);
+  for (int i = LoadedCLibraries; i >= 1; --i) lua_rawseti(L, -1 - i, i);
+  lua_rawsetp(L, LUA_REGISTRYINDEX, &FinalizedKey);
+}
+
+void SetFunction(lua_State* L, const char* name, lua_CFunction function) {
+  lua_pushcfunction(L, function);
+  lua_setfield(L, -2, name);
+}
+
+// Replaces `name` only where the library has it (compatibility functions).
+void ReplaceFunction(lua_State* L, const char* name, lua_CFunction function) {
+  lua_getfield(L, -1, name);
+  const bool present = lua_iscfunction(L, -1);
+  lua_pop(L, 1);
+  if (present) SetFunction(L, name, function);
+}
+
+constexpr luaL_Reg StringFunctions[] = {
+    {"find", &CountedFind},   {"match", &CountedMatch}, {"gmatch", &CountedGmatch}, {"gsub", &CountedGsub},
+    {"rep", &ChargedRep},     {"byte", &ChargedByte},   {"char", &ChargedChar},     {nullptr, nullptr},
+};
+
+constexpr luaL_Reg TableFunctions[] = {
+    {"insert", &CountedInsert}, {"remove", &CountedRemove}, {"concat", &CountedConcat},
+    {"unpack", &CountedUnpack}, {"sort", &ChargedSort},     {nullptr, nullptr},
+};
+
+constexpr luaL_Reg BaseFunctions[] = {
+    {"tonumber", &ChargedTonumber},         {"rawequal", &ChargedRawequal},
+    {"load", &ChargedLoad},                 {"print", &ChargedPrint},
+    {"setmetatable", &GuardedSetmetatable}, {"collectgarbage", &BoundedCollectGarbage},
+    {nullptr, nullptr},
+};
+
+}  // namespace
+
+void BoundLibraryFunctions(lua_State* L) {
+  Standard(L);
+  KeepFinalizedObjects(L);
+  // The loaded modules are the tables that the globals (and, for string,
+  // the strings' metatable) share.
+  luaL_getsubtable(L, LUA_REGISTRYINDEX, "_LOADED");
+  lua_getfield(L, -1, LUA_STRLIBNAME);
+  luaL_setfuncs(L, StringFunctions, 0);
+  lua_pop(L, 1);
+  lua_getfield(L, -1, LUA_TABLIBNAME);
+  luaL_setfuncs(L, TableFunctions, 0);
+  ReplaceFunction(L, "maxn", &CountedMaxn);
+  lua_pop(L, 1);
+  lua_getfield(L, -1, "_G");
+  luaL_setfuncs(L, BaseFunctions, 0);
+  ReplaceFunction(L, "loadstring", &ChargedLoad);
+  ReplaceFunction(L, "unpack", &CountedUnpack);
+  lua_pop(L, 1);
+  lua_getfield(L, -1, LUA_DBLIBNAME);
+  SetFunction(L, "setmetatable", &GuardedDebugSetmetatable);
+  lua_pop(L, 1);
+  lua_getfield(L, -1, LUA_IOLIBNAME);
+  SetFunction(L, "write", &ChargedIoWrite);
+  lua_pop(L, 2);
+  luaL_getmetatable(L, LUA_FILEHANDLE);
+  if (lua_istable(L, -1)) SetFunction(L, "write", &ChargedFileWrite);
+  lua_pop(L, 1);
+}
+
+void RestoreLibraryFinalizers(lua_State* L) noexcept {
+  // Protected: a state that is out of memory leaves them as they are.
+  lua_pushcfunction(L, &RestoreFinalizers);
+  if (lua_pcall(L, 0, 0, 0) != LUA_OK) lua_pop(L, 1);
+}
+
+}  // namespace dnt

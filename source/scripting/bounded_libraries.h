@@ -1,0 +1,30 @@
+// Standard library functions whose one call can outlast any allowance, since
+// the count hook does not run inside C and the allocator sees only what they
+// allocate: a pattern search backtracks over its subject once more for every
+// quantifier, string.rep loops as often as it is told even when it copies
+// nothing, table.insert moves every element after its position, table.sort
+// compares long strings byte by byte, tonumber and load scan their whole
+// text. In every state they charge their work to the script's allowance, so
+// a script that asks for more than is left fails with the too-long error
+// instead of keeping its thread busy for minutes.
+//
+// Finalizers run with hooks off, so no script code may become one:
+// setmetatable and debug.setmetatable refuse a metatable holding "__gc", and
+// debug.setmetatable any object that the libraries finalise.
+#pragma once
+
+struct lua_State;
+
+namespace dnt {
+
+/// Replaces the standard functions of `L` that do bulk work (string, table,
+/// base and io library) and the metatable setters by their bounded versions.
+/// The libraries must still be the standard ones, DntParsedUrl open.
+void BoundLibraryFunctions(lua_State* L);
+
+/// Puts the libraries' own "__gc" back into the metatables of the objects
+/// they finalise (files, DntParsedUrl objects, loaded C libraries), should a
+/// script have changed it; runs nothing of a script's and raises nothing.
+void RestoreLibraryFinalizers(lua_State* L) noexcept;
+
+}  // namespace dnt
