@@ -15,27 +15,27 @@
 namespace dnt {
 namespace {
 
-// The registry key (its address) of the table that keeps the metatables
-// whose "__gc" the libraries own: files, DntParsedUrl objects, the loaded C
-// libraries; then the table of the loaded C libraries itself.
-const char FinalizedKey = 0;
 constexpr int FinalizedMetatables = 3;
-constexpr int LoadedCLibraries = 4;
 // The collector's own bounds: a pause below 100 starts each cycle before
 // the last one ended and a large step multiplier makes each allocation run
 // a whole cycle; either way collection work would outgrow what is charged.
 constexpr lua_Integer MinCollectorPause = 100;
 constexpr lua_Integer MaxCollectorStepMultiplier = 1000;
+// A comparison is a call of a C function from sort: some dozen instructions'
+// worth, besides what it compares.
+constexpr double ComparisonSteps = 16;
 // A whole collection reads about every byte the state holds.
 constexpr std::size_t CollectedBytesPerStep = StateLimits::BytesPerStep / 2;
 
 // The library functions that the bounded ones call. The libraries are linked
 // once, so they are the same in every state: read from the first one.
 struct StandardFunctions {
-  lua_CFunction rep, byte, chr, sort;
+  lua_CFunction rep, byte, sort;
   lua_CFunction tonumber, rawequal, load, setmetatable, collectgarbage;
   lua_CFunction debugSetmetatable, ioWrite, fileWrite;
   lua_CFunction finalizers[FinalizedMetatables];  // files, DntParsedUrl, C libraries
+  // The compatibility functions the library was built with.
+  bool maxn, loadstring, unpack;
 };
 
 lua_CFunction FieldFunction(lua_State* L, int table, const char* name) {
@@ -63,15 +63,17 @@ const StandardFunctions& Standard(lua_State* firstState) {
     lua_getfield(L, loaded, LUA_STRLIBNAME);
     f.rep = FieldFunction(L, -1, "rep");
     f.byte = FieldFunction(L, -1, "byte");
-    f.chr = FieldFunction(L, -1, "char");
     lua_getfield(L, loaded, LUA_TABLIBNAME);
     f.sort = FieldFunction(L, -1, "sort");
+    f.maxn = FieldFunction(L, -1, "maxn") != nullptr;
     lua_getfield(L, loaded, "_G");
     f.tonumber = FieldFunction(L, -1, "tonumber");
     f.rawequal = FieldFunction(L, -1, "rawequal");
     f.load = FieldFunction(L, -1, "load");
     f.setmetatable = FieldFunction(L, -1, "setmetatable");
     f.collectgarbage = FieldFunction(L, -1, "collectgarbage");
+    f.loadstring = FieldFunction(L, -1, "loadstring") != nullptr;
+    f.unpack = FieldFunction(L, -1, "unpack") != nullptr;
     lua_getfield(L, loaded, LUA_DBLIBNAME);
     f.debugSetmetatable = FieldFunction(L, -1, "setmetatable");
     lua_getfield(L, loaded, LUA_IOLIBNAME);
@@ -133,22 +135,18 @@ int ChargedByte(lua_State* L) {
   return Standard(L).byte(L);
 }
 
-int ChargedChar(lua_State* L) {
-  StateLimits::Charge(L, lua_gettop(L));
-  return Standard(L).chr(L);
-}
-
 // What table.sort calls for each comparison: the script's function, or "<",
 // charged by the bytes two strings may need.
 int ChargedComparison(lua_State* L) {
   if (!lua_isnil(L, lua_upvalueindex(1))) {
-    StateLimits::Charge(L, 1);
+    StateLimits::Charge(L, ComparisonSteps);
     lua_pushvalue(L, lua_upvalueindex(1));
     lua_insert(L, 1);
     lua_call(L, 2, 1);
     return 1;
   }
-  StateLimits::ChargeBytes(L, StateLimits::BytesPerStep + std::min(StringLength(L, 1), StringLength(L, 2)));
+  StateLimits::ChargeBytes(L, StateLimits::BytesPerStep * static_cast<std::size_t>(ComparisonSteps) +
+                                std::min(StringLength(L, 1), StringLength(L, 2)));
   lua_pushboolean(L, lua_compare(L, 1, 2, LUA_OPLT));
   return 1;
 }
@@ -266,15 +264,13 @@ void RefuseFinalizer(lua_State* L, int metatable) {
   if (finalizer) luaL_error(L, "base scripts cannot set finalizers (__gc)");
 }
 
+// Userdata come from the libraries, and so does the table of the loaded C
+// libraries: objects that the libraries may have marked for finalization.
 void RefuseLibraryObject(lua_State* L, int object) {
   bool library = lua_type(L, object) == LUA_TUSERDATA;
   if (!library && lua_type(L, object) == LUA_TTABLE) {
-    lua_rawgetp(L, LUA_REGISTRYINDEX, &FinalizedKey);
-    if (lua_istable(L, -1)) {
-      lua_rawgeti(L, -1, LoadedCLibraries);
-      library = lua_rawequal(L, -1, object);
-      lua_pop(L, 1);
-    }
+    lua_getfield(L, LUA_REGISTRYINDEX, "_CLIBS");
+    library = lua_rawequal(L, -1, object);
     lua_pop(L, 1);
   }
   if (library) luaL_error(L, "base scripts cannot change the metatable of a library object");
@@ -296,27 +292,16 @@ int GuardedDebugSetmetatable(lua_State* L) {
 
 int RestoreFinalizers(lua_State* L) {
   const StandardFunctions& standard = Standard(L);
-  lua_rawgetp(L, LUA_REGISTRYINDEX, &FinalizedKey);
-  if (!lua_istable(L, -1)) return 0;
+  PushFinalizedObjects(L);
   for (int i = 0; i < FinalizedMetatables; ++i) {
-    lua_rawgeti(L, -1, i + 1);
-    if (lua_istable(L, -1) && standard.finalizers[i]) {
+    const int metatable = -4 + i;
+    if (lua_istable(L, metatable) && standard.finalizers[i]) {
       lua_pushliteral(L, "__gc");
       lua_pushcfunction(L, standard.finalizers[i]);
-      lua_rawset(L, -3);
+      lua_rawset(L, metatable - 2);
     }
-    lua_pop(L, 1);
   }
   return 0;
-}
-
-// Keeps the finalised metatables and the loaded C libraries' table where
-// the guards find them, whatever a script does to the registry's names.
-void KeepFinalizedObjects(lua_State* L) {
-  lua_createtable(L, LoadedCLibraries, 0);
-  PushFinalizedObjects(L);
-  for (int i = LoadedCLibraries; i >= 1; --i) lua_rawseti(L, -1 - i, i);
-  lua_rawsetp(L, LUA_REGISTRYINDEX, &FinalizedKey);
 }
 
 void SetFunction(lua_State* L, const char* name, lua_CFunction function) {
@@ -324,17 +309,15 @@ void SetFunction(lua_State* L, const char* name, lua_CFunction function) {
   lua_setfield(L, -2, name);
 }
 
-// Replaces `name` only where the library has it (compatibility functions).
-void ReplaceFunction(lua_State* L, const char* name, lua_CFunction function) {
-  lua_getfield(L, -1, name);
-  const bool present = lua_iscfunction(L, -1);
-  lua_pop(L, 1);
-  if (present) SetFunction(L, name, function);
+// luaL_setfuncs without its version check, which would run once per table
+// of every new state.
+void SetFunctions(lua_State* L, const luaL_Reg* functions) {
+  for (; functions->name; ++functions) SetFunction(L, functions->name, functions->func);
 }
 
 constexpr luaL_Reg StringFunctions[] = {
     {"find", &CountedFind},   {"match", &CountedMatch}, {"gmatch", &CountedGmatch}, {"gsub", &CountedGsub},
-    {"rep", &ChargedRep},     {"byte", &ChargedByte},   {"char", &ChargedChar},     {nullptr, nullptr},
+    {"rep", &ChargedRep},     {"byte", &ChargedByte},   {nullptr, nullptr},
 };
 
 constexpr luaL_Reg TableFunctions[] = {
@@ -352,32 +335,26 @@ constexpr luaL_Reg BaseFunctions[] = {
 }  // namespace
 
 void BoundLibraryFunctions(lua_State* L) {
-  Standard(L);
-  KeepFinalizedObjects(L);
+  const StandardFunctions& standard = Standard(L);
   // The loaded modules are the tables that the globals (and, for string,
   // the strings' metatable) share.
   luaL_getsubtable(L, LUA_REGISTRYINDEX, "_LOADED");
   lua_getfield(L, -1, LUA_STRLIBNAME);
-  luaL_setfuncs(L, StringFunctions, 0);
-  lua_pop(L, 1);
-  lua_getfield(L, -1, LUA_TABLIBNAME);
-  luaL_setfuncs(L, TableFunctions, 0);
-  ReplaceFunction(L, "maxn", &CountedMaxn);
-  lua_pop(L, 1);
-  lua_getfield(L, -1, "_G");
-  luaL_setfuncs(L, BaseFunctions, 0);
-  ReplaceFunction(L, "loadstring", &ChargedLoad);
-  ReplaceFunction(L, "unpack", &CountedUnpack);
-  lua_pop(L, 1);
-  lua_getfield(L, -1, LUA_DBLIBNAME);
+  SetFunctions(L, StringFunctions);
+  lua_getfield(L, -2, LUA_TABLIBNAME);
+  SetFunctions(L, TableFunctions);
+  if (standard.maxn) SetFunction(L, "maxn", &CountedMaxn);
+  lua_getfield(L, -3, "_G");
+  SetFunctions(L, BaseFunctions);
+  if (standard.loadstring) SetFunction(L, "loadstring", &ChargedLoad);
+  if (standard.unpack) SetFunction(L, "unpack", &CountedUnpack);
+  lua_getfield(L, -4, LUA_DBLIBNAME);
   SetFunction(L, "setmetatable", &GuardedDebugSetmetatable);
-  lua_pop(L, 1);
-  lua_getfield(L, -1, LUA_IOLIBNAME);
+  lua_getfield(L, -5, LUA_IOLIBNAME);
   SetFunction(L, "write", &ChargedIoWrite);
-  lua_pop(L, 2);
-  luaL_getmetatable(L, LUA_FILEHANDLE);
+  lua_getfield(L, LUA_REGISTRYINDEX, LUA_FILEHANDLE);
   if (lua_istable(L, -1)) SetFunction(L, "write", &ChargedFileWrite);
-  lua_pop(L, 1);
+  lua_pop(L, 8);
 }
 
 void RestoreLibraryFinalizers(lua_State* L) noexcept {

@@ -68,6 +68,7 @@ class StackTopGuard {
 // after the count hook stopped it a memory error: give it its true name.
 int NameOverrun(lua_State* L, int status) {
   if (status == LUA_OK || !StateLimits::Exhausted(L)) return status;
+  RestoreLibraryFinalizers(L);
   StateLimits::Settle(L);
   std::size_t length = 0;
   const char* text = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;

@@ -62,7 +62,8 @@ std::size_t StateLimits::LimitBytes() const noexcept { return m_pool ? m_pool->L
 bool StateLimits::AdmitGrowth(std::size_t bytes) noexcept {
   if (m_refusing) return false;
   if (m_exhausted) return true;  // the host's own work after the script failed
-  m_instructions += bytes / BytesPerStep + 1;
+  const std::size_t fresh = bytes > FreshPagesFrom ? bytes - FreshPagesFrom : 0;
+  m_instructions += (bytes - fresh) / BytesPerStep + fresh + 1;
   if (m_instructions <= m_instructionLimit) return true;
   Exhaust();
   return false;
@@ -220,6 +221,12 @@ void StateLimits::Settle(lua_State* L) noexcept {
   StateLimits& self = Of(L);
   if (!self.m_exhausted) return;
   self.m_refusing = false;
+  // The host may need the garbage of the failed script collected to make
+  // its error text.
+  if (self.m_stoppedCollector) {
+    lua_gc(L, LUA_GCRESTART, 0);
+    self.m_stoppedCollector = false;
+  }
   lua_sethook(L, &CountHook, LUA_MASKCOUNT, 1);
 }
 

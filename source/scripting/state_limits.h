@@ -28,6 +28,9 @@ class StateLimits {
   /// Bytes of data that cost one step: what a state allocates, and what a
   /// library function copies, compares or scans.
   static constexpr std::size_t BytesPerStep = 8;
+  /// Blocks grown past this many bytes come as fresh pages from the system,
+  /// whose faults cost about a step per byte; the bytes beyond are charged so.
+  static constexpr std::size_t FreshPagesFrom = std::size_t{64} << 10;
   /// What the host keeps for each value a script hands it, beyond the bytes.
   static constexpr std::size_t HandedValueOverhead = 64;
 
@@ -66,8 +69,9 @@ class StateLimits {
   /// then on, whatever Lua made of it, is the too-long error.
   static bool Exhausted(lua_State* L) noexcept;
   /// The host takes over from a script that failed: if it spent its
-  /// allowance, the state allocates again for the host (error texts), and
-  /// `L` fails at the next instruction a script would run on it.
+  /// allowance, the state allocates and collects again for the host (error
+  /// texts), and `L` fails at the next instruction a script would run on it.
+  /// The libraries' finalizers must be in place (RestoreLibraryFinalizers).
   static void Settle(lua_State* L) noexcept;
   /// HeldBytes of the limits of `L`.
   static std::size_t HeldBytesOf(lua_State* L) noexcept;
