@@ -354,7 +354,7 @@ void BoundLibraryFunctions(lua_State* L) {
   SetFunction(L, "write", &ChargedIoWrite);
   lua_getfield(L, LUA_REGISTRYINDEX, LUA_FILEHANDLE);
   if (lua_istable(L, -1)) SetFunction(L, "write", &ChargedFileWrite);
-  lua_pop(L, 8);
+  lua_pop(L, 7);
 }
 
 void RestoreLibraryFinalizers(lua_State* L) noexcept {

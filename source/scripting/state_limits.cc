@@ -94,7 +94,7 @@ void StateLimits::Stop(lua_State* L) noexcept {
 }
 
 std::size_t StateLimits::HeldBytes() const noexcept {
-  return m_pool ? m_pool->HeldBytes() : m_small.HeldBytes() + m_largeBytes;
+  return (m_pool ? m_pool->HeldBytes() : m_small.HeldBytes() + m_largeBytes) + m_externalBytes;
 }
 
 void* StateLimits::HeapAllocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept {
@@ -201,18 +201,34 @@ void StateLimits::Charge(lua_State* L, double steps) {
   luaL_error(L, "%s", self.m_tooLongMessage);
 }
 
-void StateLimits::ChargeHandedBytes(lua_State* L, std::size_t bytes) {
-  ChargeBytes(L, bytes);
-  StateLimits& self = Of(L);
-  const std::size_t limit = self.LimitBytes();
-  const std::size_t held = self.HeldBytes() + self.m_handedBytes;
-  const std::size_t handed = bytes + HandedValueOverhead;
-  if (held > limit || handed > limit - held) {
-    // The text of Lua's own memory error, as the bytes count as the state's.
+// Raises Lua's memory error (its text; the bytes count as the state's) when
+// `bytes` more would take the state past its cap.
+void StateLimits::CheckRoom(lua_State* L, std::size_t bytes) {
+  const std::size_t limit = LimitBytes();
+  const std::size_t held = HeldBytes() + m_handedBytes;
+  if (held > limit || bytes > limit - held) {
     lua_pushliteral(L, "not enough memory");
     lua_error(L);
   }
+}
+
+void StateLimits::ChargeHandedBytes(lua_State* L, std::size_t bytes) {
+  ChargeBytes(L, bytes);
+  StateLimits& self = Of(L);
+  const std::size_t handed = bytes + HandedValueOverhead;
+  self.CheckRoom(L, handed);
   self.m_handedBytes += handed;
+}
+
+void StateLimits::HoldExternalBytes(lua_State* L, std::size_t bytes) {
+  StateLimits& self = Of(L);
+  self.CheckRoom(L, bytes);
+  self.m_externalBytes += bytes;
+}
+
+void StateLimits::ReleaseExternalBytes(lua_State* L, std::size_t bytes) noexcept {
+  StateLimits& self = Of(L);
+  self.m_externalBytes -= bytes < self.m_externalBytes ? bytes : self.m_externalBytes;
 }
 
 bool StateLimits::Exhausted(lua_State* L) noexcept { return Of(L).m_exhausted; }

@@ -65,6 +65,13 @@ class StateLimits {
   /// "not enough memory" when the state and the handed bytes would exceed it.
   static void ChargeHandedBytes(lua_State* L, std::size_t bytes);
 
+  /// Counts `bytes` that a script object keeps on the C heap (a parsed URL's
+  /// texts) against the state's memory cap, for as long as it keeps them;
+  /// raises "not enough memory" when they would exceed it. Release gives
+  /// them back; it raises nothing.
+  static void HoldExternalBytes(lua_State* L, std::size_t bytes);
+  static void ReleaseExternalBytes(lua_State* L, std::size_t bytes) noexcept;
+
   /// Whether the running script has spent its allowance: every error from
   /// then on, whatever Lua made of it, is the too-long error.
   static bool Exhausted(lua_State* L) noexcept;
@@ -87,6 +94,7 @@ class StateLimits {
   static void CountHook(lua_State* L, lua_Debug* ar);
   static StateLimits& Of(lua_State* L) noexcept;
   std::size_t LimitBytes() const noexcept;
+  void CheckRoom(lua_State* L, std::size_t bytes);
   // Counts the growth of a block; false once the allowance is spent, when
   // the allocation is refused.
   bool AdmitGrowth(std::size_t bytes) noexcept;
@@ -119,6 +127,8 @@ class StateLimits {
   uint64_t m_instructions = 0;
   // Bytes handed to the host in this run.
   std::size_t m_handedBytes = 0;
+  // Bytes that script objects keep on the C heap.
+  std::size_t m_externalBytes = 0;
   bool m_exhausted = false;
   // Growth is refused: the allowance ran out while a script ran.
   bool m_refusing = false;
