@@ -208,6 +208,8 @@ TEST(ScriptHostTest, SessionHostBoundsHostileEntries) {
     scripts.push_back("return 'E" + std::to_string(i) + "', function() return function() " + cases[i].body + " end end");
   }
   scripts.push_back("return 'Fine', function() return function() return ('fine'):rep(2, ' ') end end");
+  // Closing the state runs the finalizers left, a replaced one's included.
+  testing::Watchdog closing(std::chrono::minutes(15), "SessionHostBoundsHostileEntries");
   testing::Session session({bases_writer::WriteScriptFile(scripts)});
   ScriptHost& host = *session.host;
   for (std::size_t i = 0; i < cases.size(); ++i) {
