@@ -52,7 +52,12 @@ void* StateLimits::PoolAllocate(void* ud, void* ptr, std::size_t osize, std::siz
   const std::size_t oldSize = ptr ? osize : 0;
   const std::size_t growth = nsize > oldSize ? nsize - oldSize : 0;
   if (growth > 0 && !self.AdmitGrowth(growth)) return nullptr;
-  void* block = PoolLuaAllocator::Allocate(self.m_pool.get(), ptr, osize, nsize);
+  // The pool bounds what it holds; what script objects keep elsewhere
+  // shares the cap.
+  const std::size_t held = self.HeldBytes();
+  void* block = growth > 0 && held + growth > self.m_pool->LimitBytes() && self.m_externalBytes > 0
+                    ? nullptr
+                    : PoolLuaAllocator::Allocate(self.m_pool.get(), ptr, osize, nsize);
   if (!block && growth > 0) self.ChargeRefusal();
   return block;
 }

@@ -196,7 +196,13 @@ TEST(ScriptHostTest, SessionHostBoundsHostileEntries) {
       {"local keep, n = {}, 0 pcall(function() while true do n = n + 1 keep[n] = {} end end) "
        "while true do pcall(function() local x = {} end) end",
        TooLong},
+      {"local url = 'http://a.test/' .. string.rep('x', 2^20) for i = 1, 1e6 do DntEngine.MatchBugRules(url) end",
+       TooLong},
       {"local t = {} for i = 1, 1e9 do t[i] = i end", NoMemory},
+      // A parsed URL keeps its texts outside the state.
+      {"local U, url, t = require('DntParsedUrl'), 'http://a.test/' .. string.rep('x', 2^20), {} "
+       "for i = 1, 1e6 do t[i] = U.new(url) end",
+       NoMemory},
       // Never 64 MiB live, but each size of block that it fills and drops
       // stays with the state.
       {"for size = 32, 256, 16 do local t = {} "
