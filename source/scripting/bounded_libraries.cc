@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
+#include <new>
 #include <string_view>
+#include <vector>
 
 #include "source/scripting/counted_patterns.h"
 #include "source/scripting/counted_tables.h"
@@ -27,8 +30,9 @@ constexpr double ComparisonSteps = 16;
 // A whole collection reads about every byte the state holds.
 constexpr std::size_t CollectedBytesPerStep = StateLimits::BytesPerStep / 2;
 
-// The library functions that the bounded ones call. The libraries are linked
-// once, so they are the same in every state: read from the first one.
+// The library functions that the bounded ones call, and those that string
+// and table keep. The libraries are linked once, so they are the same in
+// every state: read once from a state of the library's own.
 struct StandardFunctions {
   lua_CFunction rep, byte, sort;
   lua_CFunction tonumber, rawequal, load, setmetatable, collectgarbage;
@@ -36,6 +40,10 @@ struct StandardFunctions {
   lua_CFunction finalizers[FinalizedMetatables];  // files, DntParsedUrl, C libraries
   // The compatibility functions the library was built with.
   bool maxn, loadstring, unpack;
+  // The string and table libraries as their openers fill them (in this
+  // order, so that their tables come out the same), bounded functions in
+  // place.
+  std::vector<luaL_Reg> string, table;
 };
 
 lua_CFunction FieldFunction(lua_State* L, int table, const char* name) {
@@ -55,37 +63,82 @@ void PushFinalizedObjects(lua_State* L) {
   lua_insert(L, -2);
 }
 
-const StandardFunctions& Standard(lua_State* firstState) {
-  static const StandardFunctions functions = [L = firstState] {
-    StandardFunctions f{};
-    luaL_getsubtable(L, LUA_REGISTRYINDEX, "_LOADED");
-    const int loaded = lua_gettop(L);
-    lua_getfield(L, loaded, LUA_STRLIBNAME);
-    f.rep = FieldFunction(L, -1, "rep");
-    f.byte = FieldFunction(L, -1, "byte");
-    lua_getfield(L, loaded, LUA_TABLIBNAME);
-    f.sort = FieldFunction(L, -1, "sort");
-    f.maxn = FieldFunction(L, -1, "maxn") != nullptr;
-    lua_getfield(L, loaded, "_G");
-    f.tonumber = FieldFunction(L, -1, "tonumber");
-    f.rawequal = FieldFunction(L, -1, "rawequal");
-    f.load = FieldFunction(L, -1, "load");
-    f.setmetatable = FieldFunction(L, -1, "setmetatable");
-    f.collectgarbage = FieldFunction(L, -1, "collectgarbage");
-    f.loadstring = FieldFunction(L, -1, "loadstring") != nullptr;
-    f.unpack = FieldFunction(L, -1, "unpack") != nullptr;
-    lua_getfield(L, loaded, LUA_DBLIBNAME);
-    f.debugSetmetatable = FieldFunction(L, -1, "setmetatable");
-    lua_getfield(L, loaded, LUA_IOLIBNAME);
-    f.ioWrite = FieldFunction(L, -1, "write");
-    PushFinalizedObjects(L);
-    f.fileWrite = lua_istable(L, -4) ? FieldFunction(L, -4, "write") : nullptr;
-    for (int i = 0; i < FinalizedMetatables; ++i) {
-      f.finalizers[i] = lua_istable(L, -4 + i) ? FieldFunction(L, -4 + i, "__gc") : nullptr;
+// The functions of the library table at `table`, named in `order`, with the
+// bounded ones in place; names the library lacks are left out.
+std::vector<luaL_Reg> LibraryFunctions(lua_State* L, int table, std::initializer_list<const char*> order,
+                                       std::initializer_list<luaL_Reg> bounded) {
+  std::vector<luaL_Reg> functions;
+  for (const char* name : order) {
+    lua_CFunction function = FieldFunction(L, table, name);
+    if (!function) continue;
+    for (const luaL_Reg& replacement : bounded) {
+      if (std::string_view(replacement.name) == name) function = replacement.func;
     }
-    lua_settop(L, loaded - 1);
-    return f;
-  }();
+    functions.push_back({name, function});
+  }
+  functions.push_back({nullptr, nullptr});
+  return functions;
+}
+
+// Defined with the other charged functions below.
+int ChargedRep(lua_State* L);
+int ChargedByte(lua_State* L);
+int ChargedSort(lua_State* L);
+
+StandardFunctions ReadStandardFunctions() {
+  StandardFunctions f{};
+  lua_State* L = luaL_newstate();
+  if (!L) throw std::bad_alloc();
+  luaL_openlibs(L);
+  luaL_requiref(L, "DntParsedUrl", OpenDntParsedUrl, 0);
+  lua_settop(L, 0);
+  luaL_getsubtable(L, LUA_REGISTRYINDEX, "_LOADED");
+  const int loaded = lua_gettop(L);
+  lua_getfield(L, loaded, LUA_STRLIBNAME);
+  f.rep = FieldFunction(L, -1, "rep");
+  f.byte = FieldFunction(L, -1, "byte");
+  f.string = LibraryFunctions(L, lua_gettop(L),
+                              {"byte", "char", "dump", "find", "format", "gmatch", "gsub", "len", "lower", "match",
+                               "rep", "reverse", "sub", "upper"},
+                              {{"byte", &ChargedByte},
+                               {"find", &CountedFind},
+                               {"gmatch", &CountedGmatch},
+                               {"gsub", &CountedGsub},
+                               {"match", &CountedMatch},
+                               {"rep", &ChargedRep}});
+  lua_getfield(L, loaded, LUA_TABLIBNAME);
+  f.sort = FieldFunction(L, -1, "sort");
+  f.maxn = FieldFunction(L, -1, "maxn") != nullptr;
+  f.table = LibraryFunctions(L, lua_gettop(L), {"concat", "maxn", "insert", "pack", "unpack", "remove", "sort"},
+                             {{"concat", &CountedConcat},
+                              {"maxn", &CountedMaxn},
+                              {"insert", &CountedInsert},
+                              {"unpack", &CountedUnpack},
+                              {"remove", &CountedRemove},
+                              {"sort", &ChargedSort}});
+  lua_getfield(L, loaded, "_G");
+  f.tonumber = FieldFunction(L, -1, "tonumber");
+  f.rawequal = FieldFunction(L, -1, "rawequal");
+  f.load = FieldFunction(L, -1, "load");
+  f.setmetatable = FieldFunction(L, -1, "setmetatable");
+  f.collectgarbage = FieldFunction(L, -1, "collectgarbage");
+  f.loadstring = FieldFunction(L, -1, "loadstring") != nullptr;
+  f.unpack = FieldFunction(L, -1, "unpack") != nullptr;
+  lua_getfield(L, loaded, LUA_DBLIBNAME);
+  f.debugSetmetatable = FieldFunction(L, -1, "setmetatable");
+  lua_getfield(L, loaded, LUA_IOLIBNAME);
+  f.ioWrite = FieldFunction(L, -1, "write");
+  PushFinalizedObjects(L);
+  f.fileWrite = lua_istable(L, -4) ? FieldFunction(L, -4, "write") : nullptr;
+  for (int i = 0; i < FinalizedMetatables; ++i) {
+    f.finalizers[i] = lua_istable(L, -4 + i) ? FieldFunction(L, -4 + i, "__gc") : nullptr;
+  }
+  lua_close(L);
+  return f;
+}
+
+const StandardFunctions& Standard() {
+  static const StandardFunctions functions = ReadStandardFunctions();
   return functions;
 }
 
@@ -117,7 +170,7 @@ int ChargedRep(lua_State* L) {
   if (count > 0) {
     StateLimits::Charge(L, count * (1.0 + static_cast<double>(TextLength(L, 1) + TextLength(L, 3))));
   }
-  return Standard(L).rep(L);
+  return Standard().rep(L);
 }
 
 // A position argument as the string library reads it, made absolute.
@@ -132,7 +185,7 @@ int ChargedByte(lua_State* L) {
   const double first = std::max(1.0, Position(L, 2, 1, length));
   const double last = std::min(length, Position(L, 3, first, length));
   if (last >= first) StateLimits::Charge(L, last - first + 1);
-  return Standard(L).byte(L);
+  return Standard().byte(L);
 }
 
 // What table.sort calls for each comparison: the script's function, or "<",
@@ -158,17 +211,17 @@ int ChargedSort(lua_State* L) {
   if (!lua_isnoneornil(L, 2)) luaL_checktype(L, 2, LUA_TFUNCTION);
   lua_settop(L, 2);
   lua_pushcclosure(L, &ChargedComparison, 1);
-  return Standard(L).sort(L);
+  return Standard().sort(L);
 }
 
 int ChargedTonumber(lua_State* L) {
   StateLimits::ChargeBytes(L, StringLength(L, 1));
-  return Standard(L).tonumber(L);
+  return Standard().tonumber(L);
 }
 
 int ChargedRawequal(lua_State* L) {
   StateLimits::ChargeBytes(L, std::min(StringLength(L, 1), StringLength(L, 2)));
-  return Standard(L).rawequal(L);
+  return Standard().rawequal(L);
 }
 
 // A load reader's pieces are parsed as they come; a comment allocates nothing.
@@ -187,7 +240,7 @@ int ChargedLoad(lua_State* L) {
   } else {
     StateLimits::ChargeBytes(L, StringLength(L, 1));
   }
-  return Standard(L).load(L);
+  return Standard().load(L);
 }
 
 // The base library's print, with what it writes charged.
@@ -219,12 +272,12 @@ std::size_t StringArgumentBytes(lua_State* L) {
 
 int ChargedIoWrite(lua_State* L) {
   StateLimits::ChargeBytes(L, StringArgumentBytes(L));
-  return Standard(L).ioWrite(L);
+  return Standard().ioWrite(L);
 }
 
 int ChargedFileWrite(lua_State* L) {
   StateLimits::ChargeBytes(L, StringArgumentBytes(L));
-  return Standard(L).fileWrite(L);
+  return Standard().fileWrite(L);
 }
 
 // A whole collection, or a step that may finish one, costs about what the
@@ -250,7 +303,7 @@ int BoundedCollectGarbage(lua_State* L) {
       lua_replace(L, 2);
     }
   }
-  return Standard(L).collectgarbage(L);
+  return Standard().collectgarbage(L);
 }
 
 // ---- Finalizers -----------------------------------------------------------
@@ -281,17 +334,17 @@ void RefuseLibraryObject(lua_State* L, int object) {
 int GuardedSetmetatable(lua_State* L) {
   RefuseFinalizer(L, 2);
   RefuseLibraryObject(L, 1);
-  return Standard(L).setmetatable(L);
+  return Standard().setmetatable(L);
 }
 
 int GuardedDebugSetmetatable(lua_State* L) {
   RefuseFinalizer(L, 2);
   RefuseLibraryObject(L, 1);
-  return Standard(L).debugSetmetatable(L);
+  return Standard().debugSetmetatable(L);
 }
 
 int RestoreFinalizers(lua_State* L) {
-  const StandardFunctions& standard = Standard(L);
+  const StandardFunctions& standard = Standard();
   PushFinalizedObjects(L);
   for (int i = 0; i < FinalizedMetatables; ++i) {
     const int metatable = -4 + i;
@@ -315,16 +368,6 @@ void SetFunctions(lua_State* L, const luaL_Reg* functions) {
   for (; functions->name; ++functions) SetFunction(L, functions->name, functions->func);
 }
 
-constexpr luaL_Reg StringFunctions[] = {
-    {"find", &CountedFind},   {"match", &CountedMatch}, {"gmatch", &CountedGmatch}, {"gsub", &CountedGsub},
-    {"rep", &ChargedRep},     {"byte", &ChargedByte},   {nullptr, nullptr},
-};
-
-constexpr luaL_Reg TableFunctions[] = {
-    {"insert", &CountedInsert}, {"remove", &CountedRemove}, {"concat", &CountedConcat},
-    {"unpack", &CountedUnpack}, {"sort", &ChargedSort},     {nullptr, nullptr},
-};
-
 constexpr luaL_Reg BaseFunctions[] = {
     {"tonumber", &ChargedTonumber},         {"rawequal", &ChargedRawequal},
     {"load", &ChargedLoad},                 {"print", &ChargedPrint},
@@ -334,27 +377,47 @@ constexpr luaL_Reg BaseFunctions[] = {
 
 }  // namespace
 
+int OpenBoundedString(lua_State* L) {
+  const std::vector<luaL_Reg>& functions = Standard().string;
+  lua_createtable(L, 0, static_cast<int>(functions.size() - 1));
+  SetFunctions(L, functions.data());
+  // The strings' metatable, as the library makes it: its "__index" is the
+  // library table.
+  lua_createtable(L, 0, 1);
+  lua_pushliteral(L, "");
+  lua_pushvalue(L, -2);
+  lua_setmetatable(L, -2);
+  lua_pop(L, 1);
+  lua_pushvalue(L, -2);
+  lua_setfield(L, -2, "__index");
+  lua_pop(L, 1);
+  return 1;
+}
+
+int OpenBoundedTable(lua_State* L) {
+  const std::vector<luaL_Reg>& functions = Standard().table;
+  lua_createtable(L, 0, static_cast<int>(functions.size() - 1));
+  SetFunctions(L, functions.data());
+  if (Standard().unpack) {
+    lua_pushcfunction(L, &CountedUnpack);
+    lua_setglobal(L, "unpack");
+  }
+  return 1;
+}
+
 void BoundLibraryFunctions(lua_State* L) {
-  const StandardFunctions& standard = Standard(L);
-  // The loaded modules are the tables that the globals (and, for string,
-  // the strings' metatable) share.
+  // The loaded modules are the tables that the globals share.
   luaL_getsubtable(L, LUA_REGISTRYINDEX, "_LOADED");
-  lua_getfield(L, -1, LUA_STRLIBNAME);
-  SetFunctions(L, StringFunctions);
-  lua_getfield(L, -2, LUA_TABLIBNAME);
-  SetFunctions(L, TableFunctions);
-  if (standard.maxn) SetFunction(L, "maxn", &CountedMaxn);
-  lua_getfield(L, -3, "_G");
+  lua_getfield(L, -1, "_G");
   SetFunctions(L, BaseFunctions);
-  if (standard.loadstring) SetFunction(L, "loadstring", &ChargedLoad);
-  if (standard.unpack) SetFunction(L, "unpack", &CountedUnpack);
-  lua_getfield(L, -4, LUA_DBLIBNAME);
+  if (Standard().loadstring) SetFunction(L, "loadstring", &ChargedLoad);
+  lua_getfield(L, -2, LUA_DBLIBNAME);
   SetFunction(L, "setmetatable", &GuardedDebugSetmetatable);
-  lua_getfield(L, -5, LUA_IOLIBNAME);
+  lua_getfield(L, -3, LUA_IOLIBNAME);
   SetFunction(L, "write", &ChargedIoWrite);
   lua_getfield(L, LUA_REGISTRYINDEX, LUA_FILEHANDLE);
   if (lua_istable(L, -1)) SetFunction(L, "write", &ChargedFileWrite);
-  lua_pop(L, 7);
+  lua_pop(L, 5);
 }
 
 void RestoreLibraryFinalizers(lua_State* L) noexcept {

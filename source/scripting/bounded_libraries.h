@@ -17,9 +17,13 @@ struct lua_State;
 
 namespace dnt {
 
-/// Replaces the standard functions of `L` that do bulk work (string, table,
-/// base and io library) and the metatable setters by their bounded versions.
-/// The libraries must still be the standard ones, DntParsedUrl open.
+/// The string and table libraries' openers (as luaopen_string and
+/// luaopen_table), with the functions that do bulk work bounded.
+int OpenBoundedString(lua_State* L);
+int OpenBoundedTable(lua_State* L);
+
+/// Replaces the functions of the base and io libraries that do bulk work,
+/// and the metatable setters, by their bounded versions.
 void BoundLibraryFunctions(lua_State* L);
 
 /// Puts the libraries' own "__gc" back into the metatables of the objects

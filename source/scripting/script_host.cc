@@ -26,11 +26,12 @@ constexpr int LoadedSize = 16;
 constexpr const char* DiscoveryTooLong = "the script runs too long at the script discovery stage";
 constexpr const char* SessionTooLong = "the script runs too long";
 
-/// The standard libraries as luaL_openlibs opens them, each set as a global.
+/// The standard libraries as luaL_openlibs opens them, each set as a global;
+/// string and table with their bulk work bounded.
 constexpr luaL_Reg StandardLibraries[] = {
     {"_G", luaopen_base},           {LUA_LOADLIBNAME, luaopen_package}, {LUA_COLIBNAME, luaopen_coroutine},
-    {LUA_TABLIBNAME, luaopen_table}, {LUA_IOLIBNAME, luaopen_io},        {LUA_OSLIBNAME, luaopen_os},
-    {LUA_STRLIBNAME, luaopen_string}, {LUA_BITLIBNAME, luaopen_bit32},   {LUA_MATHLIBNAME, luaopen_math},
+    {LUA_TABLIBNAME, OpenBoundedTable}, {LUA_IOLIBNAME, luaopen_io},     {LUA_OSLIBNAME, luaopen_os},
+    {LUA_STRLIBNAME, OpenBoundedString}, {LUA_BITLIBNAME, luaopen_bit32}, {LUA_MATHLIBNAME, luaopen_math},
     {LUA_DBLIBNAME, luaopen_debug},
 };
 

@@ -251,6 +251,17 @@ TEST_F(HttpMessageTest, ResponseObjectsOfferOnlyTheSharedMethods) {
               HasSubstr("proper object self parameter is required"));
 }
 
+// What a script hands the host counts against the session's memory cap
+// while it works on the message: 300 values of 1 MiB never reach the host.
+TEST_F(HttpMessageTest, HandedValuesCountAgainstTheMemoryCap) {
+  NewRequest("GET /x HTTP/1.1", {});
+  EXPECT_THAT(Run("local v = string.rep('v', 2^20) for i = 1, 300 do (...):SetField('X-' .. i, v) end"),
+              HasSubstr("not enough memory"));
+  EXPECT_LT(message->Fields().size(), 64u);
+  m_host.RestartInstructionBudget();  // as the next entry call does
+  EXPECT_EQ(Run("(...):SetField('X-1', 'small') return (...):GetField('X-1')"), "small");
+}
+
 TEST_F(HttpMessageTest, ForeignOrKeptObjectsNeverReachTheHost) {
   NewRequest("GET /x HTTP/1.1", {{"a", "1"}});
   EXPECT_THAT(Run("return (...).GetField({}, 'a')"), HasSubstr("proper object self parameter is required"));
