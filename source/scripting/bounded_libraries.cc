@@ -343,6 +343,21 @@ int GuardedDebugSetmetatable(lua_State* L) {
   return Standard().debugSetmetatable(L);
 }
 
+// What getmetatable gives: a library's metatable stays out of reach.
+int GuardedDebugGetmetatable(lua_State* L) {
+  luaL_checkany(L, 1);
+  if (!lua_getmetatable(L, 1)) {
+    lua_pushnil(L);
+    return 1;
+  }
+  lua_pushliteral(L, "__metatable");
+  lua_rawget(L, -2);
+  if (lua_isnil(L, -1)) lua_pop(L, 1);
+  return 1;
+}
+
+int RefusedGetregistry(lua_State* L) { return luaL_error(L, "base scripts cannot reach the registry"); }
+
 int RestoreFinalizers(lua_State* L) {
   const StandardFunctions& standard = Standard();
   PushFinalizedObjects(L);
@@ -413,11 +428,40 @@ void BoundLibraryFunctions(lua_State* L) {
   if (Standard().loadstring) SetFunction(L, "loadstring", &ChargedLoad);
   lua_getfield(L, -2, LUA_DBLIBNAME);
   SetFunction(L, "setmetatable", &GuardedDebugSetmetatable);
+  SetFunction(L, "getmetatable", &GuardedDebugGetmetatable);
+  SetFunction(L, "getregistry", &RefusedGetregistry);
   lua_getfield(L, -3, LUA_IOLIBNAME);
   SetFunction(L, "write", &ChargedIoWrite);
   lua_getfield(L, LUA_REGISTRYINDEX, LUA_FILEHANDLE);
-  if (lua_istable(L, -1)) SetFunction(L, "write", &ChargedFileWrite);
-  lua_pop(L, 5);
+  if (lua_istable(L, -1)) {
+    SetFunction(L, "write", &ChargedFileWrite);
+    ProtectMetatable(L, -1);
+  }
+  lua_getfield(L, LUA_REGISTRYINDEX, "_CLIBS");
+  if (lua_getmetatable(L, -1)) {
+    ProtectMetatable(L, -1);
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 6);
+}
+
+void ProtectMetatable(lua_State* L, int metatable) {
+  metatable = lua_absindex(L, metatable);
+  lua_createtable(L, 0, 0);
+  lua_pushnil(L);
+  while (lua_next(L, metatable)) {
+    const bool method = lua_type(L, -2) == LUA_TSTRING && std::string_view(lua_tostring(L, -2)).substr(0, 2) != "__";
+    if (method) {
+      lua_pushvalue(L, -2);
+      lua_insert(L, -2);
+      lua_rawset(L, -4);
+    } else {
+      lua_pop(L, 1);
+    }
+  }
+  lua_setfield(L, metatable, "__index");
+  lua_pushboolean(L, 0);
+  lua_setfield(L, metatable, "__metatable");
 }
 
 void RestoreLibraryFinalizers(lua_State* L) noexcept {

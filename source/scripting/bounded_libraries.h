@@ -10,7 +10,10 @@
 //
 // Finalizers run with hooks off, so no script code may become one:
 // setmetatable and debug.setmetatable refuse a metatable holding "__gc", and
-// debug.setmetatable any object that the libraries finalise.
+// debug.setmetatable any object that the libraries finalise. Nor may a
+// script edit the metatables that the libraries give their objects (a "__gc"
+// put there runs as theirs): getmetatable and debug.getmetatable see false
+// for those, and debug.getregistry, where they are kept, is refused.
 #pragma once
 
 struct lua_State;
@@ -25,6 +28,11 @@ int OpenBoundedTable(lua_State* L);
 /// Replaces the functions of the base and io libraries that do bulk work,
 /// and the metatable setters, by their bounded versions.
 void BoundLibraryFunctions(lua_State* L);
+
+/// Hides the metatable at `metatable` from scripts: "__metatable" false, and
+/// "__index" a table of its own methods (the names without "__") instead of
+/// the metatable itself.
+void ProtectMetatable(lua_State* L, int metatable);
 
 /// Puts the libraries' own "__gc" back into the metatables of the objects
 /// they finalise (files, DntParsedUrl objects, loaded C libraries), should a

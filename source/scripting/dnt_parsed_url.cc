@@ -17,6 +17,7 @@
 
 #include "do_not_track/dnt_engine/script_host.h"
 #include "orv/trace/trace_stream.h"
+#include "source/scripting/bounded_libraries.h"
 #include "source/scripting/script_errors.h"
 #include "source/scripting/state_limits.h"
 
@@ -26,9 +27,9 @@ namespace {
 using orv::network::ParsedUrl;
 using orv::network::UrlPart;
 
-// What a DntParsedUrl userdata holds. Scripts can call "__gc" early through
-// getmetatable, and debug.setmetatable can dress a foreign userdata in this
-// type's metatable: the mark tells a live model from anything else.
+// What a DntParsedUrl userdata holds. Should a script ever reach this type's
+// metatable, it could call "__gc" early or dress a foreign userdata in it:
+// the mark tells a live model from anything else.
 struct UrlBox {
   std::uint64_t mark;
   ParsedUrl url;
@@ -500,8 +501,7 @@ int OpenDntParsedUrl(lua_State* L) {
     lua_setfield(L, LUA_REGISTRYINDEX, DntParsedUrlTypeName);
   }
   luaL_setfuncs(L, Methods, 0);
-  lua_pushvalue(L, -1);
-  lua_setfield(L, -2, "__index");
+  ProtectMetatable(L, -1);
   lua_pop(L, 1);
   lua_createtable(L, 0, 1);
   lua_pushcfunction(L, New);

@@ -53,6 +53,10 @@ class DntParsedUrlTest : public ::testing::Test {
     // Every host opens the module itself, for require only.
     EXPECT_EQ(Run(Prelude), "nil");
     EXPECT_EQ(Run("return DntParsedUrl"), "nil");
+    // Scripts cannot reach the registry; the tests do, to try the host's own
+    // checks behind that wall.
+    lua_pushvalue(m_host.State(), LUA_REGISTRYINDEX);
+    lua_setglobal(m_host.State(), "registry");
   }
 
   std::string Run(const std::string& code) {
@@ -88,7 +92,7 @@ TEST_F(DntParsedUrlTest, UnknownSpecificatorsAreTracedNotFatal) {
   tracer->SetThreshold(400);
   EXPECT_EQ(Run("return named(u:GetNamedParts(string.rep('hz', 100000)))"), "host=h.test");
   EXPECT_EQ(tracer->Texts(500).size(), 2u);
-  EXPECT_EQ(Run("local r = debug.getregistry() local host = r.DntEngine r.DntEngine = nil "
+  EXPECT_EQ(Run("local r = registry local host = r.DntEngine r.DntEngine = nil "
                 "local e = err(u.GetParts, u, 'x') r.DntEngine = host return e"),
             "unexpected fatal error: script engine not found");
 }
@@ -141,16 +145,19 @@ TEST_F(DntParsedUrlTest, EditsAndSerialisationFailures) {
 }
 
 TEST_F(DntParsedUrlTest, WrongArgumentsGiveStandardErrors) {
-  Run("u = U.new('http://h.test/') mt = getmetatable(u)");
+  Run("u = U.new('http://h.test/') mt = registry.DntParsedUrl");
+  // Scripts see no metatable of a library object.
+  EXPECT_EQ(Run("return tostring(getmetatable(u)) .. tostring(debug.getmetatable(io.stdout)) .. tostring(u.__index)"),
+            "falsefalsenil");
   EXPECT_THAT(Run("return err(u.ToString, {})"),
               MatchesRegex("bad argument #1 to .*\\(DntParsedUrl expected, got table\\)"));
   EXPECT_THAT(Run("return err(mt.GetQuery, {})"),
               HasSubstr("DntParsedUrl expected, got table"));
   // Foreign userdata: a light one and a full one; neither can be dressed in
   // the metatable (it holds a finalizer, and the full one is a library's).
-  EXPECT_THAT(Run("return err(mt.ToString, debug.getregistry().DntEngine)"), HasSubstr("DntParsedUrl expected, got userdata"));
+  EXPECT_THAT(Run("return err(mt.ToString, registry.DntEngine)"), HasSubstr("DntParsedUrl expected, got userdata"));
   EXPECT_THAT(Run("return err(mt.EraseHost, io.stdout)"), HasSubstr("DntParsedUrl expected, got userdata"));
-  EXPECT_THAT(Run("return err(debug.setmetatable, debug.getregistry().DntEngine, mt)"),
+  EXPECT_THAT(Run("return err(debug.setmetatable, registry.DntEngine, mt)"),
               HasSubstr("base scripts cannot set finalizers (__gc)"));
   EXPECT_THAT(Run("return err(debug.setmetatable, io.stdout, {})"),
               HasSubstr("base scripts cannot change the metatable of a library object"));
@@ -163,7 +170,7 @@ TEST_F(DntParsedUrlTest, WrongArgumentsGiveStandardErrors) {
 TEST_F(DntParsedUrlTest, FinalisedObjectsStayHarmless) {
   // Long enough that the model's strings live on the heap.
   EXPECT_EQ(Run("local u = U.new('http://a-long-host-name.test/and/a/long/path') "
-                "getmetatable(u).__gc(u) getmetatable(u).__gc(u) "
+                "registry.DntParsedUrl.__gc(u) registry.DntParsedUrl.__gc(u) "
                 "return err(u.GetParts, u)"),
             "DntParsedUrl object used after it was finalised");
   // No script finaliser can resurrect an object whose own finaliser runs.
