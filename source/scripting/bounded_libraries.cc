@@ -447,7 +447,15 @@ void BoundLibraryFunctions(lua_State* L) {
 
 void ProtectMetatable(lua_State* L, int metatable) {
   metatable = lua_absindex(L, metatable);
-  lua_createtable(L, 0, 0);
+  // Sized at once: a table grown entry by entry rehashes at every power of
+  // two, and every new state makes these.
+  int fields = 0;
+  lua_pushnil(L);
+  while (lua_next(L, metatable)) {
+    lua_pop(L, 1);
+    ++fields;
+  }
+  lua_createtable(L, 0, fields);
   lua_pushnil(L);
   while (lua_next(L, metatable)) {
     const bool method = lua_type(L, -2) == LUA_TSTRING && std::string_view(lua_tostring(L, -2)).substr(0, 2) != "__";
