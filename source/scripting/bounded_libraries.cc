@@ -358,6 +358,15 @@ int GuardedDebugGetmetatable(lua_State* L) {
 
 int RefusedGetregistry(lua_State* L) { return luaL_error(L, "base scripts cannot reach the registry"); }
 
+bool IsMetamethodName(const char* name) { return name[0] == '_' && name[1] == '_'; }
+
+// Takes the methods table from the top of the stack.
+void HideMetatable(lua_State* L, int metatable) {
+  lua_setfield(L, metatable, "__index");
+  lua_pushboolean(L, 0);
+  lua_setfield(L, metatable, "__metatable");
+}
+
 int RestoreFinalizers(lua_State* L) {
   const StandardFunctions& standard = Standard();
   PushFinalizedObjects(L);
@@ -458,8 +467,7 @@ void ProtectMetatable(lua_State* L, int metatable) {
   lua_createtable(L, 0, fields);
   lua_pushnil(L);
   while (lua_next(L, metatable)) {
-    const bool method = lua_type(L, -2) == LUA_TSTRING && std::string_view(lua_tostring(L, -2)).substr(0, 2) != "__";
-    if (method) {
+    if (lua_type(L, -2) == LUA_TSTRING && !IsMetamethodName(lua_tostring(L, -2))) {
       lua_pushvalue(L, -2);
       lua_insert(L, -2);
       lua_rawset(L, -4);
@@ -467,9 +475,17 @@ void ProtectMetatable(lua_State* L, int metatable) {
       lua_pop(L, 1);
     }
   }
-  lua_setfield(L, metatable, "__index");
-  lua_pushboolean(L, 0);
-  lua_setfield(L, metatable, "__metatable");
+  HideMetatable(L, metatable);
+}
+
+void SetProtectedMethods(lua_State* L, int metatable, const luaL_Reg* functions, int count) {
+  metatable = lua_absindex(L, metatable);
+  lua_createtable(L, 0, count);
+  for (; functions->name; ++functions) {
+    lua_pushcfunction(L, functions->func);
+    lua_setfield(L, IsMetamethodName(functions->name) ? metatable : -2, functions->name);
+  }
+  HideMetatable(L, metatable);
 }
 
 void RestoreLibraryFinalizers(lua_State* L) noexcept {

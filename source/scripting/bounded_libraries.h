@@ -17,6 +17,7 @@
 #pragma once
 
 struct lua_State;
+struct luaL_Reg;
 
 namespace dnt {
 
@@ -33,6 +34,10 @@ void BoundLibraryFunctions(lua_State* L);
 /// "__index" a table of its own methods (the names without "__") instead of
 /// the metatable itself.
 void ProtectMetatable(lua_State* L, int metatable);
+
+/// As ProtectMetatable, for a metatable being made: the metamethods of
+/// `functions` go into it, the other `count` or fewer into its methods table.
+void SetProtectedMethods(lua_State* L, int metatable, const luaL_Reg* functions, int count);
 
 /// Puts the libraries' own "__gc" back into the metatables of the objects
 /// they finalise (files, DntParsedUrl objects, loaded C libraries), should a

@@ -487,6 +487,8 @@ constexpr luaL_Reg Methods[] = {
     {nullptr, nullptr},
 };
 constexpr int MethodTableRoom = 10;
+// "__tostring", "__gc", "__index" and "__metatable".
+constexpr int MetatableRoom = 4;
 
 }  // namespace
 
@@ -496,12 +498,11 @@ int OpenDntParsedUrl(lua_State* L) {
   luaL_getmetatable(L, DntParsedUrlTypeName);
   if (!lua_istable(L, -1)) {
     lua_pop(L, 1);
-    lua_createtable(L, 0, MethodTableRoom);
+    lua_createtable(L, 0, MetatableRoom);
     lua_pushvalue(L, -1);
     lua_setfield(L, LUA_REGISTRYINDEX, DntParsedUrlTypeName);
   }
-  luaL_setfuncs(L, Methods, 0);
-  ProtectMetatable(L, -1);
+  SetProtectedMethods(L, -1, Methods, MethodTableRoom);
   lua_pop(L, 1);
   lua_createtable(L, 0, 1);
   lua_pushcfunction(L, New);

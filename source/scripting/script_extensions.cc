@@ -10,10 +10,10 @@ namespace dnt {
 
 void OpenHttpMessageTables(lua_State* L) {
   for (const HttpMessageType& type : HttpMessageTypes()) {
-    lua_createtable(L, 0, type.methodCount);
-    luaL_setfuncs(L, type.methods, 0);
+    // "__index" and "__metatable".
+    lua_createtable(L, 0, 2);
     // A "__gc" that a script put here would finalise every later message.
-    ProtectMetatable(L, -1);
+    SetProtectedMethods(L, -1, type.methods, type.methodCount);
     lua_setfield(L, LUA_REGISTRYINDEX, type.name);
   }
 }

@@ -251,7 +251,7 @@ TEST_F(HttpMessageTest, ResponseObjectsOfferOnlyTheSharedMethods) {
                   "return r:GetRequestLine()",
                   true),
               HasSubstr("base scripts cannot change the metatable of a library object"));
-  EXPECT_THAT(Run("return registry['Dnt::HttpRequest'].GetRequestLine(...)", true),
+  EXPECT_THAT(Run("return registry['Dnt::HttpRequest'].__index.GetRequestLine(...)", true),
               HasSubstr("proper object self parameter is required"));
 }
 

@@ -151,12 +151,12 @@ TEST_F(DntParsedUrlTest, WrongArgumentsGiveStandardErrors) {
             "falsefalsenil");
   EXPECT_THAT(Run("return err(u.ToString, {})"),
               MatchesRegex("bad argument #1 to .*\\(DntParsedUrl expected, got table\\)"));
-  EXPECT_THAT(Run("return err(mt.GetQuery, {})"),
+  EXPECT_THAT(Run("return err(mt.__index.GetQuery, {})"),
               HasSubstr("DntParsedUrl expected, got table"));
   // Foreign userdata: a light one and a full one; neither can be dressed in
   // the metatable (it holds a finalizer, and the full one is a library's).
-  EXPECT_THAT(Run("return err(mt.ToString, registry.DntEngine)"), HasSubstr("DntParsedUrl expected, got userdata"));
-  EXPECT_THAT(Run("return err(mt.EraseHost, io.stdout)"), HasSubstr("DntParsedUrl expected, got userdata"));
+  EXPECT_THAT(Run("return err(mt.__index.ToString, registry.DntEngine)"), HasSubstr("DntParsedUrl expected, got userdata"));
+  EXPECT_THAT(Run("return err(mt.__index.EraseHost, io.stdout)"), HasSubstr("DntParsedUrl expected, got userdata"));
   EXPECT_THAT(Run("return err(debug.setmetatable, registry.DntEngine, mt)"),
               HasSubstr("base scripts cannot set finalizers (__gc)"));
   EXPECT_THAT(Run("return err(debug.setmetatable, io.stdout, {})"),
