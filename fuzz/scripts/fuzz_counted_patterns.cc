@@ -2,6 +2,8 @@
 // and replacement, find, match, gmatch and gsub must give the same results,
 // or fail with the same message. A search that runs out of its allowance is
 // what the counting is for; the library's own function is not run on it.
+// And the cost side: whatever the matcher did, counted loop by loop, it
+// charged at least a fixed share of it to the allowance.
 // Input: a first byte choosing the function and the start position, then
 // subject, pattern and replacement, separated by '\n'.
 #include <lua.hpp>
@@ -19,6 +21,10 @@
 namespace {
 
 constexpr const char* TooLong = "the search runs too long";
+// A step may read this many bytes (a class entry, a compared byte each);
+// the slack covers the fixed work of a call.
+constexpr std::size_t WorkPerStep = 2 * dnt::StateLimits::BytesPerStep;
+constexpr std::size_t WorkSlack = 64;
 
 // Calls `f` as the chosen function and renders its results (every match, for
 // gmatch) as one text.
@@ -66,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       lua_getfield(L, -1, Stock[kind]);
       lua_remove(L, -2);
     }
+    dnt::ThreadPatternWork() = {};
     lua_pushinteger(L, kind);
     lua_pushinteger(L, init);
     for (std::string_view text : {subject, pattern, replacement}) lua_pushlstring(L, text.data(), text.size());
@@ -73,6 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::size_t length = 0;
     const char* text = lua_tolstring(L, -1, &length);
     results[run] = text ? std::string(text, length) : "(no text)";
+    if (run == 0) {
+      const dnt::PatternWork work = dnt::ThreadPatternWork();
+      if (work.done > WorkSlack + WorkPerStep * work.charged) std::abort();
+    }
     lua_settop(L, 0);
     lua_gc(L, LUA_GCCOLLECT, 0);
     // Out of allowance or memory: nothing to compare.

@@ -18,6 +18,7 @@
 #include "orv/trace/trace_stream.h"
 #include "orv/trace/version.h"
 #include "source/scripting/script_errors.h"
+#include "source/scripting/state_limits.h"
 
 namespace dnt {
 namespace {
@@ -91,6 +92,8 @@ int MatchBugTable(lua_State* L, bool exceptions) {
   const bool asSet = lua_toboolean(L, 2) != 0;
   luaL_argcheck(L, length <= UINT32_MAX, 1, "string too long");
   const IScriptEngineContext& context = ContextOf(L);
+  // Parsing, canonicalising and matching read the URL a few times over.
+  StateLimits::Charge(L, static_cast<double>(length));
 
   const BugBases* bugs = nullptr;
   std::vector<uint32_t>* found = nullptr;

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <iterator>
 #include <new>
 #include <string>
@@ -16,7 +17,9 @@
 
 #include "do_not_track/dnt_engine/script_host.h"
 #include "orv/trace/trace_stream.h"
+#include "source/scripting/bounded_libraries.h"
 #include "source/scripting/script_errors.h"
+#include "source/scripting/state_limits.h"
 
 namespace dnt {
 namespace {
@@ -24,13 +27,19 @@ namespace {
 using orv::network::ParsedUrl;
 using orv::network::UrlPart;
 
-// What a DntParsedUrl userdata holds. Scripts can call "__gc" early through
-// getmetatable, and debug.setmetatable can dress a foreign userdata in this
-// type's metatable: the mark tells a live model from anything else.
+// What a DntParsedUrl userdata holds. Should a script ever reach this type's
+// metatable, it could call "__gc" early or dress a foreign userdata in it:
+// the mark tells a live model from anything else.
 struct UrlBox {
   std::uint64_t mark;
   ParsedUrl url;
+  // The text it was parsed from, and what the state's memory cap counts for
+  // it (the texts live on the C heap).
+  std::size_t parsedBytes;
+  std::size_t heldBytes;
 };
+// A model's own size and its strings' headers.
+constexpr std::size_t UrlOverhead = sizeof(ParsedUrl) + 64;
 constexpr std::uint64_t LiveMark = 0x6c72557261737250;  // "PrsarUrl"
 constexpr std::uint64_t DeadMark = 0;
 
@@ -51,6 +60,44 @@ UrlBox& CheckSelf(lua_State* L) {
   auto* box = static_cast<UrlBox*>(block);
   if (box->mark != LiveMark) RaiseScriptError(L, "DntParsedUrl object used after it was finalised");
   return *box;
+}
+
+// The parts' bytes: the parsed text's while a part is the original, its
+// replacement's once set.
+std::size_t PartBytes(const ParsedUrl& url) noexcept {
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < orv::network::kUrlPartCount; ++i) bytes += url.Part(static_cast<UrlPart>(i)).size();
+  return bytes;
+}
+
+std::size_t HeldEstimate(const UrlBox& box) noexcept { return box.parsedBytes + PartBytes(box.url) + UrlOverhead; }
+
+// Work on a model's texts: a step per byte, as the texts are copied and
+// scanned a character at a time.
+void ChargeText(lua_State* L, std::size_t bytes) { StateLimits::Charge(L, static_cast<double>(bytes)); }
+
+// Changes one part to `text` (of `length` bytes) under the memory cap: room
+// for the text first, then what the model holds afterwards.
+template <class Change>
+void ChangePart(lua_State* L, std::size_t length, Change&& change) {
+  ChargeText(L, length);
+  StateLimits::HoldExternalBytes(L, length);
+  UrlBox& self = CheckSelf(L);
+  const std::size_t held = self.heldBytes + length;
+  std::exception_ptr failure;  // keeps `text` alive until it is raised
+  const char* text = nullptr;
+  try {
+    change(self.url);
+  } catch (const std::bad_alloc&) {
+    text = "std::bad_alloc";
+  } catch (const std::exception& e) {
+    failure = std::current_exception();
+    text = e.what();
+  }
+  const std::size_t now = HeldEstimate(self);
+  if (now < held) StateLimits::ReleaseExternalBytes(L, held - now);
+  self.heldBytes = now < held ? now : held;
+  if (text) RaiseComponentError(L, text, nullptr);
 }
 
 // ---- Part specificators and normalisation --------------------------------
@@ -174,6 +221,7 @@ int PushParts(lua_State* L, bool byName, bool normalise) {
   // Work on a copy: pushing strings can run finalisers that change the model.
   ParsedUrl url;
   UrlBox& self = CheckSelf(L);
+  ChargeText(L, self.heldBytes * (count + 1));
   RunComponent(L, [&] { url = self.url; });
   // By name at most one field per specificator row, however long the text.
   lua_createtable(L, byName ? 0 : static_cast<int>(count),
@@ -245,6 +293,7 @@ int GetQuery(lua_State* L) {
   const std::string_view keySeparator = SeparatorArgument(L, 3, "=", "empty key separator");
   UrlBox& self = CheckSelf(L);
   std::string query;
+  ChargeText(L, self.url.Part(UrlPart::Query).size());
   RunComponent(L, [&] { query = self.url.Part(UrlPart::Query); });
   if (query.empty()) {
     lua_newtable(L);
@@ -311,6 +360,7 @@ void AppendPair(lua_State* L, int keyIndex, int valueIndex, const QuerySeparator
   lua_pushvalue(L, valueIndex);
   std::size_t valueLength = 0;
   const char* value = lua_isstring(L, -1) ? lua_tolstring(L, -1, &valueLength) : nullptr;
+  ChargeText(L, keyLength + valueLength);
   RunComponent(L, [&] {
     if (!query.empty()) query += separators.pair;
     AppendEncoded({key, keyLength}, query);
@@ -368,8 +418,7 @@ int SetQuery(lua_State* L) {
   std::string query;
   AppendListedPairs(L, separators, query);
   AppendRemainingPairs(L, separators, query);
-  UrlBox& self = CheckSelf(L);
-  RunComponent(L, [&] { self.url.SetQuery(query); });
+  ChangePart(L, query.size(), [&](ParsedUrl& url) { url.SetQuery(query); });
   return 0;
 }
 
@@ -380,8 +429,7 @@ int SetPart(lua_State* L) {
   CheckSelf(L);
   std::size_t length = 0;
   const char* text = luaL_checklstring(L, 2, &length);
-  UrlBox& self = CheckSelf(L);
-  RunComponent(L, [&] { (self.url.*Set)({text, length}); });
+  ChangePart(L, length, [&](ParsedUrl& url) { (url.*Set)({text, length}); });
   return 0;
 }
 
@@ -392,6 +440,7 @@ int EraseHost(lua_State* L) {
 
 int ToString(lua_State* L) {
   UrlBox& self = CheckSelf(L);
+  ChargeText(L, self.heldBytes);
   std::string text;
   RunComponent(L, [&] { text = self.url.Serialise(); });
   lua_pushlstring(L, text.data(), text.size());
@@ -408,12 +457,14 @@ int Finalise(lua_State* L) {
   UrlBox& self = CheckSelf(L);
   self.mark = DeadMark;
   self.url.~ParsedUrl();
+  StateLimits::ReleaseExternalBytes(L, self.heldBytes);
   return 0;
 }
 
 int New(lua_State* L) {
   std::size_t length = 0;
   const char* text = luaL_checklstring(L, 1, &length);
+  ChargeText(L, length);
   ParsedUrl url;
   RunComponent(L, [&] { url = ParsedUrl::Parse({text, length}); });
   PushDntParsedUrl(L, std::move(url));
@@ -436,6 +487,8 @@ constexpr luaL_Reg Methods[] = {
     {nullptr, nullptr},
 };
 constexpr int MethodTableRoom = 10;
+// "__tostring", "__gc", "__index" and "__metatable".
+constexpr int MetatableRoom = 4;
 
 }  // namespace
 
@@ -445,13 +498,11 @@ int OpenDntParsedUrl(lua_State* L) {
   luaL_getmetatable(L, DntParsedUrlTypeName);
   if (!lua_istable(L, -1)) {
     lua_pop(L, 1);
-    lua_createtable(L, 0, MethodTableRoom);
+    lua_createtable(L, 0, MetatableRoom);
     lua_pushvalue(L, -1);
     lua_setfield(L, LUA_REGISTRYINDEX, DntParsedUrlTypeName);
   }
-  luaL_setfuncs(L, Methods, 0);
-  lua_pushvalue(L, -1);
-  lua_setfield(L, -2, "__index");
+  SetProtectedMethods(L, -1, Methods, MethodTableRoom);
   lua_pop(L, 1);
   lua_createtable(L, 0, 1);
   lua_pushcfunction(L, New);
@@ -464,8 +515,12 @@ void PushDntParsedUrl(lua_State* L, ParsedUrl&& url) {
   // finalised and its strings would leak.
   luaL_getmetatable(L, DntParsedUrlTypeName);
   if (!lua_istable(L, -1)) RaiseScriptError(L, "DntParsedUrl module is not open");
+  const std::size_t parsed = PartBytes(url);
+  const std::size_t held = 2 * parsed + UrlOverhead;
   void* block = lua_newuserdata(L, sizeof(UrlBox));
-  new (block) UrlBox{LiveMark, std::move(url)};
+  // Refused, the block stays a bare userdata that nothing finalises.
+  StateLimits::HoldExternalBytes(L, held);
+  new (block) UrlBox{LiveMark, std::move(url), parsed, held};
   lua_insert(L, -2);
   lua_setmetatable(L, -2);
 }

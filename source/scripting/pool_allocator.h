@@ -25,6 +25,7 @@ class PoolLuaAllocator {
   /// lua_Alloc over the pool; `ud` is the PoolLuaAllocator.
   static void* Allocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) noexcept;
 
+  std::size_t LimitBytes() const noexcept { return m_limitBytes; }
   /// Chunks handed out to Lua and not yet returned.
   std::size_t LiveChunks() const noexcept { return m_liveChunks; }
   /// Bytes held from the C heap, live or waiting for reuse.

@@ -2,6 +2,7 @@
 
 #include <lua.hpp>
 
+#include "source/scripting/bounded_libraries.h"
 #include "source/scripting/dnt_parsed_url.h"
 #include "source/scripting/script_http_request.h"
 
@@ -9,10 +10,10 @@ namespace dnt {
 
 void OpenHttpMessageTables(lua_State* L) {
   for (const HttpMessageType& type : HttpMessageTypes()) {
-    lua_createtable(L, 0, type.methodCount);
-    luaL_setfuncs(L, type.methods, 0);
-    lua_pushvalue(L, -1);
-    lua_setfield(L, -2, "__index");
+    // "__index" and "__metatable".
+    lua_createtable(L, 0, 2);
+    // A "__gc" that a script put here would finalise every later message.
+    SetProtectedMethods(L, -1, type.methods, type.methodCount);
     lua_setfield(L, LUA_REGISTRYINDEX, type.name);
   }
 }

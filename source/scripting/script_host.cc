@@ -4,10 +4,11 @@
 
 #include <exception>
 #include <stdexcept>
+#include <string_view>
 
 #include "do_not_track/dnt_engine/bases_provider.h"
 #include "do_not_track/service_settings.h"
-#include "source/scripting/bounded_strings.h"
+#include "source/scripting/bounded_libraries.h"
 #include "source/scripting/dnt_engine_api.h"
 #include "source/scripting/pool_allocator.h"
 #include "source/scripting/script_errors.h"
@@ -25,11 +26,12 @@ constexpr int LoadedSize = 16;
 constexpr const char* DiscoveryTooLong = "the script runs too long at the script discovery stage";
 constexpr const char* SessionTooLong = "the script runs too long";
 
-/// The standard libraries as luaL_openlibs opens them, each set as a global.
+/// The standard libraries as luaL_openlibs opens them, each set as a global;
+/// string and table with their bulk work bounded.
 constexpr luaL_Reg StandardLibraries[] = {
     {"_G", luaopen_base},           {LUA_LOADLIBNAME, luaopen_package}, {LUA_COLIBNAME, luaopen_coroutine},
-    {LUA_TABLIBNAME, luaopen_table}, {LUA_IOLIBNAME, luaopen_io},        {LUA_OSLIBNAME, luaopen_os},
-    {LUA_STRLIBNAME, luaopen_string}, {LUA_BITLIBNAME, luaopen_bit32},   {LUA_MATHLIBNAME, luaopen_math},
+    {LUA_TABLIBNAME, OpenBoundedTable}, {LUA_IOLIBNAME, luaopen_io},     {LUA_OSLIBNAME, luaopen_os},
+    {LUA_STRLIBNAME, OpenBoundedString}, {LUA_BITLIBNAME, luaopen_bit32}, {LUA_MATHLIBNAME, luaopen_math},
     {LUA_DBLIBNAME, luaopen_debug},
 };
 
@@ -62,6 +64,20 @@ class StackTopGuard {
   lua_State* m_state;
   int m_top;
 };
+
+// An exhausted state fails whatever it does, and Lua names what fails
+// after the count hook stopped it a memory error: give it its true name.
+int NameOverrun(lua_State* L, int status) {
+  if (status == LUA_OK || !StateLimits::Exhausted(L)) return status;
+  RestoreLibraryFinalizers(L);
+  StateLimits::Settle(L);
+  std::size_t length = 0;
+  const char* text = lua_type(L, -1) == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
+  if (status != LUA_ERRMEM && !(text && std::string_view(text, length) == "not enough memory")) return status;
+  lua_pop(L, 1);
+  lua_pushstring(L, StateLimits::TooLongMessage(L));
+  return LUA_ERRRUN;
+}
 
 int DumpWriter(lua_State*, const void* piece, std::size_t size, void* target) {
   // Any exception here would cross lua_dump; report the failure instead.
@@ -126,7 +142,11 @@ void ToStringCall::ReadResults(lua_State* L) {
   }
 }
 
-void ScriptHost::StateCloser::operator()(lua_State* L) const noexcept { lua_close(L); }
+void ScriptHost::StateCloser::operator()(lua_State* L) const noexcept {
+  // Closing runs the finalizers that are left: the libraries' own.
+  RestoreLibraryFinalizers(L);
+  lua_close(L);
+}
 
 ScriptHost::ScriptHost(orv::ComPtr<orv::ITracer> tracer, const IScriptEngineContext* context,
                        const ServiceSettings& settings, ScriptStage stage)
@@ -177,10 +197,11 @@ void ScriptHost::Configure(const ServiceSettings& settings) {
   OpenHttpMessageTables(L);
   OpenScriptModules(L);
 
-  // No single C call may do unbounded work; script files are untrusted
-  // input until they have registered, so they may not lift the bound either.
-  BoundStringFunctions(L);
-  if (m_stage == ScriptStage::Discovery) GuardDiscoveryHook(L);
+  // No single C call may do unbounded work, and no script may lift the
+  // bound: not by removing the hook, nor by running code where hooks are off
+  // (finalizers).
+  BoundLibraryFunctions(L);
+  GuardCountHook(L);
   m_limits->Restart(L);
   lua_gc(L, LUA_GCRESTART, 0);
 }
@@ -211,7 +232,7 @@ void ScriptHost::Call(std::string_view entry, ScriptCall& call) {
   EntryCall frame{this, entry, &call, nullptr};
   lua_pushcfunction(L, &RunEntry);
   lua_pushlightuserdata(L, &frame);
-  const int status = lua_pcall(L, 1, 0, 0);
+  const int status = NameOverrun(L, lua_pcall(L, 1, 0, 0));
   if (frame.failure) std::rethrow_exception(frame.failure);
   if (status != LUA_OK) throw std::runtime_error(DescribeScriptFailure(L, "fatal script error: ", status));
 }
@@ -264,7 +285,7 @@ void ScriptHost::LoadChunk(lua_State* L, const void* bytes, std::size_t length, 
 }
 
 void ScriptHost::ProtectedCall(lua_State* L, int argumentCount, int resultCount, const char* prefix) {
-  const int status = lua_pcall(L, argumentCount, resultCount, 0);
+  const int status = NameOverrun(L, lua_pcall(L, argumentCount, resultCount, 0));
   if (status == LUA_OK) return;
   if (!lua_isstring(L, -1)) {
     lua_pop(L, 1);

@@ -3,6 +3,7 @@
 #include <lua.hpp>
 
 #include <climits>
+#include <initializer_list>
 #include <iterator>
 #include <new>
 #include <stdexcept>
@@ -17,6 +18,7 @@
 #include "source/scripting/http_cookies.h"
 #include "source/scripting/request_url.h"
 #include "source/scripting/script_errors.h"
+#include "source/scripting/state_limits.h"
 
 namespace dnt {
 namespace {
@@ -137,6 +139,23 @@ void AppendText(lua_State* L, int list, int index, int& count) {
   lua_rawseti(L, list, ++count);
 }
 
+// What the host will keep of the strings given to it: they count against
+// the state's memory cap while the script runs on this message.
+void ChargeHanded(lua_State* L, std::initializer_list<std::string_view> texts) {
+  std::size_t bytes = 0;
+  for (const std::string_view text : texts) bytes += text.size();
+  StateLimits::ChargeHandedBytes(L, bytes);
+}
+
+// The same for elements 1..count of the array of strings at `list`.
+void ChargeHandedTexts(lua_State* L, int list, int count) {
+  for (int i = 1; i <= count; ++i) {
+    lua_rawgeti(L, list, i);
+    StateLimits::ChargeHandedBytes(L, lua_rawlen(L, -1));
+    lua_pop(L, 1);
+  }
+}
+
 // Elements 1..count of the array at `list`, all strings already: raw reads
 // that raise nothing, so they can run inside RunHost.
 StringList ReadTexts(lua_State* L, int list, int count) {
@@ -217,6 +236,7 @@ std::string_view CheckUrlText(lua_State* L) {
 int SetRequestUrl(lua_State* L) {
   IHttpRequestHeader& header = CheckRequest(L);
   const std::string_view url = CheckUrlText(L);
+  ChargeHanded(L, {url});
   RunHost(L, [&] { Check(header.SetRequestUrl(url), __LINE__); });
   return 0;
 }
@@ -241,6 +261,7 @@ int SetField(lua_State* L) {
   IHttpHeader& header = *CheckMessage(L).header;
   const std::string_view name = CheckText(L, 2);
   const std::string_view value = CheckText(L, 3);
+  ChargeHanded(L, {name, value});
   RunHost(L, [&] { Check(header.SetField(name, value), __LINE__); });
   return 0;
 }
@@ -281,6 +302,8 @@ int SetFieldValues(lua_State* L) {
     AppendText(L, 4, lua_gettop(L), texts);
     lua_pop(L, 1);
   }
+  ChargeHanded(L, {name});
+  ChargeHandedTexts(L, 4, texts);
   RunHost(L, [&] { Check(header.SetFieldValues(name, ReadTexts(L, 4, texts)), __LINE__); });
   return 0;
 }
@@ -392,6 +415,7 @@ int SetCookies(lua_State* L) {
   int texts = 0;
   CollectListedCookies(L, texts);
   CollectRemainingCookies(L, texts);
+  ChargeHandedTexts(L, Texts, texts);
   RunHost(L, [&] { Check(header.SetField(CookieField, JoinCookies(ReadTexts(L, Texts, texts))), __LINE__); });
   return 0;
 }
@@ -412,6 +436,7 @@ int SetForbiddenResponse(lua_State* L) {
   IHttpMessageController& controller = *CheckMessage(L).controller;
   const std::string_view first = CheckText(L, 2);
   const std::string_view second = CheckText(L, 3);
+  ChargeHanded(L, {first, second});
   RunHost(L, [&] { Check(controller.SetForbiddenResponse(std::string(first), second), __LINE__); });
   return 0;
 }
@@ -420,6 +445,7 @@ int SetOkResponse(lua_State* L) {
   IHttpMessageController& controller = *CheckMessage(L).controller;
   const std::string_view first = CheckText(L, 2);
   const std::string_view second = CheckText(L, 3);
+  ChargeHanded(L, {first, second});
   RunHost(L, [&] {
     orv::result_t code = orv::result::NoError;
     const orv::ComPtr<IHttpOkResponse> ok = QueryOkResponse(controller, code);
