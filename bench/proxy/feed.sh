@@ -29,7 +29,7 @@ publish() {
 }
 publish
 python3 -u -m http.server --bind 127.0.0.1 --directory "$work/feed" 0 >"$work/feed.out" 2>&1 &
-for _ in $(seq 100); do grep -q 'port' "$work/feed.out" && break; sleep 0.1; done
+for _ in $(seq 300); do grep -q "port" "$work/feed.out" && break; sleep 0.1; done
 feed_port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/feed.out" | head -1)
 
 # fed NAME EVERY: a proxy on the feed; sets proxy_pid and proxy_port.

@@ -12,6 +12,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
 #include <charconv>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -53,16 +54,17 @@ bool IsAddress(const std::string& host) {
 }
 
 // Runs `initiate`'s operation to its end on `io`; the deadline timer ends
-// it early by closing the connection.
+// it early by closing the connection. When the fetch is stopped, the
+// operation ends later, after this frame: its result is shared.
 template <class Initiate>
 error_code Await(net::io_context& io, Initiate&& initiate) {
-  std::optional<error_code> result;
-  initiate([&result](error_code error) { result = error; });
+  const auto result = std::make_shared<std::optional<error_code>>();
+  initiate([result](error_code error) { *result = error; });
   io.restart();
-  while (!result && io.run_one() != 0) {
+  while (!*result && io.run_one() != 0) {
   }
-  if (!result) throw Stopped{};
-  return *result;
+  if (!*result) throw Stopped{};
+  return **result;
 }
 
 // A server's words as they may go into a log: visible ASCII, not too many.
@@ -202,22 +204,20 @@ Response Fetcher::Once(const Url& url, std::size_t limit, const std::string& ifN
     resolver.cancel();
     socket.close(error);
   });
-  // Whatever happens, the handlers that refer to these locals run before
-  // they go.
+  // Once an operation has ended, only the deadline's wait is left: it ends
+  // here, before the locals it refers to go. A stopped fetch leaves its
+  // operations to be destroyed, never run, with the io_context.
   struct Drain {
     net::io_context& io;
     net::steady_timer& deadline;
-    tcp::socket& socket;
-    tcp::resolver& resolver;
+    const std::atomic<bool>& stopped;
     ~Drain() {
-      error_code ignored;
       deadline.cancel();
-      resolver.cancel();
-      socket.close(ignored);
+      if (stopped) return;
       io.restart();
       io.run();
     }
-  } drain{m_io, deadline, socket, resolver};
+  } drain{m_io, deadline, m_stopped};
   const auto check = [&](error_code error, Failure failure, const std::string& what) {
     if (m_stopped) throw Stopped{};
     if (timedOut) {

@@ -1,5 +1,7 @@
 #include "tests/tools/dnt_proxy/feed_server.h"
 
+#include <fcntl.h>
+
 #include <boost/asio/post.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
@@ -7,6 +9,13 @@
 #include <future>
 
 namespace proxy_test {
+namespace {
+
+// The test starts programs while the server runs: they must not hold its
+// sockets open, or "down" would still accept.
+void KeepFromChildren(int descriptor) { fcntl(descriptor, F_SETFD, FD_CLOEXEC); }
+
+}  // namespace
 
 namespace fs = std::filesystem;
 namespace net = boost::asio;
@@ -37,6 +46,7 @@ std::string FeedServer::Url() const { return "http://127.0.0.1:" + std::to_strin
 void FeedServer::Listen() {
   const tcp::endpoint endpoint(net::ip::address_v4::loopback(), m_port);
   m_acceptor.open(endpoint.protocol());
+  KeepFromChildren(m_acceptor.native_handle());
   m_acceptor.set_option(net::socket_base::reuse_address(true));
   m_acceptor.bind(endpoint);
   m_acceptor.listen();
@@ -64,6 +74,7 @@ unsigned FeedServer::Answered(unsigned status) const {
 void FeedServer::Accept() {
   m_acceptor.async_accept([this](boost::system::error_code error, tcp::socket socket) {
     if (error) return;
+    KeepFromChildren(socket.native_handle());
     Read(std::make_shared<Connection>(std::move(socket)));
     Accept();
   });

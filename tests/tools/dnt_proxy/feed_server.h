@@ -4,6 +4,7 @@
 // be down.
 #pragma once
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <filesystem>
@@ -43,6 +44,8 @@ class FeedServer {
 
   const std::filesystem::path m_root;
   boost::asio::io_context m_io;
+  // While it is down, nothing else keeps the server's thread running.
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> m_work{m_io.get_executor()};
   boost::asio::ip::tcp::acceptor m_acceptor;
   uint16_t m_port = 0;
   Mode m_mode = Mode::Serve;  // on the server's thread only
