@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "tools/dnt_proxy/admin_server.h"
+#include "tools/dnt_proxy/bases_feed.h"
 #include "tools/dnt_proxy/bases_updater.h"
 #include "tools/dnt_proxy/bases_watch.h"
 #include "tools/dnt_proxy/certificate_authority.h"
@@ -44,6 +45,7 @@ struct ProxyCommand {
   std::string admin = "127.0.0.1:3129";
   module_host::ModuleEngineOptions engine;
   module_host::SettingsOptions settings;
+  BasesFeedOptions feed;
 };
 
 constexpr const char* AdminOff = "off";
@@ -97,6 +99,7 @@ void AddOptions(CLI::App& app, ProxyCommand& command) {
                  "address and port of the dashboard (/), /api/stats and /metrics; \"off\" for none")
       ->capture_default_str();
   module_host::AddEngineOptions(app, command.engine, command.settings);
+  AddBasesFeedOptions(app, command.feed);
 }
 
 std::optional<boost::asio::ip::tcp::endpoint> AdminEndpoint(const std::string& text) {
@@ -142,8 +145,11 @@ void RaiseDescriptorLimit() {
   }
 }
 
-std::unique_ptr<module_host::ModuleEngine> StartEngine(const ProxyCommand& command, std::size_t& services) {
-  auto engine = std::make_unique<module_host::ModuleEngine>(command.engine);
+std::unique_ptr<module_host::ModuleEngine> StartEngine(const ProxyCommand& command, std::size_t& services,
+                                                       const BasesFeed* feed) {
+  module_host::ModuleEngineOptions options = command.engine;
+  if (feed) options.baseFiles = feed->StartFiles();
+  auto engine = std::make_unique<module_host::ModuleEngine>(options);
   const std::vector<module_host::TrackingService> known = engine->Services();
   services = known.size();
   engine->Start(module_host::BuildSettings(command.settings, known));
@@ -195,23 +201,37 @@ int Serve(const ProxyCommand& command) {
   AccessLog log(command.log, command.logFormat == "json" ? LogFormat::Json : LogFormat::Text);
   const auto adminEndpoint = AdminEndpoint(command.admin);
   std::size_t services = 0;
-  const auto engine = command.noEngine ? nullptr : StartEngine(command, services);
+  if (command.watch && !command.feed.url.empty()) {
+    throw std::invalid_argument("--watch follows the --bases folder, --update-url a feed: give one of them");
+  }
+  std::optional<BasesFeed> feed;
+  if (!command.feed.url.empty() && !command.noEngine) feed.emplace(command.feed, command.upstreamCa, log);
+  const auto engine = command.noEngine ? nullptr : StartEngine(command, services, feed ? &*feed : nullptr);
   ProxyStats stats(engine != nullptr);
   if (engine) stats.BasesLoaded(engine->BasesBuiltOn(), false);
   UpstreamTls upstreamTls(command.upstreamCa);
   // Without the engine nothing asks to see inside a tunnel.
   const auto interception = engine ? StartInterception(command) : nullptr;
   std::optional<BasesUpdater> updater;
-  if (engine) updater.emplace(*engine, log, stats, command.engine.basesDirectory);
-  ProxyServer server({config, engine.get(), log, stats, upstreamTls, interception.get(), {}, {}}, [&updater] {
+  // The feed's checks use the engine: they end before the engine goes.
+  struct StopFeed {
+    std::optional<BasesFeed>& feed;
+    ~StopFeed() {
+      if (feed) feed->Stop();
+    }
+  } stopFeed{feed};
+  if (engine && !feed) updater.emplace(*engine, log, stats, command.engine.basesDirectory);
+  ProxyServer server({config, engine.get(), log, stats, upstreamTls, interception.get(), {}, {}}, [&updater, &feed] {
+    if (feed) feed->Request();
     if (updater) updater->Request();
   });
   std::shared_ptr<AdminServer> admin;
   if (adminEndpoint) {
     try {
-      admin = std::make_shared<AdminServer>(server.Io(), *adminEndpoint, [&stats, &interception] {
+      admin = std::make_shared<AdminServer>(server.Io(), *adminEndpoint, [&stats, &interception, &feed] {
         StatsSnapshot snapshot = stats.Take();
         if (interception) snapshot.leaves = interception->Leaves();
+        if (feed) snapshot.feed = feed->Status();
         return snapshot;
       });
     } catch (const boost::system::system_error& e) {
@@ -224,6 +244,7 @@ int Serve(const ProxyCommand& command) {
   if (command.watch && updater) watch.emplace(server.Io(), command.engine.basesDirectory, [&updater] { updater->Request(); });
   LogStart(log, server, command, services);
   if (admin) LogAdmin(log, *admin);
+  if (feed) feed->Start(*engine, stats);
   server.Run();
   if (admin) admin->Stop();
   return 0;

@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "tools/dnt_proxy/feed_status.h"
 #include "tools/dnt_proxy/leaf_cache.h"
 #include "tools/module_host/engine.h"
 
@@ -83,6 +84,8 @@ struct StatsSnapshot {
   uint64_t tlsServerFailures = 0;
   /// Set when the proxy intercepts TLS.
   std::optional<LeafCache::Counts> leaves;
+  /// Set when the bases come from a feed (--update-url).
+  std::optional<BasesFeedStatus> feed;
 };
 
 class ProxyStats {

@@ -160,6 +160,50 @@ void TlsMetrics(Metrics& metrics, const StatsSnapshot& snapshot) {
                  snapshot.leaves->capacity);
 }
 
+double Age(std::time_t since) {
+  return since ? std::difftime(std::time(nullptr), since) : 0;
+}
+
+json FeedJson(const BasesFeedStatus& feed) {
+  const bool checked = feed.lastCheck.time_since_epoch().count() != 0;
+  const bool failed = feed.lastFailureTime.time_since_epoch().count() != 0;
+  json failures = json::object();
+  for (const bases_feed::Failure failure : bases_feed::AllFailures) {
+    failures[bases_feed::FailureName(failure)] = feed.failures[static_cast<std::size_t>(failure)];
+  }
+  return {{"url", feed.url},
+          {"version", feed.version},
+          {"created", feed.version ? UtcText(std::chrono::system_clock::from_time_t(feed.created)) : ""},
+          {"expires", feed.version ? UtcText(std::chrono::system_clock::from_time_t(feed.expires)) : ""},
+          {"ageSeconds", feed.version ? Age(feed.created) : 0},
+          {"checks", feed.checks},
+          {"updates", feed.updates},
+          {"lastCheck", checked ? UtcText(feed.lastCheck) : ""},
+          {"lastResult", feed.lastResult},
+          {"lastFailure",
+           {{"time", failed ? UtcText(feed.lastFailureTime) : ""},
+            {"reason", feed.lastFailureReason},
+            {"text", feed.lastFailure}}},
+          {"failures", failures}};
+}
+
+void FeedMetrics(Metrics& metrics, const BasesFeedStatus& feed) {
+  metrics.Single("dnt_bases_version", "gauge", "The version of the feed's bases served; 0 before the first.", feed.version);
+  metrics.Single("dnt_bases_age_seconds", "gauge", "Time since the bases served were published; 0 before the first.",
+                 feed.version ? Age(feed.created) : 0);
+  metrics.Single("dnt_bases_expiry_time_seconds", "gauge", "When the manifest of the bases served expires.",
+                 feed.version ? static_cast<double>(feed.expires) : 0);
+  metrics.Single("dnt_bases_last_check_time_seconds", "gauge", "When the feed was last checked; 0 before the first.",
+                 feed.lastCheck.time_since_epoch().count() ? UnixSeconds(feed.lastCheck) : 0);
+  metrics.Single("dnt_bases_checks_total", "counter", "Checks of the feed.", feed.checks);
+  metrics.Single("dnt_bases_updates_total", "counter", "New versions of the feed applied.", feed.updates);
+  metrics.Family("dnt_bases_update_failures_total", "counter", "Checks of the feed refused, by reason.");
+  for (const bases_feed::Failure failure : bases_feed::AllFailures) {
+    metrics.Sample("dnt_bases_update_failures_total", Label("reason", bases_feed::FailureName(failure)),
+                   feed.failures[static_cast<std::size_t>(failure)]);
+  }
+}
+
 }  // namespace
 
 std::string StatsJson(const StatsSnapshot& snapshot) {
@@ -196,7 +240,7 @@ std::string StatsJson(const StatsSnapshot& snapshot) {
   for (uint32_t verdict = 0; verdict < VerdictCount; ++verdict) {
     verdicts.push_back({{"verdict", VerdictText(verdict)}, {"sessions", snapshot.sessionsByVerdict[verdict]}});
   }
-  const json out = {
+  json out = {
       {"engine", snapshot.engine},
       {"started", UtcText(snapshot.started)},
       {"uptimeSeconds", snapshot.uptimeSeconds},
@@ -221,6 +265,7 @@ std::string StatsJson(const StatsSnapshot& snapshot) {
         {"swaps", snapshot.basesSwaps},
         {"swapFailures", snapshot.basesSwapFailures}}},
       {"tls", TlsJson(snapshot)}};
+  if (snapshot.feed) out["bases"]["feed"] = FeedJson(*snapshot.feed);
   return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -258,6 +303,7 @@ std::string MetricsText(const StatsSnapshot& snapshot) {
   metrics.Single("dnt_proxy_bases_swaps_total", "counter", "Bases swapped in while serving.", snapshot.basesSwaps);
   metrics.Single("dnt_proxy_bases_swap_failures_total", "counter", "Bases that failed to load and were rolled back.",
                  snapshot.basesSwapFailures);
+  if (snapshot.feed) FeedMetrics(metrics, *snapshot.feed);
   TlsMetrics(metrics, snapshot);
   return metrics.Text();
 }

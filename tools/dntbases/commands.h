@@ -10,6 +10,8 @@ namespace dntbases {
 void AddBuildCommand(CLI::App& app, int& exitCode);
 void AddCheckCommand(CLI::App& app, int& exitCode);
 void AddDumpCommand(CLI::App& app, int& exitCode);
+/// keygen, publish and fetch (not on Windows).
+void AddFeedCommands(CLI::App& app, int& exitCode);
 void AddImportCommand(CLI::App& app, int& exitCode);
 void AddMaskMatchCommand(CLI::App& app, int& exitCode);
 void AddMatchCommand(CLI::App& app, int& exitCode);

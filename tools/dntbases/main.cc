@@ -13,6 +13,9 @@ int main(int argc, char** argv) {
   dntbases::AddBuildCommand(app, exitCode);
   dntbases::AddCheckCommand(app, exitCode);
   dntbases::AddDumpCommand(app, exitCode);
+#ifndef _WIN32
+  dntbases::AddFeedCommands(app, exitCode);
+#endif
   dntbases::AddImportCommand(app, exitCode);
   dntbases::AddMaskMatchCommand(app, exitCode);
   dntbases::AddMatchCommand(app, exitCode);

@@ -12,6 +12,7 @@
 #include "host/counting_allocator.h"
 #include "host/environment.h"
 #include "host/http_message.h"
+#include "host/memory_data_storage.h"
 #include "host/packed_io_factory.h"
 #include "host/service_locator.h"
 #include "orv/object.h"
@@ -103,6 +104,16 @@ std::optional<std::string> BuiltOn(const std::vector<FailureLines::Line>& lines)
   return std::nullopt;
 }
 
+orv::ComPtr<host::MemoryDataStorage> MakeStorage(const BaseFileSet& files) {
+  auto storage = host::MakeHostObject<host::MemoryDataStorage>();
+  for (const BaseFile& file : files) {
+    const auto name = orv::text::FromUtf8(file.name);
+    if (!name) throw EngineError("the base file name " + file.name + " is not UTF-8");
+    storage->AddFile(*name, std::vector<uint8_t>(file.bytes.begin(), file.bytes.end()));
+  }
+  return storage;
+}
+
 }  // namespace
 
 // The loaded library and its two exports. Unloaded only when the module
@@ -171,6 +182,11 @@ ModuleEngine::ModuleEngine(const ModuleEngineOptions& options) {
   objects.failures.Check(factory->CreateInstance(objects.locator.Get(), dnt::IComponentInit::iid,
                                                  objects.component.PutVoid()),
                          "CreateInstance");
+  if (!options.baseFiles.empty()) {
+    const auto consumer = objects.component.As<dnt::IStorageConsumer>();
+    if (!consumer) throw EngineError("the service component does not answer IStorageConsumer");
+    objects.failures.Check(consumer->SetStorage(MakeStorage(options.baseFiles).Get()), "SetStorage");
+  }
   const auto loaded = objects.failures.Check(objects.component->Verify(nullptr), "Verify");
   objects.failures.Check(objects.component->Init(nullptr), "Init");
   m_builtOn = BuiltOn(loaded).value_or("");
@@ -216,12 +232,17 @@ std::unique_ptr<EngineSession> ModuleEngine::OpenSession(const std::string& doma
   return std::make_unique<ModuleSession>(std::move(processor), m_objects->failures);
 }
 
-void ModuleEngine::UpdateBases() {
+void ModuleEngine::UpdateBases() { Update(nullptr); }
+
+void ModuleEngine::UpdateBases(const BaseFileSet& files) { Update(MakeStorage(files).Get()); }
+
+void ModuleEngine::Update(orv::IDataStorage* storage) {
   const auto handler = m_objects->component.As<dnt::IBasesUpdateHandler>();
-  if (!handler) throw EngineError("the service component does not answer IBasesUpdateHandler");
+  const auto fromStorage = m_objects->component.As<dnt::IBasesUpdateHandler2>();
+  if (!handler || !fromStorage) throw EngineError("the service component does not answer the bases update handlers");
   std::optional<std::string> builtOn;
   try {
-    builtOn = BuiltOn(m_objects->failures.Check(handler->VerifyBasesUpdate(), "VerifyBasesUpdate"));
+    builtOn = BuiltOn(m_objects->failures.Check(fromStorage->VerifyBasesUpdate(storage), "VerifyBasesUpdate"));
     m_objects->failures.Check(handler->HandleBasesUpdate(), "HandleBasesUpdate");
   } catch (const EngineError&) {
     handler->RollbackUpdate();

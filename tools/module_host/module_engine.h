@@ -6,10 +6,22 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "tools/module_host/engine.h"
 
+namespace orv {
+class IDataStorage;
+}
+
 namespace module_host {
+
+/// A base file held in memory, under its name in a bases directory.
+struct BaseFile {
+  std::string name;
+  std::string bytes;
+};
+using BaseFileSet = std::vector<BaseFile>;
 
 struct ModuleEngineOptions {
   std::string modulePath;
@@ -17,6 +29,10 @@ struct ModuleEngineOptions {
   /// Every trace line of the engine to standard error; otherwise its failure
   /// lines go into the texts of EngineError.
   bool trace = false;
+  /// When not empty, the bases are these files instead of the bases
+  /// directory's: given to the component as a storage of the host's, so it
+  /// reads exactly these bytes.
+  BaseFileSet baseFiles;
 };
 
 /// Once started, any thread may open sessions and ask questions; a session is
@@ -40,6 +56,8 @@ class ModuleEngine final : public Engine {
   /// opened afterwards get the new ones. Bases that do not load are rolled
   /// back and the old ones stay. Throws EngineError.
   void UpdateBases();
+  /// The same with `files` as the new bases, in place of the directory's.
+  void UpdateBases(const BaseFileSet& files);
 
   /// When the bug database being served was built, as the engine says it
   /// (UTC, "2024-03-01T13:05:09Z"); empty when the bases do not say, or
@@ -49,6 +67,8 @@ class ModuleEngine final : public Engine {
  private:
   struct Module;
   struct Objects;
+
+  void Update(orv::IDataStorage* storage);
 
   std::unique_ptr<Module> m_module;
   std::unique_ptr<Objects> m_objects;
