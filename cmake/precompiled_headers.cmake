@@ -11,6 +11,9 @@ option(DNT_PCH "Precompile the heavy header-only libraries" ON)
 # does not fit a program (-fPIE), so programs get an anchor program of their
 # own.
 function(_dnt_use_pch target anchor)
+  if(NOT DNT_PCH)
+    return()
+  endif()
   cmake_parse_arguments(ARG "" "" "HEADERS;LIBS" ${ARGN})
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE")
@@ -32,9 +35,6 @@ endfunction()
 
 # dnt_use_gtest_pch(target): a test program's GoogleTest and GoogleMock.
 function(dnt_use_gtest_pch target)
-  if(NOT DNT_PCH)
-    return()
-  endif()
   _dnt_use_pch(${target} dnt_gtest_pch
     HEADERS <gtest/gtest.h> <gmock/gmock.h> <string> <vector> <memory> <functional>
     LIBS GTest::gmock GTest::gtest)
@@ -43,9 +43,6 @@ endfunction()
 # dnt_use_asio_pch(target): Boost.Asio and Beast over OpenSSL (the proxy and
 # the local origin).
 function(dnt_use_asio_pch target)
-  if(NOT DNT_PCH)
-    return()
-  endif()
   find_package(OpenSSL 3 REQUIRED)
   _dnt_use_pch(${target} dnt_asio_pch
     HEADERS <boost/asio/io_context.hpp> <boost/asio/ip/tcp.hpp> <boost/asio/steady_timer.hpp>
@@ -57,9 +54,6 @@ endfunction()
 # dnt_use_tools_pch(target): nlohmann-json and CLI11, which every command of
 # the tools includes.
 function(dnt_use_tools_pch target)
-  if(NOT DNT_PCH)
-    return()
-  endif()
   _dnt_use_pch(${target} dnt_tools_pch
     HEADERS <nlohmann/json.hpp> <CLI/CLI.hpp> <string> <vector> <memory> <functional> <optional>
     LIBS nlohmann_json::nlohmann_json CLI11::CLI11)
