@@ -13,9 +13,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "bench/bases/synthetic_database.h"
 #include "bench/sessions/module_host.h"
+#include "cmake/build_paths.h"
 #include "do_not_track/util/base_files.h"
 #include "host/capturing_tracer.h"
 #include "host/counting_allocator.h"
@@ -57,7 +59,9 @@ struct Fixture {
   }
 };
 
-ComPtr<dnt::Bases> LoadDirectory(const char16_t* directory, ComPtr<orv::ITracer> tracer) {
+std::u16string Utf16(const char* path) { return std::filesystem::path(path).u16string(); }
+
+ComPtr<dnt::Bases> LoadDirectory(const std::u16string& directory, ComPtr<orv::ITracer> tracer) {
   auto locator = host::MakeHostObject<host::ServiceLocator>();
   locator->Register(ComPtr<orv::IEnvironment>(host::MakeHostObject<host::Environment>(directory)));
   const dnt::BaseFiles files = dnt::CollectBaseFiles(locator.Get(), tracer.Get(), nullptr);
@@ -65,7 +69,7 @@ ComPtr<dnt::Bases> LoadDirectory(const char16_t* directory, ComPtr<orv::ITracer>
 }
 
 Fixture& Sample() {
-  static Fixture fixture(LoadDirectory(u"" DNT_SAMPLE_BASES, QuietTracer()),
+  static Fixture fixture(LoadDirectory(Utf16(DNT_SAMPLE_BASES), QuietTracer()),
                          {"http://connect.friendface.test/en_US/sdk.js", "https://ads.adbroker.example/serve/banner?id=42",
                           "http://www.example.test/index.html"});
   return fixture;
@@ -73,7 +77,7 @@ Fixture& Sample() {
 
 // Requests of a real page load: first party, analytics, ads, a CDN.
 Fixture& Default() {
-  static Fixture fixture(LoadDirectory(u"" DNT_DEFAULT_BASES, QuietTracer()),
+  static Fixture fixture(LoadDirectory(Utf16(DNT_DEFAULT_BASES), QuietTracer()),
                          {"https://www.ferguson.com/wwwstatic/css/ferguson/common/font/295157_7A_0.woff",
                           "https://www.google-analytics.com/collect?v=1&t=pageview&tid=UA-1",
                           "https://stats.g.doubleclick.net/j/collect?t=dc&aip=1",
@@ -89,7 +93,7 @@ Fixture& TenThousandRules() {
     dnt::bench::SyntheticDatabase synthetic = dnt::bench::MakeSyntheticDatabase(10000, 1000, 1000);
     const ComPtr<orv::ITracer> tracer = QuietTracer();
     auto locator = host::MakeHostObject<host::ServiceLocator>();
-    locator->Register(ComPtr<orv::IEnvironment>(host::MakeHostObject<host::Environment>(u"" DNT_DEFAULT_BASES)));
+    locator->Register(ComPtr<orv::IEnvironment>(host::MakeHostObject<host::Environment>(Utf16(DNT_DEFAULT_BASES))));
     const dnt::BaseFiles files = dnt::CollectBaseFiles(locator.Get(), tracer.Get(), nullptr);
     const auto bugs = host::MakeHostObject<host::MemoryIO>(dnt::bases_writer::Write(synthetic.database));
     return Fixture(ComPtr<dnt::Bases>(new dnt::Bases(tracer, files.scriptStreams, bugs.Get())), synthetic.urls);

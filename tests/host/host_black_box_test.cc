@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "cmake/build_paths.h"
 #include "do_not_track/service_component.h"
 #include "host/environment.h"
 #include "host/http_message.h"

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "cmake/build_paths.h"
 #include "tests/tools/entity_reference.h"
 #include "tests/tools/program_run.h"
 
@@ -16,7 +17,7 @@ using nlohmann::json;
 using tools_test::ProgramRun;
 using tools_test::Quoted;
 
-const std::string Page = DNT_SOURCE_ROOT "/examples/ferguson.com-2022.har";
+const std::string Page = std::string(DNT_SOURCE_ROOT) + "/examples/ferguson.com-2022.har";
 
 class DntScanProgram : public ::testing::Test {
  protected:
@@ -74,7 +75,7 @@ TEST_F(DntScanProgram, EveryTrackerRequestOfThePageIsReportedWithItsServiceAndHa
 }
 
 TEST_F(DntScanProgram, MinimalHarWithoutHeadersOrResponses) {
-  const json report = Report(Quoted(DNT_SOURCE_ROOT "/tests/tools/data/ga-hits-minimal.har") + " --block analytics");
+  const json report = Report(Quoted(std::string(DNT_SOURCE_ROOT) + "/tests/tools/data/ga-hits-minimal.har") + " --block analytics");
   EXPECT_EQ(report["summary"]["requests"], 9);
   EXPECT_EQ(report["summary"]["blocked"], 9);
   // Entries without a pageref form a page of their own: one session each.

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "cmake/build_paths.h"
 #include "squeeze/container_reader.h"
 #include "squeeze/whole_file.h"
 #include "tests/tools/program_run.h"
@@ -239,7 +240,7 @@ TEST_F(DntbasesCommands, DefaultScriptsStripDetectedTrackersAndBlockBlockedOnes)
   for (const char* script : {"tracking_policy", "request_processor", "response_processor", "get_verdict"}) {
     source["scripts"].push_back(std::string(DNT_SOURCE_ROOT) + "/bases/default/scripts/" + script + ".lua");
   }
-  source["scripts"].push_back(DNT_SOURCE_ROOT "/tests/tools/data/policy_probe.lua");
+  source["scripts"].push_back(std::string(DNT_SOURCE_ROOT) + "/tests/tools/data/policy_probe.lua");
   // Named absolutely: on Windows the scratch folder may be on another drive.
   for (auto& script : source["scripts"]) script = fs::absolute(script.get<std::string>()).string();
   std::ofstream(dir / "policy.json") << source.dump();

@@ -1,3 +1,4 @@
+#include "cmake/build_paths.h"
 #include "tests/tools/entity_reference.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ bool Matches(const std::string& host, const std::string& domain, bool& wildcard)
 }  // namespace
 
 nlohmann::json ReadEntityList() {
-  std::ifstream in(DNT_SOURCE_ROOT "/third_party/third-party-web/entities.json");
+  std::ifstream in(std::string(DNT_SOURCE_ROOT) + "/third_party/third-party-web/entities.json");
   return nlohmann::json::parse(in);
 }
 

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "cmake/build_paths.h"
+
 #include "orv/system/process.h"
 
 namespace module_host {

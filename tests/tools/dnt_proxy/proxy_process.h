@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cmake/build_paths.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tools/program_run.h"
 #include "tools/local_origin/local_origin.h"

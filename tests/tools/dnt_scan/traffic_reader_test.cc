@@ -6,6 +6,7 @@
 #include <map>
 #include <sstream>
 
+#include "cmake/build_paths.h"
 #include "tests/support/thrown.h"
 #include "tests/tools/dnt_scan/collecting_sink.h"
 #include "tools/dnt_scan/entry_reader.h"
@@ -43,7 +44,7 @@ std::vector<CollectingSink> ReadBothWays(const std::vector<std::string>& request
 }
 
 TEST(TrafficReader, RealAndMinimalHarExports) {
-  const CollectingSink page = Read(std::ifstream(DNT_SOURCE_ROOT "/examples/ferguson.com-2022.har", std::ios::binary));
+  const CollectingSink page = Read(std::ifstream(std::string(DNT_SOURCE_ROOT) + "/examples/ferguson.com-2022.har", std::ios::binary));
   ASSERT_EQ(page.entries.size(), 174u);
   EXPECT_TRUE(page.problems.empty());
   ASSERT_EQ(page.pages.size(), 1u);
@@ -63,7 +64,7 @@ TEST(TrafficReader, RealAndMinimalHarExports) {
   ASSERT_TRUE(first.response);
   EXPECT_EQ(first.response->status, 200);
 
-  const CollectingSink minimal = Read(std::ifstream(DNT_SOURCE_ROOT "/tests/tools/data/ga-hits-minimal.har"));
+  const CollectingSink minimal = Read(std::ifstream(std::string(DNT_SOURCE_ROOT) + "/tests/tools/data/ga-hits-minimal.har"));
   ASSERT_EQ(minimal.entries.size(), 9u);
   const TrafficEntry& bare = minimal.entries[0];
   EXPECT_TRUE(bare.page == "input.har" && bare.httpVersion == "HTTP/1.1" && bare.fields.empty() && !bare.response);
