@@ -18,4 +18,6 @@ function(dnt_build_paths target visibility)
   set(_source "${CMAKE_CURRENT_BINARY_DIR}/${target}_build_paths.cc")
   file(GENERATE OUTPUT "${_source}" CONTENT "${_text}")
   target_sources(${target} PRIVATE "${_source}")
+  # It needs no precompiled header, and loading one costs it seconds.
+  set_source_files_properties("${_source}" TARGET_DIRECTORY ${target} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
 endfunction()
