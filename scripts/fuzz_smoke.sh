@@ -1,18 +1,33 @@
 #!/usr/bin/env bash
 # Runs every libFuzzer target briefly; each must finish without a finding.
+# The targets run side by side, one per core (FUZZ_JOBS to change that).
 set -euo pipefail
 dir=${1:-build/fuzz}
+jobs=${FUZZ_JOBS:-$(nproc)}
 shopt -s nullglob
-count=0
-for f in "$dir"/fuzz/fuzz_*; do
-  [ -x "$f" ] || continue
+
+# smoke TARGET: its seed corpus copied, 20,000 runs; the log's tail on failure.
+smoke() {
+  local f=$1 name corpus seeds
   name=$(basename "$f")
   corpus=$(mktemp -d)
   seeds="fuzz/corpus/${name#fuzz_}"
   [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
   echo "fuzz-smoke: $name"
-  "$f" -runs=20000 -max_len=4096 -rss_limit_mb=2048 -timeout=10 "$corpus" >"$corpus.log" 2>&1 || { tail -50 "$corpus.log"; exit 1; }
+  if ! "$f" -runs=20000 -max_len=4096 -rss_limit_mb=2048 -timeout=10 "$corpus" >"$corpus.log" 2>&1; then
+    echo "fuzz-smoke: $name failed:"
+    tail -50 "$corpus.log"
+    rm -rf "$corpus" "$corpus.log"
+    return 1
+  fi
   rm -rf "$corpus" "$corpus.log"
-  count=$((count + 1))
+}
+export -f smoke
+
+targets=()
+for f in "$dir"/fuzz/fuzz_*; do
+  [ -x "$f" ] && targets+=("$f")
 done
-echo "fuzz-smoke: $count targets ran clean"
+[ ${#targets[@]} -gt 0 ] || { echo "fuzz-smoke: no targets in $dir/fuzz" >&2; exit 1; }
+printf '%s\n' "${targets[@]}" | xargs -P "$jobs" -I{} bash -c 'smoke "$1"' _ {}
+echo "fuzz-smoke: ${#targets[@]} targets ran clean"
