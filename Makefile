@@ -54,7 +54,11 @@ fuzz: bootstrap
 fuzz-smoke: fuzz
 	bash scripts/fuzz_smoke.sh build/fuzz
 
-test: test-default test-asan test-tsan fuzz-smoke test-windows
+# The five parts run two at a time, so that one part's tests, which often
+# wait on sockets, timers and wine, overlap another part's build; each
+# part's output is printed whole when it ends.
+test: bootstrap
+	$(MAKE) --no-print-directory -j2 --output-sync=target test-default test-asan test-tsan fuzz-smoke test-windows
 	@echo "all test suites passed"
 
 demo: build-tools
