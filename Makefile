@@ -1,7 +1,7 @@
 # Entry points for a fresh Debian machine. Each target installs what it needs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap bootstrap-build build build-tools build-asan build-tsan test test-default test-asan test-tsan test-windows fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy coverage install clean
+.PHONY: all bootstrap bootstrap-build build build-tools build-asan build-tsan test test-default test-asan test-tsan test-windows fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy browsing-day coverage install clean
 
 all: build
 
@@ -74,13 +74,19 @@ bench: build
 bench-proxy: build
 	bash bench/proxy/run.sh build/default
 
-# dnt-proxy against Privoxy on the same list, and its TLS handshake rate.
+# dnt-proxy against Privoxy on the same list, over HTTP and HTTPS, and the
+# TLS handshake rates.
 bench-proxy-compare: build
 	bash bench/proxy/compare.sh build/default
 
 # A million requests with a hundred bases swaps (minutes; not run by CI).
 soak-proxy: build
 	bash bench/proxy/soak.sh build/default
+
+# A day of browsing, compressed: memory and sessions every minute (minutes;
+# not run by CI).
+browsing-day: build
+	bash bench/proxy/browsing_day.sh build/default
 
 # Line and branch coverage of the product code by the whole test suite:
 # build/coverage/html/index.html and a summary line.

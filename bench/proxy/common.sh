@@ -1,10 +1,11 @@
 # What the proxy benchmarks share; sourced by run.sh, compare.sh and soak.sh
 # with the build folder in $build. Enters a network namespace of its own
-# with only loopback up (re-running the script there), checks the programs,
+# with only loopback up, and a mount namespace of its own so that a script
+# may give names its own /etc/hosts (re-running the script there), checks the programs,
 # makes $work (removed at exit, with every program started), starts the
 # local origin ($origin is its port) and defines the helpers below.
 if [ "${DNT_BENCH_NETNS:-}" != 1 ]; then
-  exec unshare -n env DNT_BENCH_NETNS=1 bash "$0" "$@"
+  exec unshare -n -m env DNT_BENCH_NETNS=1 bash "$0" "$@"
 fi
 ip link set lo up
 for program in "$build/tools/dnt_proxy/dnt-proxy" "$build/tools/local_origin/dnt-local-origin" "$build/bench/proxy/proxy_load"; do
@@ -22,12 +23,14 @@ har=examples/ferguson.com-2022.har
 origin_pid=$!
 origin=$(port_in "$work/origin.out")
 
-# start_proxy NAME [OPTIONS...]: sets proxy_pid and proxy_port.
+# start_proxy NAME [OPTIONS...]: sets proxy_pid and proxy_port; every
+# server is $servers (the local origin unless a script says otherwise).
+servers=127.0.0.1:$origin
 start_proxy() {
   local name=$1
   shift
   "$build/tools/dnt_proxy/dnt-proxy" --listen 127.0.0.1:0 --admin off --log "$work/$name.log" \
-    --map-host "*=127.0.0.1:$origin" "$@" &
+    --map-host "*=$servers" "$@" &
   proxy_pid=$!
   proxy_port=$(port_in "$work/$name.log")
 }

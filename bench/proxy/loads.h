@@ -27,6 +27,18 @@ int PrivoxyActions(const std::string& entities);
 /// a new server name every time (`cold`), or with a few names over and over.
 int Handshakes(uint16_t port, const std::string& ca, bool cold, unsigned clients, unsigned seconds);
 
+/// The page load's requests over HTTPS through the proxy at `port`, on
+/// `connections` tunnels for `seconds`, trusting the authorities in the PEM
+/// file `trusted`; prints one line of figures.
+int HttpsLoad(uint16_t port, const std::string& trusted, unsigned connections, unsigned seconds, const std::string& har);
+
+/// A compressed day of browsing through the proxy at `port`: `clients`
+/// clients (addresses 127.0.0.10 on), each with `connections` keep-alive
+/// connections, `requestsPerClient` requests each, evenly paced over
+/// `seconds`, to `hosts` server hosts of the entity list.
+int BrowsingDay(uint16_t port, const std::string& entities, unsigned clients, unsigned connections, unsigned hosts,
+                unsigned seconds, uint64_t requestsPerClient);
+
 /// The soak: `sessions` client connections of `perSession` requests each,
 /// through the proxy at `port` (process `pid`), to the hosts of `har` in
 /// turn; a bases swap (SIGHUP) every `swapEvery` requests and the proxy's

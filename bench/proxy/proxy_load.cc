@@ -10,6 +10,11 @@
 //                                of the entity list
 //   proxy_load handshakes PORT CA cold|warm CLIENTS SECONDS
 //                                TLS handshakes through an intercepting proxy
+//   proxy_load hosts HAR         the servers of the page load, one per line
+//   proxy_load https PORT TRUSTED CONNECTIONS SECONDS HAR
+//                                the page load over HTTPS through the proxy
+//   proxy_load browsing-day PORT ENTITIES CLIENTS CONNECTIONS HOSTS SECONDS REQUESTS
+//                                a day of browsing, compressed into SECONDS
 //   proxy_load soak PORT PID HAR SESSIONS PER_SESSION SWAP_EVERY REPORT_EVERY
 //                                the long run with bases swaps
 #include <sys/resource.h>
@@ -21,6 +26,7 @@
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,6 +66,16 @@ int Urls(const std::string& har) {
   return 0;
 }
 
+int Hosts(const std::string& har) {
+  std::set<std::string> hosts;
+  for (const HarRequest& request : ReadHar(har)) {
+    const std::string rest = request.url.substr(7);
+    hosts.insert(rest.substr(0, rest.find('/')));
+  }
+  for (const std::string& host : hosts) std::cout << host << '\n';
+  return 0;
+}
+
 int Sessions(uint16_t port, int count) {
   rlimit limit{};
   getrlimit(RLIMIT_NOFILE, &limit);
@@ -88,6 +104,16 @@ int Sessions(uint16_t port, int count) {
 int Run(const std::vector<std::string>& args) {
   const auto number = [&](std::size_t i) { return std::stoull(args.at(i)); };
   if (args.size() == 2 && args[0] == "urls") return Urls(args[1]);
+  if (args.size() == 2 && args[0] == "hosts") return Hosts(args[1]);
+  if (args.size() == 6 && args[0] == "https") {
+    return HttpsLoad(static_cast<uint16_t>(number(1)), args[2], static_cast<unsigned>(number(3)),
+                     static_cast<unsigned>(number(4)), args[5]);
+  }
+  if (args.size() == 8 && args[0] == "browsing-day") {
+    return BrowsingDay(static_cast<uint16_t>(number(1)), args[2], static_cast<unsigned>(number(3)),
+                       static_cast<unsigned>(number(4)), static_cast<unsigned>(number(5)), static_cast<unsigned>(number(6)),
+                       number(7));
+  }
   if (args.size() == 3 && args[0] == "sessions") return Sessions(static_cast<uint16_t>(number(1)), static_cast<int>(number(2)));
   if (args.size() == 2 && args[0] == "privoxy-actions") return PrivoxyActions(args[1]);
   if (args.size() == 6 && args[0] == "handshakes" && (args[3] == "cold" || args[3] == "warm")) {
@@ -98,7 +124,8 @@ int Run(const std::vector<std::string>& args) {
     return Soak(static_cast<uint16_t>(number(1)), static_cast<int>(number(2)), args[3], number(4), number(5), number(6),
                 number(7));
   }
-  std::cerr << "usage: proxy_load urls HAR | sessions PORT COUNT | privoxy-actions ENTITIES | handshakes PORT CA "
+  std::cerr << "usage: proxy_load urls HAR | hosts HAR | https PORT TRUSTED CONNECTIONS SECONDS HAR | browsing-day PORT ENTITIES CLIENTS CONNECTIONS HOSTS SECONDS "
+               "REQUESTS | sessions PORT COUNT | privoxy-actions ENTITIES | handshakes PORT CA "
                "cold|warm CLIENTS SECONDS | soak PORT PID HAR SESSIONS PER_SESSION SWAP_EVERY REPORT_EVERY\n";
   return 1;
 }

@@ -38,11 +38,18 @@ int main(int argc, char** argv) {
   unsigned threads = 1;
   std::vector<std::string> pages;
   bool quiet = false;
+  std::string certificate, key;
   app.add_option("--port", port, "port on 127.0.0.1 (0: any free one)")->capture_default_str();
   app.add_option("--threads", threads, "server threads")->capture_default_str();
   app.add_option("--page", pages, "serve FILE as HTML at PATH: PATH=FILE (repeatable)");
   app.add_flag("--quiet", quiet, "do not print the requests");
+  app.add_option("--certificate", certificate, "serve HTTPS with this PEM certificate (and chain)")->check(CLI::ExistingFile);
+  app.add_option("--key", key, "the PEM key of --certificate")->check(CLI::ExistingFile);
   CLI11_PARSE(app, argc, argv);
+  if (certificate.empty() != key.empty()) {
+    std::cerr << "dnt-local-origin: --certificate and --key go together\n";
+    return 2;
+  }
 
   sigset_t stop;
   sigemptyset(&stop);
@@ -50,7 +57,9 @@ int main(int argc, char** argv) {
   sigaddset(&stop, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   try {
-    local_origin::LocalOrigin origin(port, threads);
+    std::optional<local_origin::TlsIdentity> tls;
+    if (!certificate.empty()) tls = local_origin::TlsIdentity{certificate, key};
+    local_origin::LocalOrigin origin(port, threads, tls);
     origin.SetRecording(false);
     for (const std::string& page : pages) {
       const auto equals = page.find('=');
