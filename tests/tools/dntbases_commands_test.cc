@@ -276,6 +276,15 @@ TEST_F(DntbasesCommands, DefaultScriptsStripDetectedTrackersAndBlockBlockedOnes)
   EXPECT_NE(blocked.find("https://api.stats.test/x: set DNT=1, set Sec-GPC=1, removed Cookie, removed Set-Cookie -> true\n"
                          "verdict 3 StatCo\n"),
             std::string::npos);
+
+  // Sec-GPC follows DNT: a request that carries "DNT: 1" already gets
+  // neither added.
+  for (const bool carried : {false, true}) {
+    const auto run = Tool("run " + Quoted(bases) + " RequestProcessor --setting addDntHttpHeader=1 --request " +
+                          Quoted("GET /index.html HTTP/1.1") + " --header " + Quoted("Host: shop.test") +
+                          (carried ? " --header " + Quoted("DNT: 1") : std::string()));
+    EXPECT_EQ(run.out, carried ? "false\n" : "false\nadded DNT: 1\nadded Sec-GPC: 1\n") << run.err;
+  }
 }
 
 }  // namespace
