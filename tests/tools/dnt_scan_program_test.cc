@@ -65,7 +65,9 @@ TEST_F(DntScanProgram, EveryTrackerRequestOfThePageIsReportedWithItsServiceAndHa
     EXPECT_EQ(request["service"], listed.name.empty() ? json(nullptr) : json(listed.name)) << request["url"];
     const std::string action = listed.name.empty() ? "untouched" : listed.category == "ad" ? "blocked" : "modified";
     EXPECT_EQ(request["action"], action) << request["url"];
-    EXPECT_EQ(request["changes"].dump().find("\"added DNT: 1\"") != std::string::npos, action == "modified");
+    const std::string changes = request["changes"].dump();
+    EXPECT_EQ(changes.find("\"added DNT: 1\",\"added Sec-GPC: 1\"") != std::string::npos, action == "modified");
+    EXPECT_EQ(changes.find("Sec-GPC") != std::string::npos, action == "modified") << changes;
   }
   for (const json& session : report["sessions"]) {
     const std::string category = tools_test::ListedService(entities, session["domain"]).category;

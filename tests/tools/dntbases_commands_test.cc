@@ -253,13 +253,13 @@ TEST_F(DntbasesCommands, DefaultScriptsStripDetectedTrackersAndBlockBlockedOnes)
   };
 
   EXPECT_EQ(probe(""),
-            "https://www.stats.test/collect?v=1: set DNT=1, removed Cookie, removed Referer, removed Set-Cookie -> true\n"
-            "https://shop.test/index.html: set DNT=1 -> false\n"
-            "https://cdn.ads.test/banner.js: set DNT=1, removed Referer, removed Set-Cookie -> true\n"
-            "https://ads.test/optout/now: set DNT=1 -> false\n"
-            "https://pixel.ads.test/p.gif: set DNT=1 -> false\n"
-            "https://social.test/like: set DNT=1 -> false\n"
-            "https://api.stats.test/x: set DNT=1, removed Cookie, removed Set-Cookie -> true\n"
+            "https://www.stats.test/collect?v=1: set DNT=1, set Sec-GPC=1, removed Cookie, removed Referer, removed Set-Cookie -> true\n"
+            "https://shop.test/index.html: set DNT=1, set Sec-GPC=1 -> false\n"
+            "https://cdn.ads.test/banner.js: set DNT=1, set Sec-GPC=1, removed Referer, removed Set-Cookie -> true\n"
+            "https://ads.test/optout/now: set DNT=1, set Sec-GPC=1 -> false\n"
+            "https://pixel.ads.test/p.gif: set DNT=1, set Sec-GPC=1 -> false\n"
+            "https://social.test/like: set DNT=1, set Sec-GPC=1 -> false\n"
+            "https://api.stats.test/x: set DNT=1, set Sec-GPC=1, removed Cookie, removed Set-Cookie -> true\n"
             "verdict 1 StatCo\n");
 
   // Blocking by category; a per-service setting overrides it; a host that
@@ -270,13 +270,22 @@ TEST_F(DntbasesCommands, DefaultScriptsStripDetectedTrackersAndBlockBlockedOnes)
   EXPECT_NE(blocked.find("https://www.stats.test/collect?v=1: answered 403 Forbidden -> false\n"),
             std::string::npos)
       << blocked;
-  EXPECT_NE(blocked.find("https://cdn.ads.test/banner.js: set DNT=1, removed Referer, removed Set-Cookie -> true"),
+  EXPECT_NE(blocked.find("https://cdn.ads.test/banner.js: set DNT=1, set Sec-GPC=1, removed Referer, removed Set-Cookie -> true"),
             std::string::npos);
-  EXPECT_NE(blocked.find("https://social.test/like: set DNT=1, removed Referer, removed Set-Cookie -> true"),
+  EXPECT_NE(blocked.find("https://social.test/like: set DNT=1, set Sec-GPC=1, removed Referer, removed Set-Cookie -> true"),
             std::string::npos);
-  EXPECT_NE(blocked.find("https://api.stats.test/x: set DNT=1, removed Cookie, removed Set-Cookie -> true\n"
+  EXPECT_NE(blocked.find("https://api.stats.test/x: set DNT=1, set Sec-GPC=1, removed Cookie, removed Set-Cookie -> true\n"
                          "verdict 3 StatCo\n"),
             std::string::npos);
+
+  // Sec-GPC follows DNT: a request that carries "DNT: 1" already gets
+  // neither added.
+  for (const bool carried : {false, true}) {
+    const auto run = Tool("run " + Quoted(bases) + " RequestProcessor --setting addDntHttpHeader=1 --request " +
+                          Quoted("GET /index.html HTTP/1.1") + " --header " + Quoted("Host: shop.test") +
+                          (carried ? " --header " + Quoted("DNT: 1") : std::string()));
+    EXPECT_EQ(run.out, carried ? "false\n" : "false\nadded DNT: 1\nadded Sec-GPC: 1\n") << run.err;
+  }
 }
 
 }  // namespace

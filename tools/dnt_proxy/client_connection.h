@@ -74,7 +74,8 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
 
   // client_exchange.cc: a request forwarded to its server.
   void Forward(HttpUrl url);
-  bool AskEngine();
+  /// `site`: the site of the request's page.
+  bool AskEngine(const std::string& site);
   void SendRequestHead();
   void OnRequestHeadSent(beast::error_code error);
   void OnRequestBodySent(beast::error_code error, PumpSide side);

@@ -49,7 +49,15 @@ void ClientConnection::Forward(HttpUrl url) {
   header.set(http::field::host, HostField(m_url.server, m_url.tls));
   m_session = &m_sessions.SessionWith(m_url.server, m_url.tls);
   m_context.stats.CountRequest(m_url.tls);
-  if (m_session->engine && !AskEngine()) return;
+  if (m_session->engine) {
+    // Read before the engine strips the Referer that tells it.
+    const std::string site = m_context.sites ? PageSite(header, m_url.server.host) : std::string();
+    if (m_context.sites && m_context.sites->Covers(site)) {
+      m_context.sites->CountPaused(site);
+    } else if (!AskEngine(site)) {
+      return;
+    }
+  }
   header.target(m_url.originTarget);
   header.version(11);
   AddVia(header);
@@ -65,7 +73,7 @@ void ClientConnection::Forward(HttpUrl url) {
   Connect(*m_upstream, [this] { SendRequestHead(); });
 }
 
-bool ClientConnection::AskEngine() {
+bool ClientConnection::AskEngine(const std::string& site) {
   auto& header = m_request->get();
   const std::string method(header.method_string());
   try {
@@ -74,6 +82,7 @@ bool ClientConnection::AskEngine() {
     m_context.stats.TimeEngine(EngineCall::Request, std::chrono::steady_clock::now() - start);
     const bool tracked = outcome.answer || !outcome.changes.empty() || outcome.responseProcessingRequired;
     const module_host::TrackingService* service = m_sessions.CountRequest(*m_session, tracked, outcome.answer.has_value());
+    if (m_context.sites) m_context.sites->CountRequest(site, tracked, outcome.answer.has_value());
     if (!outcome.answerMended.empty()) {
       m_context.log.Write("engine-error", method + " " + m_url.text + ": " + outcome.answerMended,
                           {{"method", method}, {"url", m_url.text}, {"error", outcome.answerMended}});

@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -43,6 +44,7 @@ struct ProxyCommand {
   std::string upstreamCa;
   std::size_t leafCache = 1000;
   std::string admin = "127.0.0.1:3129";
+  std::string state;
   module_host::ModuleEngineOptions engine;
   module_host::SettingsOptions settings;
   BasesFeedOptions feed;
@@ -98,8 +100,40 @@ void AddOptions(CLI::App& app, ProxyCommand& command) {
   app.add_option("--admin", command.admin,
                  "address and port of the dashboard (/), /api/stats and /metrics; \"off\" for none")
       ->capture_default_str();
+  app.add_option("--state", command.state,
+                 "the folder that keeps the sites paused from the dashboard, and the feed's bases (in bases/, "
+                 "unless --update-state says otherwise) (default: ~/.local/state/dnt-proxy)");
   module_host::AddEngineOptions(app, command.engine, command.settings);
   AddBasesFeedOptions(app, command.feed);
+}
+
+// Empty when there is no home folder: pauses then last until the proxy
+// stops.
+std::string StateFolder(const std::string& given) {
+  namespace fs = std::filesystem;
+  if (!given.empty()) return given;
+  if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return (fs::path(state) / "dnt-proxy").string();
+  if (const char* home = std::getenv("HOME"); home && *home) return (fs::path(home) / ".local/state/dnt-proxy").string();
+  return {};
+}
+
+std::unique_ptr<PausedSites> OpenPausedSites(const std::string& folder, AccessLog& log) {
+  std::string problem;
+  auto sites = std::make_unique<PausedSites>(folder, problem);
+  const std::string file = sites->File().string();
+  if (!problem.empty()) {
+    log.Write("warning", "the paused sites in " + file + " are not used (" + problem + "): every site is protected",
+              {{"state", file}, {"error", problem}});
+  } else if (file.empty()) {
+    log.Write("warning", "there is no home folder for the proxy's state: sites paused are protected again after a restart");
+  }
+  const auto paused = sites->Take().paused;
+  if (!paused.empty()) {
+    std::string list;
+    for (const std::string& site : paused) list += (list.empty() ? "" : ", ") + site;
+    log.Write("paused", "protection is paused on " + list + " (kept in " + file + ")", {{"sites", paused}, {"state", file}});
+  }
+  return sites;
 }
 
 std::optional<boost::asio::ip::tcp::endpoint> AdminEndpoint(const std::string& text) {
@@ -159,7 +193,8 @@ std::unique_ptr<module_host::ModuleEngine> StartEngine(const ProxyCommand& comma
 void LogAdmin(AccessLog& log, const AdminServer& admin) {
   const auto endpoint = admin.Endpoint();
   const std::string where = Authority{endpoint.address().to_string(), endpoint.port()}.Text();
-  log.Write("admin", "dashboard on http://" + where + "/ (numbers at /api/stats and /metrics)", {{"admin", where}});
+  log.Write("admin", "dashboard on http://" + where + "/ (numbers at /api/stats and /metrics, paused sites at /api/paused)",
+            {{"admin", where}});
   if (!endpoint.address().is_loopback()) {
     log.Write("warning", "the dashboard is served on " + where + ": anyone who reaches it sees the requests blocked",
               {{"admin", where}});
@@ -204,8 +239,11 @@ int Serve(const ProxyCommand& command) {
   if (command.watch && !command.feed.url.empty()) {
     throw std::invalid_argument("--watch follows the --bases folder, --update-url a feed: give one of them");
   }
+  const std::string state = StateFolder(command.state);
+  BasesFeedOptions feedOptions = command.feed;
+  if (feedOptions.state.empty() && !command.state.empty()) feedOptions.state = command.state + "/bases";
   std::optional<BasesFeed> feed;
-  if (!command.feed.url.empty() && !command.noEngine) feed.emplace(command.feed, command.upstreamCa, log);
+  if (!command.feed.url.empty() && !command.noEngine) feed.emplace(feedOptions, command.upstreamCa, log);
   const auto engine = command.noEngine ? nullptr : StartEngine(command, services, feed ? &*feed : nullptr);
   ProxyStats stats(engine != nullptr);
   if (engine) stats.BasesLoaded(engine->BasesBuiltOn(), false);
@@ -221,19 +259,23 @@ int Serve(const ProxyCommand& command) {
     }
   } stopFeed{feed};
   if (engine && !feed) updater.emplace(*engine, log, stats, command.engine.basesDirectory);
-  ProxyServer server({config, engine.get(), log, stats, upstreamTls, interception.get(), {}, {}}, [&updater, &feed] {
+  const auto sites = engine ? OpenPausedSites(state, log) : nullptr;
+  ProxyServer server({config, engine.get(), log, stats, upstreamTls, interception.get(), {}, {}, sites.get()},
+                     [&updater, &feed] {
     if (feed) feed->Request();
     if (updater) updater->Request();
   });
   std::shared_ptr<AdminServer> admin;
   if (adminEndpoint) {
     try {
-      admin = std::make_shared<AdminServer>(server.Io(), *adminEndpoint, [&stats, &interception, &feed] {
+      const auto snapshot = [&stats, &interception, &feed, &sites] {
         StatsSnapshot snapshot = stats.Take();
         if (interception) snapshot.leaves = interception->Leaves();
         if (feed) snapshot.feed = feed->Status();
+        if (sites) snapshot.sites = sites->Take();
         return snapshot;
-      });
+      };
+      admin = std::make_shared<AdminServer>(server.Io(), *adminEndpoint, snapshot, sites.get(), log);
     } catch (const boost::system::system_error& e) {
       throw std::runtime_error("cannot serve the dashboard on " + command.admin + " (" + e.code().message() +
                                "): give another --admin ADDR:PORT, or --admin off");

@@ -14,6 +14,7 @@
 #include "tools/dnt_proxy/access_policy.h"
 #include "tools/dnt_proxy/host_map.h"
 #include "tools/dnt_proxy/interception.h"
+#include "tools/dnt_proxy/paused_sites.h"
 #include "tools/dnt_proxy/stats.h"
 #include "tools/dnt_proxy/upstream_tls.h"
 #include "tools/module_host/engine.h"
@@ -52,6 +53,8 @@ struct ProxyContext {
   boost::asio::ip::tcp::endpoint self;
   /// Called when the connection of a client at this address ends.
   std::function<void(const boost::asio::ip::address&)> connectionClosed;
+  /// Null without an engine: the sites on which requests pass untouched.
+  PausedSites* sites = nullptr;
 
   /// The access policy's answer for a connection to a server.
   AccessDecision Check(const DestinationRequest& request) const { return config.access.Decide(request, self); }

@@ -17,6 +17,7 @@
 
 #include "tools/dnt_proxy/feed_status.h"
 #include "tools/dnt_proxy/leaf_cache.h"
+#include "tools/dnt_proxy/paused_sites.h"
 #include "tools/module_host/engine.h"
 
 namespace dnt_proxy {
@@ -86,6 +87,8 @@ struct StatsSnapshot {
   std::optional<LeafCache::Counts> leaves;
   /// Set when the bases come from a feed (--update-url).
   std::optional<BasesFeedStatus> feed;
+  /// Set when the engine runs: the paused sites and those seen recently.
+  std::optional<SitesSnapshot> sites;
 };
 
 class ProxyStats {

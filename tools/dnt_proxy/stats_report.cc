@@ -1,5 +1,6 @@
 #include "tools/dnt_proxy/stats_report.h"
 
+#include <algorithm>
 #include <ctime>
 #include <iomanip>
 #include <nlohmann/json.hpp>
@@ -204,7 +205,38 @@ void FeedMetrics(Metrics& metrics, const BasesFeedStatus& feed) {
   }
 }
 
+json PausedList(const SitesSnapshot& sites) {
+  return {{"sites", sites.paused}, {"requests", sites.pausedRequests}};
+}
+
+json SitesJson(const SitesSnapshot& sites) {
+  json recent = json::array();
+  for (std::size_t i = 0; i < sites.recent.size() && i < ListedSites; ++i) {
+    const SiteActivity& site = sites.recent[i];
+    recent.push_back({{"site", site.site},
+                      {"lastSeen", UtcText(site.lastSeen)},
+                      {"requests", site.requests},
+                      {"trackers", site.trackers},
+                      {"blocked", site.blocked},
+                      {"pausedRequests", site.paused},
+                      {"paused", std::binary_search(sites.paused.begin(), sites.paused.end(), site.site)}});
+  }
+  return recent;
+}
+
+void SitesMetrics(Metrics& metrics, const SitesSnapshot& sites) {
+  metrics.Single("dnt_proxy_paused_sites", "gauge", "Sites on which protection is paused.", sites.paused.size());
+  metrics.Family("dnt_proxy_paused_site", "gauge", "A site on which protection is paused.");
+  for (const std::string& site : sites.paused) metrics.Sample("dnt_proxy_paused_site", Label("site", site), 1);
+  metrics.Single("dnt_proxy_paused_requests_total", "counter",
+                 "Requests that passed untouched because their page's site is paused.", sites.pausedRequests);
+}
+
 }  // namespace
+
+std::string PausedJson(const SitesSnapshot& sites) {
+  return json{{"paused", PausedList(sites)}}.dump(-1, ' ', false, json::error_handler_t::replace);
+}
 
 std::string StatsJson(const StatsSnapshot& snapshot) {
   const auto categories = ByCategory(snapshot);
@@ -266,6 +298,10 @@ std::string StatsJson(const StatsSnapshot& snapshot) {
         {"swapFailures", snapshot.basesSwapFailures}}},
       {"tls", TlsJson(snapshot)}};
   if (snapshot.feed) out["bases"]["feed"] = FeedJson(*snapshot.feed);
+  if (snapshot.sites) {
+    out["paused"] = PausedList(*snapshot.sites);
+    out["recentSites"] = SitesJson(*snapshot.sites);
+  }
   return out.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
@@ -304,6 +340,7 @@ std::string MetricsText(const StatsSnapshot& snapshot) {
   metrics.Single("dnt_proxy_bases_swap_failures_total", "counter", "Bases that failed to load and were rolled back.",
                  snapshot.basesSwapFailures);
   if (snapshot.feed) FeedMetrics(metrics, *snapshot.feed);
+  if (snapshot.sites) SitesMetrics(metrics, *snapshot.sites);
   TlsMetrics(metrics, snapshot);
   return metrics.Text();
 }

@@ -11,9 +11,14 @@ namespace dnt_proxy {
 /// The services and blocked requests /api/stats lists at most.
 inline constexpr std::size_t TopServices = 10;
 inline constexpr std::size_t ListedBlocked = 20;
+/// The sites seen recently that /api/stats lists at most.
+inline constexpr std::size_t ListedSites = 50;
 
 std::string StatsJson(const StatsSnapshot& snapshot);
 
 std::string MetricsText(const StatsSnapshot& snapshot);
+
+/// The paused sites as /api/paused gives them.
+std::string PausedJson(const SitesSnapshot& sites);
 
 }  // namespace dnt_proxy

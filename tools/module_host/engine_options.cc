@@ -24,7 +24,7 @@ void AddEngineOptions(CLI::App& app, ModuleEngineOptions& module, SettingsOption
   app.add_option("--block-service", settings.blockServices, "block a service, by id or name (repeatable)");
   app.add_option("--allow-service", settings.allowServices,
                  "let a service through even when its category is blocked, by id or name (repeatable)");
-  app.add_flag("--dnt", settings.addDntHeader, "ask the engine to add \"DNT: 1\" to requests");
+  app.add_flag("--dnt", settings.addDntHeader, "ask the engine to add \"DNT: 1\" and \"Sec-GPC: 1\" to requests");
   app.add_flag("--scan-partner-sites", settings.scanPartnerSites, "do not exclude partner sites");
   app.add_flag("--scan-incompatible-sites", settings.scanIncompatibleSites, "do not exclude incompatible sites");
   app.add_flag("--trace", module.trace, "print the engine's trace lines to standard error");

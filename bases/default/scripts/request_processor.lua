@@ -39,9 +39,11 @@ local function MakeRequestProcessor()
       return false
     end
 
-    -- Whatever goes on to the server carries the user's wish.
+    -- Whatever goes on to the server carries the user's wish, in both the
+    -- old signal and the one privacy laws now recognise.
     if addDntHeader then
       request:SetField("DNT", "1")
+      request:SetField("Sec-GPC", "1")
     end
     if service == nil then
       return false

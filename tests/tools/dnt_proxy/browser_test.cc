@@ -3,7 +3,9 @@
 // HTTPS with the proxy's authority trusted. The page renders; the ad
 // trackers never reach their servers, and the analytics script that does
 // arrives without the page's address. Chromium also shows the proxy's
-// dashboard, whose numbers and charts must be those of /api/stats.
+// dashboard, whose numbers and charts must be those of /api/stats, and the
+// site paused there loads as if the proxy were not there, while a page of
+// another site cannot pause one.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -151,6 +153,48 @@ TEST_F(DntProxyBrowser, PageRendersWithItsTrackersBlockedOrStrippedAndTheDashboa
   EXPECT_EQ(StatusOf(RawExchange(proxy.AdminPort(),
                                  "GET /api/stats HTTP/1.1\r\nHost: rebound.example:" + port + "\r\nConnection: close\r\n\r\n")),
             421u);
+  EXPECT_EQ(proxy.Stop(), 0);
+}
+
+// A form of another site's page posted to the admin endpoint (as a pause
+// request in a text/plain body) changes nothing; a pause from the dashboard
+// holds from the next load on, and a resume ends it.
+TEST_F(DntProxyBrowser, PausedSiteLoadsUntouchedUntilResumedAndNoOtherSiteCanPauseIt) {
+  ProxyProcess proxy = StartShop(m_origin, "http", MapHosts({"evil.test"}, m_origin.Port()));
+  const std::string dashboard = "http://127.0.0.1:" + std::to_string(proxy.AdminPort());
+  m_origin.Serve("/csrf", {Page().contentType,
+                           "<!doctype html><form method=post enctype=text/plain action=\"" + dashboard +
+                               "/api/pause\"><input name='{\"site\": \"shop.test\", \"paused\": true, \"x\": \"' "
+                               "value='\"}'></form><script>document.forms[0].submit()</script>",
+                           {}});
+  const auto forged = Chromium("http://evil.test/csrf", "--proxy-server=" + proxy.Url() + " --virtual-time-budget=3000");
+  ASSERT_EQ(forged.exitCode, 0) << forged.err;
+  EXPECT_NE(forged.out.find("requests from other sites' pages are refused"), std::string::npos) << forged.out;
+  EXPECT_EQ(proxy.Stats()["paused"]["sites"], nlohmann::json::array());
+
+  ASSERT_EQ(StatusOf(proxy.Pause("shop.test", true, proxy.AdminToken(), dashboard)), 200u);
+  const auto paused = Chromium("http://shop.test/", "--proxy-server=" + proxy.Url());
+  ASSERT_EQ(paused.exitCode, 0) << paused.err;
+  EXPECT_NE(paused.out.find("<p id=\"state\">rendered ad-ran analytics-ran</p>"), std::string::npos) << paused.out;
+  EXPECT_EQ(At(m_origin, "match.adsrvr.org").size(), 1u);
+  EXPECT_EQ(At(m_origin, "px.steelhousemedia.com").size(), 1u);
+  const auto analytics = At(m_origin, "script.crazyegg.com");
+  ASSERT_EQ(analytics.size(), 1u);
+  EXPECT_EQ(FieldOf(analytics[0], "Referer"), "http://shop.test/");
+
+  const auto shown = Chromium(dashboard + "/", "--virtual-time-budget=3000");
+  ASSERT_EQ(shown.exitCode, 0) << shown.err;
+  EXPECT_NE(shown.out.find("<li data-paused-site=\"shop.test\">shop.test<button class=\"resume\" data-site=\"shop.test\">"),
+            std::string::npos)
+      << shown.out;
+  EXPECT_NE(shown.out.find("<tr data-site=\"shop.test\" class=\"paused\">"), std::string::npos) << shown.out;
+
+  ASSERT_EQ(StatusOf(proxy.Pause("shop.test", false, proxy.AdminToken(), dashboard)), 200u);
+  const auto resumed = Chromium("http://shop.test/", "--proxy-server=" + proxy.Url());
+  ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_NE(resumed.out.find("<p id=\"state\">rendered analytics-ran</p>"), std::string::npos) << resumed.out;
+  EXPECT_EQ(At(m_origin, "match.adsrvr.org").size(), 1u) << "the ad script reached its server once resumed";
+  EXPECT_EQ(At(m_origin, "px.steelhousemedia.com").size(), 1u);
   EXPECT_EQ(proxy.Stop(), 0);
 }
 

@@ -7,6 +7,7 @@
 #include <boost/asio/connect.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/write.hpp>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -65,6 +66,10 @@ ProxyProcess::ProxyProcess(const std::vector<std::string>& arguments, const std:
   std::filesystem::remove(log);
   std::vector<std::string> all = {DNT_PROXY_PATH, "--listen", listen + ":0", "--admin", "127.0.0.1:0", "--log",
                                   log.string()};
+  // The proxy's state stays in the test's folder, never the user's.
+  if (std::find(arguments.begin(), arguments.end(), "--state") == arguments.end()) {
+    all.insert(all.end(), {"--state", (log.parent_path() / "state").string()});
+  }
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<std::string> environment = ProxyEnvironment();
   // Everything the child needs is made before the fork: the test has
@@ -142,6 +147,24 @@ std::string ProxyProcess::Admin(const std::string& path) const {
 }
 
 nlohmann::json ProxyProcess::Stats() const { return nlohmann::json::parse(Admin("/api/stats")); }
+
+std::string ProxyProcess::AdminToken() const {
+  std::smatch match;
+  const std::string page = Admin("/");
+  return std::regex_search(page, match, std::regex("<meta name=\"dnt-admin-token\" content=\"([0-9a-f]+)\">")) ? match[1].str()
+                                                                                                          : "";
+}
+
+std::string ProxyProcess::Pause(const std::string& site, bool paused, const std::string& token,
+                                const std::string& origin) const {
+  const std::string body = "{\"site\": \"" + site + "\", \"paused\": " + (paused ? "true" : "false") + "}";
+  std::string head = "POST /api/pause HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(m_adminPort) +
+                     "\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: " +
+                     std::to_string(body.size()) + "\r\n";
+  if (!token.empty()) head += "X-Admin-Token: " + token + "\r\n";
+  if (!origin.empty()) head += "Origin: " + origin + "\r\n";
+  return RawExchange(m_adminPort, head + "\r\n" + body);
+}
 
 std::string RawExchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds limit) {
   return RawExchange(net::ip::address_v4::loopback(), {net::ip::address_v4::loopback(), port}, bytes, limit);

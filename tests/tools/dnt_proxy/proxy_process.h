@@ -25,7 +25,8 @@ namespace proxy_test {
 class ProxyProcess {
  public:
   /// Starts dnt-proxy with `arguments` (after --listen `listen`:0,
-  /// --admin 127.0.0.1:0 and --log), and waits for its start-up lines;
+  /// --admin 127.0.0.1:0, --log and, unless they give one, --state in the
+  /// log's folder), and waits for its start-up lines;
   /// throws std::runtime_error when they do not come.
   ProxyProcess(const std::vector<std::string>& arguments, const std::filesystem::path& log,
                const std::string& listen = "127.0.0.1");
@@ -54,6 +55,11 @@ class ProxyProcess {
   std::string Admin(const std::string& path) const;
   /// What its admin endpoint's /api/stats says.
   nlohmann::json Stats() const;
+  /// The admin token its dashboard page holds; empty when none.
+  std::string AdminToken() const;
+  /// Its whole answer to POST /api/pause for `site`, with `token` and
+  /// `origin` when they are not empty.
+  std::string Pause(const std::string& site, bool paused, const std::string& token, const std::string& origin = "") const;
 
  private:
   std::filesystem::path m_log;

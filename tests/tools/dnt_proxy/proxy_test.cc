@@ -10,6 +10,7 @@
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -55,7 +56,7 @@ TEST_F(DntProxy, SuppressesTrackingOnLiveRequests) {
   EXPECT_EQ(tracked.out.find("Set-Cookie"), std::string::npos) << tracked.out;
   const auto atTracker = ReceivedAt(m_origin, "/collect?v=1&tid=UA-1");
   ASSERT_EQ(atTracker.size(), 1u);
-  for (const auto& [name, value] : {std::pair{"Cookie", "(none)"}, {"Referer", "(none)"}, {"DNT", "1"},
+  for (const auto& [name, value] : {std::pair{"Cookie", "(none)"}, {"Referer", "(none)"}, {"DNT", "1"}, {"Sec-GPC", "1"},
                                     {"Host", "www.google-analytics.com"}}) {
     EXPECT_EQ(FieldOf(atTracker[0], name), value) << name;
   }
@@ -82,7 +83,7 @@ TEST_F(DntProxy, SuppressesTrackingOnLiveRequests) {
 
   EXPECT_EQ(proxy.Stop(), 0);
   for (const char* line : {" blocked GET http://connect.facebook.net/en_US/fbevents.js (client ",
-                           "removed Cookie; removed Referer; added DNT: 1; response: removed Set-Cookie",
+                           "removed Cookie; removed Referer; added DNT: 1; added Sec-GPC: 1; response: removed Set-Cookie",
                            "verdict connect.facebook.net (client ", "): blocked, Facebook (social network)",
                            "): detected, Google Analytics (web analytics)"}) {
     EXPECT_TRUE(proxy.AwaitLog(line)) << line;
@@ -176,6 +177,28 @@ TEST_F(DntProxy, LetsClientsBeyondTheLimitWait) {
   waiting.join();
   EXPECT_EQ(StatusOf(answer), 200u);
   EXPECT_EQ(proxy.Stop(), 0);
+}
+
+TEST_F(DntProxy, KeepsPausedSitesAcrossRestartsAndIgnoresAListItCannotRead) {
+  const auto facebook = [&](const ProxyProcess& proxy) {
+    return Curl(proxy, "-o /dev/null -w '%{http_code}' -e http://shop.test/ " + Quoted(Facebook)).out;
+  };
+  {
+    ProxyProcess proxy = StartMapped({"--block", "social"});
+    ASSERT_EQ(StatusOf(proxy.Pause("shop.test", true, proxy.AdminToken())), 200u);
+  }
+  {
+    ProxyProcess proxy = StartMapped({"--block", "social"});
+    EXPECT_EQ(proxy.Admin("/api/paused"), R"({"paused":{"requests":0,"sites":["shop.test"]}})");
+    EXPECT_EQ(facebook(proxy), "200");
+    EXPECT_TRUE(proxy.AwaitLog(" paused protection is paused on shop.test (kept in "));
+  }
+  for (const char* corrupt : {R"({"paused": ["shop.test")", R"({"paused": ["shop test"]})", "[]", "\xff"}) {
+    std::ofstream(m_scratch.path() / "state/paused-sites.json", std::ios::trunc) << corrupt;
+    ProxyProcess proxy = StartMapped({"--block", "social"});
+    EXPECT_TRUE(proxy.AwaitLog("paused-sites.json are not used (")) << corrupt;
+    EXPECT_EQ(facebook(proxy), "403") << corrupt;
+  }
 }
 
 // Blind tunnels, which relay the same way, are tried over HTTPS.

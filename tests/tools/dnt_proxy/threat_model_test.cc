@@ -2,8 +2,9 @@
 // network namespace: clients on other hosts (an address on a veth pair of
 // the namespace, which nothing leaves) reaching the proxy's
 // host or private networks through it, loops into the proxy itself, clients
-// that hold every slot, and servers that answer more than they were asked
-// or in codings nobody named.
+// that hold every slot, servers that answer more than they were asked or in
+// codings nobody named, and pages that would pause protection through the
+// admin endpoint.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -230,6 +231,70 @@ TEST_F(DntProxyThreats, NeverTakesBytesBeyondAnAnswerForTheNextOne) {
   EXPECT_EQ(parser.get().body(), "\x1f\x8b\x08 gzip bytes");
   EXPECT_EQ(StatusOf(RawExchange(proxy.Port(), "GET http://raw.test/gzip HTTP/1.0\r\n\r\n")), 502u);
   EXPECT_EQ(proxy.Stop(), 0);
+}
+
+// Pausing is the admin endpoint's one change of state: only the dashboard's
+// page, which alone holds the token, may ask for it; it holds at once, on a
+// connection already open too, and ends as soon.
+TEST_F(DntProxyThreats, TakesPausesOnlyFromItsOwnDashboardAndAtOnce) {
+  auto arguments = MapHosts({"connect.facebook.net"}, m_origin.Port());
+  arguments.insert(arguments.end(), {"--block", "social"});
+  ProxyProcess proxy = Start(arguments);
+  const std::string token = proxy.AdminToken(), dashboard = "http://127.0.0.1:" + std::to_string(proxy.AdminPort());
+  ASSERT_EQ(token.size(), 32u);
+  net::io_context io;
+  tcp::socket socket(io);
+  socket.connect({net::ip::address_v4::loopback(), proxy.Port()});
+  boost::beast::flat_buffer buffer;
+  const auto tracker = [&] {
+    http::request<http::empty_body> request(http::verb::get, "http://connect.facebook.net/en_US/fbevents.js", 11);
+    request.set(http::field::referer, "http://www.shop.test/cart");
+    request.set(http::field::cookie, "c=1");
+    http::write(socket, request);
+    http::response<http::string_body> answer;
+    http::read(socket, buffer, answer);
+    return answer.result_int();
+  };
+  ASSERT_EQ(tracker(), 403u);
+
+  const struct {
+    const char* what;
+    std::string token, origin;
+    unsigned status;
+  } cases[] = {{"no token", "", dashboard, 403},
+               {"a wrong token", std::string(32, '0'), "", 403},
+               {"another site's page", token, "http://evil.test", 403},
+               {"the dashboard", token, dashboard, 200}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(StatusOf(proxy.Pause("shop.test", true, c.token, c.origin)), c.status) << c.what;
+    if (c.status != 200) {
+      EXPECT_EQ(proxy.Admin("/api/paused"), R"({"paused":{"requests":0,"sites":[]}})") << c.what;
+    }
+  }
+  EXPECT_EQ(StatusOf(proxy.Pause("not a site!", true, token)), 400u);
+  EXPECT_EQ(tracker(), 200u);
+  const auto reached = ReceivedAt(m_origin, "/en_US/fbevents.js");
+  ASSERT_EQ(reached.size(), 1u);
+  EXPECT_EQ(FieldOf(reached[0], "Cookie"), "c=1");
+  EXPECT_EQ(FieldOf(reached[0], "Referer"), "http://www.shop.test/cart");
+
+  const nlohmann::json stats = proxy.Stats();
+  EXPECT_EQ(stats["paused"], nlohmann::json::parse(R"({"requests": 1, "sites": ["shop.test"]})"));
+  ASSERT_EQ(stats["recentSites"].size(), 1u);
+  EXPECT_EQ(stats["recentSites"][0]["site"], "shop.test");
+  EXPECT_EQ(stats["recentSites"][0]["blocked"], 1);
+  EXPECT_EQ(stats["recentSites"][0]["pausedRequests"], 1);
+  const std::string metrics = proxy.Admin("/metrics");
+  for (const char* sample : {"\ndnt_proxy_paused_sites 1\n", "\ndnt_proxy_paused_site{site=\"shop.test\"} 1\n",
+                             "\ndnt_proxy_paused_requests_total 1\n"}) {
+    EXPECT_NE(metrics.find(sample), std::string::npos) << sample << metrics;
+  }
+
+  EXPECT_EQ(StatusOf(proxy.Pause("www.shop.test", false, token)), 200u);
+  EXPECT_EQ(tracker(), 403u);
+  EXPECT_EQ(proxy.Stop(), 0);
+  EXPECT_TRUE(proxy.AwaitLog(" pause protection paused on shop.test"));
+  EXPECT_TRUE(proxy.AwaitLog(" resume protection resumed on shop.test"));
 }
 
 }  // namespace
