@@ -1,6 +1,7 @@
 // One client connection of the proxy, which owns everything the connection
-// uses: its stream and buffers, its server sessions with their connections,
-// and the request being served. Requests are served one at a time, each by
+// uses: its stream and buffers, its connections to servers, and the request
+// being served (which holds its engine session, shared with the client's
+// other connections, while it is served). Requests are served one at a time, each by
 // a chain of small completion handlers on the connection's strand:
 //   read the head -> check and route it -> ask the engine -> answer it here,
 //   or connect to the server, send the head, then relay the request body
@@ -20,10 +21,12 @@
 #include <boost/beast/http/serializer.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <array>
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <functional>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +45,20 @@ namespace dnt_proxy {
 
 namespace beast = boost::beast;
 using tcp = boost::asio::ip::tcp;
+
+/// A connection to a server that requests travel on.
+struct Upstream {
+  Upstream(const boost::asio::any_io_executor& executor, Authority server, bool tls)
+      : stream(executor), server(std::move(server)), tls(tls) {}
+  ProxyStream stream;
+  beast::flat_buffer buffer;
+  Authority server;
+  /// Reached over TLS, once connected.
+  bool tls;
+  /// Responses it has carried; a connection that has is reused, and may
+  /// have been closed by the server meanwhile.
+  unsigned responses = 0;
+};
 
 class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
  public:
@@ -74,6 +91,8 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
 
   // client_exchange.cc: a request forwarded to its server.
   void Forward(HttpUrl url);
+  Upstream* UpstreamTo(const Authority& server, bool tls);
+  Upstream& NewUpstream(const Authority& server, bool tls);
   bool AskEngine();
   void SendRequestHead();
   void OnRequestHeadSent(beast::error_code error);
@@ -123,7 +142,8 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   beast::flat_buffer m_buffer;
   boost::asio::ip::address m_clientAddress;
   std::string m_client;
-  SessionTable m_sessions;
+  // The most recently used first.
+  std::list<Upstream> m_upstreams;
   std::optional<tcp::resolver> m_resolver;
   bool m_closed = false;
 
@@ -136,7 +156,7 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   unsigned m_clientVersion = 11;
   bool m_clientKeepAlive = false;
   HttpUrl m_url;
-  ServerSession* m_session = nullptr;
+  std::shared_ptr<ServerSession> m_session;
   Upstream* m_upstream = nullptr;
   std::optional<http::request_serializer<http::buffer_body>> m_requestWriter;
   std::optional<http::response_parser<http::buffer_body>> m_response;
