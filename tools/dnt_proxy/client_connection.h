@@ -30,6 +30,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "tools/dnt_proxy/body_pump.h"
@@ -93,6 +95,7 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   void Forward(HttpUrl url);
   Upstream* UpstreamTo(const Authority& server, bool tls);
   Upstream& NewUpstream(const Authority& server, bool tls);
+  void DropUpstream(const Authority& server, bool tls);
   bool AskEngine();
   void SendRequestHead();
   void OnRequestHeadSent(beast::error_code error);
@@ -142,8 +145,22 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   beast::flat_buffer m_buffer;
   boost::asio::ip::address m_clientAddress;
   std::string m_client;
-  // The most recently used first.
+  std::string m_clientAddressText;
+  // The most recently used first, and by server (the key's host a view of
+  // the upstream's own).
+  struct ServerKey {
+    std::string_view host;
+    uint16_t port;
+    bool tls;
+    bool operator==(const ServerKey&) const = default;
+  };
+  struct ServerKeyHash {
+    std::size_t operator()(const ServerKey& key) const {
+      return std::hash<std::string_view>()(key.host) ^ (std::size_t{key.port} << 1 | std::size_t{key.tls});
+    }
+  };
   std::list<Upstream> m_upstreams;
+  std::unordered_map<ServerKey, std::list<Upstream>::iterator, ServerKeyHash> m_upstreamIndex;
   std::optional<tcp::resolver> m_resolver;
   bool m_closed = false;
 

@@ -49,7 +49,7 @@ void ClientConnection::Forward(HttpUrl url) {
   header.set(http::field::host, HostField(m_url.server, m_url.tls));
   m_context.stats.CountRequest(m_url.tls);
   if (m_context.sessions) {
-    m_session = m_context.sessions->Acquire(m_clientAddress, m_url.server, m_url.tls);
+    m_session = m_context.sessions->Acquire(m_clientAddressText, m_url.server, m_url.tls);
     if (!AskEngine()) return;
   }
   header.target(m_url.originTarget);
@@ -67,22 +67,30 @@ void ClientConnection::Forward(HttpUrl url) {
 }
 
 Upstream* ClientConnection::UpstreamTo(const Authority& server, bool tls) {
-  for (auto upstream = m_upstreams.begin(); upstream != m_upstreams.end(); ++upstream) {
-    if (upstream->server == server && upstream->tls == tls) {
-      m_upstreams.splice(m_upstreams.begin(), m_upstreams, upstream);
-      return &m_upstreams.front();
-    }
-  }
-  return nullptr;
+  const auto found = m_upstreamIndex.find({server.host, server.port, tls});
+  if (found == m_upstreamIndex.end()) return nullptr;
+  m_upstreams.splice(m_upstreams.begin(), m_upstreams, found->second);
+  return &m_upstreams.front();
 }
 
 // Replaces the connection to `server`, if there is one.
 Upstream& ClientConnection::NewUpstream(const Authority& server, bool tls) {
-  m_upstreams.remove_if([&](const Upstream& upstream) { return upstream.server == server && upstream.tls == tls; });
-  if (m_upstreams.size() >= m_context.config.maxServersPerConnection) m_upstreams.pop_back();
+  DropUpstream(server, tls);
+  if (m_upstreams.size() >= m_context.config.maxServersPerConnection) {
+    DropUpstream(m_upstreams.back().server, m_upstreams.back().tls);
+  }
   Upstream& upstream = m_upstreams.emplace_front(m_stream.get_executor(), server, tls);
   upstream.buffer.max_size(UpstreamBufferLimit);
+  m_upstreamIndex.emplace(ServerKey{upstream.server.host, upstream.server.port, tls}, m_upstreams.begin());
   return upstream;
+}
+
+void ClientConnection::DropUpstream(const Authority& server, bool tls) {
+  const auto found = m_upstreamIndex.find({server.host, server.port, tls});
+  if (found == m_upstreamIndex.end()) return;
+  const auto upstream = found->second;
+  m_upstreamIndex.erase(found);  // before the host it views goes
+  m_upstreams.erase(upstream);
 }
 
 bool ClientConnection::AskEngine() {

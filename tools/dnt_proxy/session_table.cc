@@ -84,10 +84,11 @@ SessionTable::~SessionTable() {
   m_byClient.clear();
 }
 
-std::shared_ptr<ServerSession> SessionTable::Acquire(const boost::asio::ip::address& client, const Authority& server,
-                                                     bool tls) {
-  std::string clientText = client.to_string();
-  std::string key = clientText + (tls ? " https://" : " http://") + server.Text();
+std::shared_ptr<ServerSession> SessionTable::Acquire(const std::string& client, const Authority& server, bool tls) {
+  std::string key;
+  key.reserve(client.size() + server.host.size() + 16);
+  key.append(client).append(tls ? " https://" : " http://").append(server.host).append(":").append(std::to_string(server.port));
+  std::string clientText = client;
   const uint64_t bases = m_context.stats.BasesSwaps();
   const auto now = std::chrono::steady_clock::now();
   Ended ended;  // after the lock is released

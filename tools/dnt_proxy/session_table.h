@@ -88,9 +88,9 @@ class SessionTable {
   SessionTable(const SessionTable&) = delete;
   SessionTable& operator=(const SessionTable&) = delete;
 
-  /// The session of `client` with `server` (over TLS or not), begun when
+  /// The session of `client` (an address) with `server` (over TLS or not), begun when
   /// there is none; safe from any thread.
-  std::shared_ptr<ServerSession> Acquire(const boost::asio::ip::address& client, const Authority& server, bool tls);
+  std::shared_ptr<ServerSession> Acquire(const std::string& client, const Authority& server, bool tls);
 
   /// Ends the sessions idle since before `now` less the idle time; one in
   /// use counts as used now.
