@@ -42,8 +42,9 @@ awk -v e="$rps_engine" -v p="$rps_pass" -v ep="$p99_engine" -v pp="$p99_pass" 'B
 memory() {
   local name=$1
   shift
-  # Every session comes from one address: the cap per address is lifted.
-  start_proxy "memory-$name" --max-clients-per-address "$sessions" "$@"
+  # Every session comes from one address: the caps per address are lifted.
+  start_proxy "memory-$name" --max-clients-per-address "$sessions" --max-sessions-per-client "$sessions" \
+    --max-sessions "$sessions" "$@"
   local idle held
   idle=$(awk '/^VmRSS:/ { print $2 }' "/proc/$proxy_pid/status")
   mkfifo "$work/hold-$name"

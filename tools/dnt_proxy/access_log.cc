@@ -16,12 +16,22 @@ constexpr auto FlushEvery = std::chrono::milliseconds(200);
 std::string Now() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[32];
-  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(millis));
+  const auto millis = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  // The date and time change once a second, while lines come by thousands.
+  thread_local std::time_t cachedSecond = -1;
+  thread_local std::string cached;
+  if (seconds != cachedSecond) {
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    cached.assign(text, std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc));
+    cachedSecond = seconds;
+  }
+  std::string text;
+  text.reserve(cached.size() + 5);
+  text.append(cached).append({'.', static_cast<char>('0' + millis / 100), static_cast<char>('0' + millis / 10 % 10),
+                              static_cast<char>('0' + millis % 10), 'Z'});
   return text;
 }
 

@@ -37,7 +37,7 @@ ClientConnection::ClientConnection(tcp::socket socket, ProxyContext& context)
       m_buffer(ClientBufferLimit),
       m_clientAddress(RemoteEndpoint(m_stream.socket()).address()),
       m_client(EndpointText(RemoteEndpoint(m_stream.socket()))),
-      m_sessions(context, m_client),
+      m_clientAddressText(m_clientAddress.to_string()),
       m_headDeadline(std::chrono::steady_clock::now() + context.config.headTimeout) {
   m_context.stats.ConnectionOpened();
 }
@@ -150,8 +150,8 @@ void ClientConnection::NextRequest() {
   m_responseWriter.reset();
   m_response.reset();
   m_request.reset();
-  if (m_session && m_session->upstream && !m_session->upstream->stream.socket().is_open()) m_session->upstream.reset();
-  m_session = nullptr;
+  if (m_upstream && !m_upstream->stream.socket().is_open()) DropUpstream(m_upstream->server, m_upstream->tls);
+  m_session.reset();
   m_upstream = nullptr;
   m_upgrade = m_responseProcessing = m_requestSent = m_requestFailed = m_responseStarted = m_responseSent = m_retried =
       false;

@@ -1,6 +1,7 @@
 // One client connection of the proxy, which owns everything the connection
-// uses: its stream and buffers, its server sessions with their connections,
-// and the request being served. Requests are served one at a time, each by
+// uses: its stream and buffers, its connections to servers, and the request
+// being served (which holds its engine session, shared with the client's
+// other connections, while it is served). Requests are served one at a time, each by
 // a chain of small completion handlers on the connection's strand:
 //   read the head -> check and route it -> ask the engine -> answer it here,
 //   or connect to the server, send the head, then relay the request body
@@ -20,13 +21,17 @@
 #include <boost/beast/http/serializer.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <array>
+#include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <functional>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "tools/dnt_proxy/body_pump.h"
@@ -42,6 +47,20 @@ namespace dnt_proxy {
 
 namespace beast = boost::beast;
 using tcp = boost::asio::ip::tcp;
+
+/// A connection to a server that requests travel on.
+struct Upstream {
+  Upstream(const boost::asio::any_io_executor& executor, Authority server, bool tls)
+      : stream(executor), server(std::move(server)), tls(tls) {}
+  ProxyStream stream;
+  beast::flat_buffer buffer;
+  Authority server;
+  /// Reached over TLS, once connected.
+  bool tls;
+  /// Responses it has carried; a connection that has is reused, and may
+  /// have been closed by the server meanwhile.
+  unsigned responses = 0;
+};
 
 class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
  public:
@@ -74,6 +93,9 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
 
   // client_exchange.cc: a request forwarded to its server.
   void Forward(HttpUrl url);
+  Upstream* UpstreamTo(const Authority& server, bool tls);
+  Upstream& NewUpstream(const Authority& server, bool tls);
+  void DropUpstream(const Authority& server, bool tls);
   /// `site`: the site of the request's page.
   bool AskEngine(const std::string& site);
   void SendRequestHead();
@@ -124,7 +146,22 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   beast::flat_buffer m_buffer;
   boost::asio::ip::address m_clientAddress;
   std::string m_client;
-  SessionTable m_sessions;
+  std::string m_clientAddressText;
+  // The most recently used first, and by server (the key's host a view of
+  // the upstream's own).
+  struct ServerKey {
+    std::string_view host;
+    uint16_t port;
+    bool tls;
+    bool operator==(const ServerKey&) const = default;
+  };
+  struct ServerKeyHash {
+    std::size_t operator()(const ServerKey& key) const {
+      return std::hash<std::string_view>()(key.host) ^ (std::size_t{key.port} << 1 | std::size_t{key.tls});
+    }
+  };
+  std::list<Upstream> m_upstreams;
+  std::unordered_map<ServerKey, std::list<Upstream>::iterator, ServerKeyHash> m_upstreamIndex;
   std::optional<tcp::resolver> m_resolver;
   bool m_closed = false;
 
@@ -137,7 +174,7 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   unsigned m_clientVersion = 11;
   bool m_clientKeepAlive = false;
   HttpUrl m_url;
-  ServerSession* m_session = nullptr;
+  std::shared_ptr<ServerSession> m_session;
   Upstream* m_upstream = nullptr;
   std::optional<http::request_serializer<http::buffer_body>> m_requestWriter;
   std::optional<http::response_parser<http::buffer_body>> m_response;

@@ -47,42 +47,74 @@ void ClientConnection::Forward(HttpUrl url) {
   m_upgrade = IsWebSocketUpgrade(header);
   RemoveHopByHop(header, m_upgrade);
   header.set(http::field::host, HostField(m_url.server, m_url.tls));
-  m_session = &m_sessions.SessionWith(m_url.server, m_url.tls);
   m_context.stats.CountRequest(m_url.tls);
-  if (m_session->engine) {
+  if (m_context.sessions) {
     // Read before the engine strips the Referer that tells it.
     const std::string site = m_context.sites ? PageSite(header, m_url.server.host) : std::string();
     if (m_context.sites && m_context.sites->Covers(site)) {
       m_context.sites->CountPaused(site);
-    } else if (!AskEngine(site)) {
-      return;
+    } else {
+      m_session = m_context.sessions->Acquire(m_clientAddressText, m_url.server, m_url.tls);
+      if (!AskEngine(site)) return;
     }
   }
   header.target(m_url.originTarget);
   header.version(11);
   AddVia(header);
   SetRequestFraming(header, *m_request);
-  Upstream* upstream = m_session->upstream ? &*m_session->upstream : nullptr;
-  if (upstream && upstream->server == m_url.server && upstream->tls == m_url.tls && Reusable(*upstream)) {
+  // The server the engine may have rewritten the request to.
+  Upstream* upstream = UpstreamTo(m_url.server, m_url.tls);
+  if (upstream && Reusable(*upstream)) {
     m_upstream = upstream;
     return SendRequestHead();
   }
-  m_session->upstream.reset();
-  m_upstream = &m_session->upstream.emplace(m_stream.get_executor(), m_url.server, m_url.tls);
-  m_upstream->buffer.max_size(UpstreamBufferLimit);
+  m_upstream = &NewUpstream(m_url.server, m_url.tls);
   Connect(*m_upstream, [this] { SendRequestHead(); });
+}
+
+Upstream* ClientConnection::UpstreamTo(const Authority& server, bool tls) {
+  const auto found = m_upstreamIndex.find({server.host, server.port, tls});
+  if (found == m_upstreamIndex.end()) return nullptr;
+  m_upstreams.splice(m_upstreams.begin(), m_upstreams, found->second);
+  return &m_upstreams.front();
+}
+
+// Replaces the connection to `server`, if there is one.
+Upstream& ClientConnection::NewUpstream(const Authority& server, bool tls) {
+  DropUpstream(server, tls);
+  if (m_upstreams.size() >= m_context.config.maxServersPerConnection) {
+    DropUpstream(m_upstreams.back().server, m_upstreams.back().tls);
+  }
+  Upstream& upstream = m_upstreams.emplace_front(m_stream.get_executor(), server, tls);
+  upstream.buffer.max_size(UpstreamBufferLimit);
+  m_upstreamIndex.emplace(ServerKey{upstream.server.host, upstream.server.port, tls}, m_upstreams.begin());
+  return upstream;
+}
+
+void ClientConnection::DropUpstream(const Authority& server, bool tls) {
+  const auto found = m_upstreamIndex.find({server.host, server.port, tls});
+  if (found == m_upstreamIndex.end()) return;
+  const auto upstream = found->second;
+  m_upstreamIndex.erase(found);  // before the host it views goes
+  m_upstreams.erase(upstream);
 }
 
 bool ClientConnection::AskEngine(const std::string& site) {
   auto& header = m_request->get();
   const std::string method(header.method_string());
   try {
-    const auto start = std::chrono::steady_clock::now();
-    RequestOutcome outcome = ProcessRequest(*m_session->engine, header, m_url.text);
-    m_context.stats.TimeEngine(EngineCall::Request, std::chrono::steady_clock::now() - start);
-    const bool tracked = outcome.answer || !outcome.changes.empty() || outcome.responseProcessingRequired;
-    const module_host::TrackingService* service = m_sessions.CountRequest(*m_session, tracked, outcome.answer.has_value());
-    if (m_context.sites) m_context.sites->CountRequest(site, tracked, outcome.answer.has_value());
+    RequestOutcome outcome;
+    const module_host::TrackingService* service = nullptr;
+    {
+      ServerSession::Call call(*m_session);
+      if (!call.Engine()) return true;
+      const auto start = std::chrono::steady_clock::now();
+      outcome = ProcessRequest(*call.Engine(), header, m_url.text);
+      m_context.stats.TimeEngine(EngineCall::Request, std::chrono::steady_clock::now() - start);
+      const bool tracked = outcome.answer || !outcome.changes.empty() || outcome.responseProcessingRequired;
+      service = call.CountRequest(tracked, outcome.answer.has_value());
+      if (m_context.sites) m_context.sites->CountRequest(site, tracked, outcome.answer.has_value());
+    }
     if (!outcome.answerMended.empty()) {
       m_context.log.Write("engine-error", method + " " + m_url.text + ": " + outcome.answerMended,
                           {{"method", method}, {"url", m_url.text}, {"error", outcome.answerMended}});
@@ -179,15 +211,20 @@ void ClientConnection::OnResponseHead(beast::error_code error) {
     return SendResponseHead();
   }
   if (status / 100 == 1) return RelayInterim();
-  if (m_responseProcessing && m_session->engine && !AskEngineOnResponse()) return;
+  if (m_responseProcessing && !AskEngineOnResponse()) return;
   SendResponseHead();
 }
 
 bool ClientConnection::AskEngineOnResponse() {
   try {
-    const auto start = std::chrono::steady_clock::now();
-    ResponseOutcome outcome = ProcessResponse(*m_session->engine, m_response->get());
-    m_context.stats.TimeEngine(EngineCall::Response, std::chrono::steady_clock::now() - start);
+    ResponseOutcome outcome;
+    {
+      // The request was seen by this session's engine session.
+      ServerSession::Call call(*m_session);
+      const auto start = std::chrono::steady_clock::now();
+      outcome = ProcessResponse(*call.Engine(), m_response->get());
+      m_context.stats.TimeEngine(EngineCall::Response, std::chrono::steady_clock::now() - start);
+    }
     for (std::string& change : outcome.changes) m_changes.push_back("response: " + std::move(change));
     if (!outcome.answerMended.empty()) {
       m_context.log.Write("engine-error", m_url.text + " (response): " + outcome.answerMended,
@@ -309,8 +346,7 @@ bool ClientConnection::Reconnect(beast::error_code error) {
   m_requestSent = false;
   m_response.reset();
   m_requestWriter.reset();
-  m_upstream = &m_session->upstream.emplace(m_stream.get_executor(), m_url.server, m_url.tls);
-  m_upstream->buffer.max_size(UpstreamBufferLimit);
+  m_upstream = &NewUpstream(m_url.server, m_url.tls);
   Connect(*m_upstream, [this] { SendRequestHead(); });
   return true;
 }

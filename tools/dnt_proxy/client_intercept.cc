@@ -85,10 +85,15 @@ void ClientConnection::OnClientHandshake(beast::error_code error, const Authorit
                         {{"server", server.Text()}, {"client", m_client}, {"error", why}});
     return Close();
   }
-  m_intercepted = Authority{m_handshake.name, server.port};
-  m_context.stats.CountInterception();
-  m_context.log.Write("intercept", m_intercepted->Text() + " (client " + m_client + "): decrypted for the engine",
-                      {{"server", m_intercepted->Text()}, {"client", m_client}});
+  // The server comes from the tunnel, never from the leaf: a handshake that
+  // resumes a session has none made.
+  m_intercepted = Authority{m_handshake.name.empty() ? server.host : m_handshake.name, server.port};
+  const bool resumed = SSL_session_reused(m_stream.TlsLayer().native_handle()) == 1;
+  m_context.stats.CountInterception(resumed);
+  m_context.log.Write("intercept",
+                      m_intercepted->Text() + " (client " + m_client + "): decrypted for the engine" +
+                          (resumed ? ", its TLS session resumed" : ""),
+                      {{"server", m_intercepted->Text()}, {"client", m_client}, {"resumed", resumed}});
   NextRequest();
 }
 

@@ -1,5 +1,7 @@
 #include "tools/dnt_proxy/interception.h"
 
+#include <openssl/sha.h>
+
 #include "tools/dnt_proxy/forwarding.h"
 
 namespace dnt_proxy {
@@ -51,17 +53,37 @@ Interception::Interception(const std::filesystem::path& authorityDirectory, std:
   SSL_CTX* context = m_context.native_handle();
   SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
   SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION | SSL_OP_CIPHER_SERVER_PREFERENCE);
+  SSL_CTX_set_tlsext_servername_callback(context, &Interception::CheckName);
   SSL_CTX_set_cert_cb(context, &Interception::SelectLeaf, this);
+  // Resumption rests on tickets the clients keep: no cache of sessions
+  // grows here.
+  SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
   SSL_CTX_set_alpn_select_cb(context, SelectProtocol, nullptr);
 }
 
-void Interception::Attach(SSL* ssl, ClientHandshake& handshake) { SSL_set_ex_data(ssl, HandshakeIndex(), &handshake); }
+void Interception::Attach(SSL* ssl, ClientHandshake& handshake) {
+  SSL_set_ex_data(ssl, HandshakeIndex(), &handshake);
+  // A session resumes only in a tunnel to the server it was made for.
+  unsigned char context[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(handshake.connectHost.data()), handshake.connectHost.size(), context);
+  SSL_set_session_id_context(ssl, context, sizeof context);
+}
+
+int Interception::CheckName(SSL* ssl, int* alert, void*) {
+  auto* handshake = static_cast<ClientHandshake*>(SSL_get_ex_data(ssl, HandshakeIndex()));
+  if (!handshake) return SSL_TLSEXT_ERR_ALERT_FATAL;
+  handshake->name = LeafName(ssl, *handshake);
+  if (handshake->name.empty()) {
+    *alert = SSL_AD_UNRECOGNIZED_NAME;
+    return SSL_TLSEXT_ERR_ALERT_FATAL;
+  }
+  return SSL_TLSEXT_ERR_OK;
+}
 
 int Interception::SelectLeaf(SSL* ssl, void* self) {
   auto* handshake = static_cast<ClientHandshake*>(SSL_get_ex_data(ssl, HandshakeIndex()));
-  if (!handshake) return 0;
-  const std::string name = LeafName(ssl, *handshake);
-  if (name.empty()) return 0;
+  if (!handshake || handshake->name.empty()) return 0;
+  const std::string& name = handshake->name;
   try {
     const auto leaf = static_cast<Interception*>(self)->m_leaves.Get(name);
     if (SSL_use_cert_and_key(ssl, leaf->certificate.get(), leaf->key.get(), nullptr, 1) != 1) {
@@ -71,7 +93,6 @@ int Interception::SelectLeaf(SSL* ssl, void* self) {
     handshake->problem = e.what();
     return 0;
   }
-  handshake->name = name;
   return 1;
 }
 

@@ -21,7 +21,10 @@ namespace dnt_proxy {
 struct ClientHandshake {
   /// The host of the CONNECT request.
   std::string connectHost;
-  /// The name the client's leaf was made for.
+  /// The server inside the tunnel: the CONNECT host, or for a CONNECT to
+  /// an address the name the client asked for. Known once the client's
+  /// hello is read, whether the handshake is new or resumes a session (and
+  /// then has no leaf made).
   std::string name;
   /// Why no leaf was given, when none was.
   std::string problem;
@@ -44,7 +47,11 @@ class Interception {
   LeafCache::Counts Leaves() const { return m_leaves.Count(); }
 
  private:
-  // OpenSSL's certificate callback, once the client's hello is read.
+  // OpenSSL's server name callback, for every client hello: the name the
+  // client asks for must be the tunnel's.
+  static int CheckName(SSL* ssl, int* alert, void*);
+  // OpenSSL's certificate callback, for a handshake that makes a new
+  // session.
   static int SelectLeaf(SSL* ssl, void* self);
 
   CertificateAuthority m_authority;

@@ -36,6 +36,9 @@ struct ProxyCommand {
   unsigned connectTimeout = 10;
   unsigned idleTimeout = 60;
   unsigned headTimeout = 10;
+  unsigned sessionIdle = 60;
+  std::size_t maxSessionsPerClient = 128;
+  std::size_t maxSessions = 512;
   bool noEngine = false;
   bool watch = false;
   std::string log;
@@ -81,6 +84,18 @@ void AddOptions(CLI::App& app, ProxyCommand& command) {
       ->check(CLI::PositiveNumber);
   app.add_option("--head-timeout", command.headTimeout,
                  "seconds a client has to send a whole request head once begun (and its first, once connected)")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  app.add_option("--session-idle", command.sessionIdle,
+                 "seconds an engine session (a client with a server) may stay unused before it ends")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  app.add_option("--max-sessions-per-client", command.maxSessionsPerClient,
+                 "engine sessions one client address keeps; the least recently used ends beyond this")
+      ->capture_default_str()
+      ->check(CLI::PositiveNumber);
+  app.add_option("--max-sessions", command.maxSessions,
+                 "engine sessions kept in all; the least recently used ends beyond this")
       ->capture_default_str()
       ->check(CLI::PositiveNumber);
   app.add_flag("--no-engine", command.noEngine, "pass every request through untouched (for comparison)");
@@ -166,6 +181,9 @@ ProxyConfig BuildConfig(const ProxyCommand& command) {
   config.connectTimeout = std::chrono::seconds(command.connectTimeout);
   config.idleTimeout = std::chrono::seconds(command.idleTimeout);
   config.headTimeout = std::chrono::seconds(command.headTimeout);
+  config.sessionIdle = std::chrono::seconds(command.sessionIdle);
+  config.maxSessionsPerClient = command.maxSessionsPerClient;
+  config.maxSessions = command.maxSessions;
   return config;
 }
 
@@ -260,7 +278,7 @@ int Serve(const ProxyCommand& command) {
   } stopFeed{feed};
   if (engine && !feed) updater.emplace(*engine, log, stats, command.engine.basesDirectory);
   const auto sites = engine ? OpenPausedSites(state, log) : nullptr;
-  ProxyServer server({config, engine.get(), log, stats, upstreamTls, interception.get(), {}, {}, sites.get()},
+  ProxyServer server({config, engine.get(), log, stats, upstreamTls, interception.get(), {}, nullptr, {}, sites.get()},
                      [&updater, &feed] {
     if (feed) feed->Request();
     if (updater) updater->Request();

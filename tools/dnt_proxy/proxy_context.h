@@ -21,6 +21,8 @@
 
 namespace dnt_proxy {
 
+class SessionTable;
+
 struct ProxyConfig {
   boost::asio::ip::tcp::endpoint listen{boost::asio::ip::address_v4::loopback(), 3128};
   /// 0: one per core.
@@ -30,9 +32,14 @@ struct ProxyConfig {
   HostMap hostMap;
   /// Client connections served at once; more wait to be accepted.
   std::size_t maxClients = 4096;
-  /// Server sessions (and their connections) one client connection keeps;
-  /// the least recently used one ends beyond this.
-  std::size_t maxSessionsPerClient = 64;
+  /// Connections to servers one client connection keeps open; the least
+  /// recently used one is closed beyond this.
+  std::size_t maxServersPerConnection = 64;
+  /// How long an engine session may stay idle, and how many there are at
+  /// most per client address and in all.
+  std::chrono::seconds sessionIdle{60};
+  std::size_t maxSessionsPerClient = 128;
+  std::size_t maxSessions = 512;
   std::chrono::seconds connectTimeout{10};
   std::chrono::seconds idleTimeout{60};
   /// A request head, once begun (a new connection's first one: once
@@ -51,6 +58,8 @@ struct ProxyContext {
   Interception* interception;
   /// Where the proxy listens, as bound: requests aimed there are refused.
   boost::asio::ip::tcp::endpoint self;
+  /// The engine sessions; null without an engine.
+  SessionTable* sessions = nullptr;
   /// Called when the connection of a client at this address ends.
   std::function<void(const boost::asio::ip::address&)> connectionClosed;
   /// Null without an engine: the sites on which requests pass untouched.

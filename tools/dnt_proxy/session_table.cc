@@ -5,8 +5,6 @@
 namespace dnt_proxy {
 namespace {
 
-std::string SessionKey(const Authority& server, bool tls) { return (tls ? "https://" : "http://") + server.Text(); }
-
 // A name for people, also for a value the SDK does not name.
 std::string NameOr(const char* name, uint32_t value) { return name ? name : std::to_string(value); }
 
@@ -35,60 +33,124 @@ std::optional<module_host::SessionVerdict> LogVerdict(ProxyContext& context, con
   return std::nullopt;
 }
 
-SessionTable::~SessionTable() {
-  for (ServerSession& session : m_sessions) End(session);
+ServerSession::ServerSession(ProxyContext& context, std::string client, Authority server)
+    : m_context(context), m_client(std::move(client)), m_server(std::move(server)) {}
+
+ServerSession::~ServerSession() {
+  if (!m_engine) return;
+  const auto verdict = LogVerdict(m_context, m_client, m_server.host, *m_engine);
+  m_context.stats.SessionEnded(verdict ? std::optional<uint32_t>(verdict->verdict) : std::nullopt);
+  if (!m_service && verdict) m_service = verdict->service;
+  if (m_service && m_requests > m_counted) CountTracked(0);
 }
 
-ServerSession& SessionTable::SessionWith(const Authority& server, bool tls) {
-  std::string key = SessionKey(server, tls);
-  if (const auto found = m_byServer.find(key); found != m_byServer.end()) {
-    m_sessions.splice(m_sessions.begin(), m_sessions, found->second);
-    return m_sessions.front();
+ServerSession::Call::Call(ServerSession& session) : m_lock(session.m_lock), m_session(session) {
+  if (session.m_opened) return;
+  session.m_opened = true;
+  try {
+    session.m_engine = session.m_context.engine->OpenSession(session.m_server.host);
+    session.m_context.stats.SessionOpened();
+  } catch (const module_host::EngineError& e) {
+    session.m_context.log.Write("engine-error", session.m_server.host + ": " + e.what(),
+                                {{"session", session.m_server.host}, {"error", e.what()}});
   }
-  if (m_sessions.size() >= m_context.config.maxSessionsPerClient) {
-    End(m_sessions.back());
-    m_byServer.erase(SessionKey(m_sessions.back().server, m_sessions.back().tls));
-    m_sessions.pop_back();
-  }
-  ServerSession& session = m_sessions.emplace_front();
-  session.server = server;
-  session.tls = tls;
-  m_byServer.emplace(std::move(key), m_sessions.begin());
-  if (m_context.engine) {
-    try {
-      session.engine = m_context.engine->OpenSession(server.host);
-      m_context.stats.SessionOpened();
-    } catch (const module_host::EngineError& e) {
-      m_context.log.Write("engine-error", server.host + ": " + e.what(), {{"session", server.host}, {"error", e.what()}});
-    }
-  }
-  return session;
 }
 
-const module_host::TrackingService* SessionTable::CountRequest(ServerSession& session, bool tracked, bool blocked) {
-  ++session.requests;
-  if (!session.service && tracked) {
+const module_host::TrackingService* ServerSession::Call::CountRequest(bool tracked, bool blocked) {
+  ServerSession& session = m_session;
+  ++session.m_requests;
+  if (!session.m_service && tracked) {
     try {
-      session.service = session.engine->Verdict().service;
+      session.m_service = session.m_engine->Verdict().service;
     } catch (const module_host::EngineError&) {
       // Asked again when the session ends, where a failure is logged.
     }
   }
-  if (session.service) CountTracked(session, blocked ? 1 : 0);
-  return session.service ? &*session.service : nullptr;
+  if (session.m_service) session.CountTracked(blocked ? 1 : 0);
+  return session.m_service ? &*session.m_service : nullptr;
 }
 
-void SessionTable::CountTracked(ServerSession& session, uint64_t blocked) {
-  m_context.stats.CountTrackerRequests(*session.service, session.requests - session.counted, blocked);
-  session.counted = session.requests;
+void ServerSession::CountTracked(uint64_t blocked) {
+  m_context.stats.CountTrackerRequests(*m_service, m_requests - m_counted, blocked);
+  m_counted = m_requests;
 }
 
-void SessionTable::End(ServerSession& session) {
-  if (!session.engine) return;
-  const auto verdict = LogVerdict(m_context, m_client, session.server.host, *session.engine);
-  m_context.stats.SessionEnded(verdict ? std::optional<uint32_t>(verdict->verdict) : std::nullopt);
-  if (!session.service && verdict) session.service = verdict->service;
-  if (session.service && session.requests > session.counted) CountTracked(session, 0);
+SessionTable::~SessionTable() {
+  Ended ended;
+  std::lock_guard guard(m_lock);
+  for (auto& [key, entry] : m_entries) ended.push_back(std::move(entry.session));
+  m_entries.clear();
+  m_recent.clear();
+  m_byClient.clear();
+}
+
+std::shared_ptr<ServerSession> SessionTable::Acquire(const std::string& client, const Authority& server, bool tls) {
+  std::string key;
+  key.reserve(client.size() + server.host.size() + 16);
+  key.append(client).append(tls ? " https://" : " http://").append(server.host).append(":").append(std::to_string(server.port));
+  std::string clientText = client;
+  const uint64_t bases = m_context.stats.BasesSwaps();
+  const auto now = std::chrono::steady_clock::now();
+  Ended ended;  // after the lock is released
+  std::lock_guard guard(m_lock);
+  if (const auto found = m_entries.find(key); found != m_entries.end()) {
+    if (found->second.bases == bases) {
+      Touch(found->second, now);
+      return found->second.session;
+    }
+    Drop(found->second, ended);
+  }
+  for (;;) {
+    const auto own = m_byClient.find(clientText);
+    if (own == m_byClient.end() || own->second.size() < m_limits.perClient) break;
+    Drop(*own->second.back(), ended);
+  }
+  while (m_entries.size() >= m_limits.total) Drop(*m_recent.back(), ended);
+  Entry& entry = m_entries[key];
+  entry.key = std::move(key);
+  entry.client = clientText;
+  entry.session = std::make_shared<ServerSession>(m_context, std::move(clientText), server);
+  entry.bases = bases;
+  entry.used = now;
+  entry.inRecent = m_recent.insert(m_recent.begin(), &entry);
+  auto& own = m_byClient[entry.client];
+  entry.inClient = own.insert(own.begin(), &entry);
+  return entry.session;
+}
+
+void SessionTable::EndIdle(std::chrono::steady_clock::time_point now) {
+  Ended ended;
+  std::lock_guard guard(m_lock);
+  while (!m_recent.empty() && now - m_recent.back()->used >= m_limits.idle) {
+    Entry& entry = *m_recent.back();
+    // Only the table holds it, and only the table hands it out.
+    if (entry.session.use_count() > 1) {
+      Touch(entry, now);
+    } else {
+      Drop(entry, ended);
+    }
+  }
+}
+
+std::size_t SessionTable::Size() const {
+  std::lock_guard guard(m_lock);
+  return m_entries.size();
+}
+
+void SessionTable::Touch(Entry& entry, std::chrono::steady_clock::time_point now) {
+  entry.used = now;
+  m_recent.splice(m_recent.begin(), m_recent, entry.inRecent);
+  auto& own = m_byClient[entry.client];
+  own.splice(own.begin(), own, entry.inClient);
+}
+
+void SessionTable::Drop(Entry& entry, Ended& ended) {
+  ended.push_back(std::move(entry.session));
+  m_recent.erase(entry.inRecent);
+  const auto own = m_byClient.find(entry.client);
+  own->second.erase(entry.inClient);
+  if (own->second.empty()) m_byClient.erase(own);
+  m_entries.erase(m_entries.find(entry.key));  // last: `entry` goes with it
 }
 
 }  // namespace dnt_proxy

@@ -1,82 +1,125 @@
-// The server sessions of one client connection: per server host an engine
-// session (its domain the host) and the connection to that server, opened
-// when a request first goes there. A session ends, and its verdict is
-// logged, when the client connection ends or when it is the least recently
-// used one beyond the connection's limit.
+// The proxy's HTTP sessions as the engine sees them: one per client address
+// and server (scheme, host and port), shared by every connection of that
+// client. A browser spreads the requests to one site over many connections
+// to its proxy, and opens and closes them at will: a session per connection
+// would show the engine a part of what a site does, and hold a script state
+// per connection and server, a hundred megabytes for a day of browsing.
+//
+// The connections of one client are served by any of the proxy's threads:
+// calls into a session are serialised, one caller at a time. A session
+// ends, and its verdict is logged, when it has been idle for the idle time,
+// when it is the least recently used beyond its client's or the proxy's
+// bound, at its first use after the bases were swapped (it keeps the bases
+// it began with until then), or when the proxy stops; an exchange under
+// way keeps its session until it is over. The connections to servers stay
+// with each client connection.
 #pragma once
 
-#include <boost/asio/any_io_executor.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <chrono>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "tools/dnt_proxy/forwarding.h"
 #include "tools/dnt_proxy/proxy_context.h"
-#include "tools/dnt_proxy/proxy_stream.h"
 
 namespace dnt_proxy {
 
-/// A connection to a server that requests of a session travel on.
-struct Upstream {
-  Upstream(const boost::asio::any_io_executor& executor, Authority server, bool tls)
-      : stream(executor), server(std::move(server)), tls(tls) {}
-  ProxyStream stream;
-  boost::beast::flat_buffer buffer;
-  Authority server;
-  /// Reached over TLS, once connected.
-  bool tls;
-  /// Responses it has carried; a connection that has is reused, and may
-  /// have been closed by the server meanwhile.
-  unsigned responses = 0;
+class ServerSession {
+ public:
+  ServerSession(ProxyContext& context, std::string client, Authority server);
+  /// Ends the session: its verdict is logged and counted.
+  ~ServerSession();
+  ServerSession(const ServerSession&) = delete;
+  ServerSession& operator=(const ServerSession&) = delete;
+
+  /// The session held for calls into its engine session, which is opened
+  /// on the first.
+  class Call {
+   public:
+    explicit Call(ServerSession& session);
+    /// Null when the engine could not open a session (which is logged).
+    module_host::EngineSession* Engine() const { return m_session.m_engine.get(); }
+    /// Counts a request the engine saw. `tracked`: the engine acted on it
+    /// (answered it, changed it or asked for its response), so the
+    /// session's verdict names its service; `blocked`: it answered it. The
+    /// session's service, when known; it stays as it is for the session's
+    /// life.
+    const module_host::TrackingService* CountRequest(bool tracked, bool blocked);
+
+   private:
+    std::lock_guard<std::mutex> m_lock;
+    ServerSession& m_session;
+  };
+
+ private:
+  void CountTracked(uint64_t blocked);
+
+  ProxyContext& m_context;
+  const std::string m_client;
+  const Authority m_server;
+  std::mutex m_lock;
+  bool m_opened = false;
+  std::unique_ptr<module_host::EngineSession> m_engine;
+  // Requests the engine saw, and how many of them are counted to the
+  // tracking service the verdict names: known once the engine took one of
+  // them for a tracker's, or when the session ends.
+  uint64_t m_requests = 0;
+  uint64_t m_counted = 0;
+  std::optional<module_host::TrackingService> m_service;
 };
 
-struct ServerSession {
-  Authority server;
-  bool tls = false;
-  /// Null without an engine, or when the engine could not open one.
-  std::unique_ptr<module_host::EngineSession> engine;
-  std::optional<Upstream> upstream;
-  /// Requests the engine saw, and how many of them are counted to the
-  /// tracking service the session's verdict names: known once the engine
-  /// took one of them for a tracker's, or when the session ends.
-  uint64_t requests = 0;
-  uint64_t counted = 0;
-  std::optional<module_host::TrackingService> service;
+struct SessionLimits {
+  std::chrono::seconds idle{60};
+  std::size_t perClient = 128;
+  std::size_t total = 512;
 };
 
 class SessionTable {
  public:
-  SessionTable(ProxyContext& context, std::string client) : m_context(context), m_client(std::move(client)) {}
-  /// Ends every session.
+  SessionTable(ProxyContext& context, SessionLimits limits) : m_context(context), m_limits(limits) {}
+  /// Ends the sessions left; those still in use end with their exchange.
   ~SessionTable();
   SessionTable(const SessionTable&) = delete;
   SessionTable& operator=(const SessionTable&) = delete;
 
-  /// The session with `server` (over TLS or not), opened when there is
-  /// none. References stay valid until the session ends; the session
-  /// returned is the last to end.
-  ServerSession& SessionWith(const Authority& server, bool tls);
+  /// The session of `client` (an address) with `server` (over TLS or not), begun when
+  /// there is none; safe from any thread.
+  std::shared_ptr<ServerSession> Acquire(const std::string& client, const Authority& server, bool tls);
 
-  /// Counts a request of `session` that the engine saw. `tracked`: the
-  /// engine acted on it (answered it, changed it or asked for its
-  /// response), so the session's verdict names its service; `blocked`: it
-  /// answered it. The session's service, when known.
-  const module_host::TrackingService* CountRequest(ServerSession& session, bool tracked, bool blocked);
+  /// Ends the sessions idle since before `now` less the idle time; one in
+  /// use counts as used now.
+  void EndIdle(std::chrono::steady_clock::time_point now);
 
-  const std::string& Client() const { return m_client; }
+  std::size_t Size() const;
 
  private:
-  void End(ServerSession& session);
-  void CountTracked(ServerSession& session, uint64_t blocked);
+  struct Entry {
+    std::string key;
+    std::string client;
+    std::shared_ptr<ServerSession> session;
+    uint64_t bases = 0;
+    std::chrono::steady_clock::time_point used;
+    std::list<Entry*>::iterator inRecent, inClient;
+  };
+  using Ended = std::vector<std::shared_ptr<ServerSession>>;
+
+  void Touch(Entry& entry, std::chrono::steady_clock::time_point now);
+  // Takes `entry` out; the session ends when `ended` goes, outside the lock.
+  void Drop(Entry& entry, Ended& ended);
 
   ProxyContext& m_context;
-  std::string m_client;
-  // The most recently used first, and by server.
-  std::list<ServerSession> m_sessions;
-  std::unordered_map<std::string, std::list<ServerSession>::iterator> m_byServer;
+  const SessionLimits m_limits;
+  mutable std::mutex m_lock;
+  std::unordered_map<std::string, Entry> m_entries;
+  // The most recently used first: all, and by client.
+  std::list<Entry*> m_recent;
+  std::unordered_map<std::string, std::list<Entry*>> m_byClient;
 };
 
 /// Logs the verdict of an engine session with `domain`, and returns it;

@@ -63,6 +63,7 @@ StatsSnapshot ProxyStats::Take() const {
   }
   snapshot.tunnels = m_tunnels;
   snapshot.interceptions = m_interceptions;
+  snapshot.tlsResumptions = m_tlsResumptions;
   snapshot.tlsClientFailures = m_tlsClientFailures;
   snapshot.tlsServerFailures = m_tlsServerFailures;
   snapshot.basesSwaps = m_basesSwaps;

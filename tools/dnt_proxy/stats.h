@@ -81,6 +81,8 @@ struct StatsSnapshot {
   uint64_t basesSwapFailures = 0;
   uint64_t tunnels = 0;
   uint64_t interceptions = 0;
+  /// Interceptions whose client resumed a TLS session.
+  uint64_t tlsResumptions = 0;
   uint64_t tlsClientFailures = 0;
   uint64_t tlsServerFailures = 0;
   /// Set when the proxy intercepts TLS.
@@ -110,11 +112,17 @@ class ProxyStats {
   /// Adds `requests` requests, `blocked` of them blocked, to `service`.
   void CountTrackerRequests(const module_host::TrackingService& service, uint64_t requests, uint64_t blocked);
   void CountTunnel() { ++m_tunnels; }
-  void CountInterception() { ++m_interceptions; }
+  void CountInterception(bool resumed) {
+    ++m_interceptions;
+    if (resumed) ++m_tlsResumptions;
+  }
   void CountTlsFailure(TlsFailure side) { ++(side == TlsFailure::Client ? m_tlsClientFailures : m_tlsServerFailures); }
   /// Bases were loaded, at start or by a swap; `builtOn` as the engine says.
   void BasesLoaded(const std::string& builtOn, bool swap);
   void BasesSwapFailed() { ++m_basesSwapFailures; }
+  /// Bases swapped since the start: sessions begun before the last swap
+  /// end at their next use.
+  uint64_t BasesSwaps() const { return m_basesSwaps; }
 
   StatsSnapshot Take() const;
 
@@ -131,7 +139,7 @@ class ProxyStats {
   std::atomic<int64_t> m_sessionsOpen{0}, m_connectionsOpen{0};
   std::array<std::atomic<uint64_t>, VerdictCount> m_sessionsByVerdict{};
   std::array<AtomicTimes, 2> m_engineTimes;
-  std::atomic<uint64_t> m_tunnels{0}, m_interceptions{0}, m_tlsClientFailures{0}, m_tlsServerFailures{0};
+  std::atomic<uint64_t> m_tunnels{0}, m_interceptions{0}, m_tlsResumptions{0}, m_tlsClientFailures{0}, m_tlsServerFailures{0};
   std::atomic<uint64_t> m_basesSwaps{0}, m_basesSwapFailures{0};
 
   mutable std::mutex m_lock;

@@ -75,6 +75,7 @@ json TlsJson(const StatsSnapshot& snapshot) {
   json tls = {{"intercepting", snapshot.leaves.has_value()},
               {"blindTunnels", snapshot.tunnels},
               {"interceptions", snapshot.interceptions},
+              {"resumptions", snapshot.tlsResumptions},
               {"clientFailures", snapshot.tlsClientFailures},
               {"serverFailures", snapshot.tlsServerFailures}};
   if (snapshot.leaves) {
@@ -146,6 +147,9 @@ void TlsMetrics(Metrics& metrics, const StatsSnapshot& snapshot) {
                  snapshot.tunnels);
   metrics.Single("dnt_proxy_tls_interceptions_total", "counter",
                  "CONNECT tunnels decrypted for the engine (TLS handshake with the client done).", snapshot.interceptions);
+  metrics.Single("dnt_proxy_tls_resumptions_total", "counter",
+                 "Decrypted tunnels whose client resumed a TLS session (no new key exchange, no leaf).",
+                 snapshot.tlsResumptions);
   metrics.Family("dnt_proxy_tls_failures_total", "counter",
                  "TLS handshakes that failed: with a client (its certificate refused) or a server (its certificate "
                  "did not verify, or no handshake).");

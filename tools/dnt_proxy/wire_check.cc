@@ -78,6 +78,12 @@ std::string LogText(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   while (!text.empty()) {
+    // Printable ASCII, nearly all of a line, goes as it is, a run at a time.
+    std::size_t plain = 0;
+    while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7f && text[plain] != '\\') ++plain;
+    out.append(text.substr(0, plain));
+    text.remove_prefix(plain);
+    if (text.empty()) break;
     char32_t code = 0;
     const std::size_t length = Utf8Length(text, code);
     if (length == 0 || Unprintable(code)) {

@@ -1,17 +1,21 @@
 // dnt-proxy on bases of the test's own making, whose request script marks
-// every request with the bases' generation: what the scripts ask for on
-// live requests, and bases swapped while clients keep the proxy busy.
+// every request with the bases' generation and its number in its session:
+// what the scripts ask for on live requests, the sessions clients share,
+// and bases swapped while clients keep the proxy busy.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <boost/asio/connect.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <condition_variable>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <csignal>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <regex>
 #include <set>
 #include <thread>
@@ -29,8 +33,11 @@ using tools_test::Quoted;
 
 constexpr const char* RequestScript = R"lua(
 return "RequestProcessor", function()
+  local seen = 0
   return function(request, sessionFlag, domain, addDntHeader)
     local url = request:GetRequestUrl()
+    seen = seen + 1
+    request:SetField("X-Seen", tostring(seen))
     request:SetField("X-Generation", "@GENERATION@")
     if string.find(url, "/rewrite", 1, true) then
       request:SetRequestUrl("http://moved.test/landed")
@@ -108,7 +115,42 @@ class DntProxyBases : public ProxyTest {
     return received.empty() ? "(not received)" : FieldOf(received[0], "X-Generation");
   }
 
+  // GET `target` from `client` on a connection of its own; the request's
+  // number in its session, as the origin received it.
+  std::string Seen(const ProxyProcess& proxy, const char* client, const std::string& target) const {
+    const auto answer = RawExchange(net::ip::make_address(client), {net::ip::address_v4::loopback(), proxy.Port()},
+                                    "GET http://" + target + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(StatusOf(answer), 200u) << answer;
+    const auto received = ReceivedAt(m_origin, target.substr(target.find('/')));
+    return received.empty() ? "(not received)" : FieldOf(received.back(), "X-Seen");
+  }
+
   const fs::path m_served = m_scratch.path() / "served";
+};
+
+// Kills the proxy when the clients have not finished within `limit`, so
+// that they fail instead of hanging.
+class Watchdog {
+ public:
+  Watchdog(const ProxyProcess& proxy, std::chrono::seconds limit)
+      : m_thread([this, &proxy, limit] {
+          std::unique_lock lock(m_lock);
+          if (!m_wake.wait_for(lock, limit, [this] { return m_done; })) proxy.Signal(SIGKILL);
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard guard(m_lock);
+      m_done = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable m_wake;
+  bool m_done = false;
+  std::thread m_thread;
 };
 
 TEST_F(DntProxyBases, DoesWhatTheScriptsSayAndWatchesItsBases) {
@@ -208,17 +250,102 @@ TEST_F(DntProxyBases, SwapsBasesUnderLoadWithoutAFailedRequest) {
   EXPECT_EQ(failures, 0);
   EXPECT_GT(sessions, Clients * 2);
 
-  // Each session (one client connection, one server) from one generation.
-  std::map<std::string, std::set<std::string>> generations;
   std::set<std::string> seen;
-  for (const ReceivedRequest& request : m_origin.Received()) {
-    if (request.target.rfind("/fresh", 0) == 0) continue;
-    const std::string generation = FieldOf(request, "X-Generation");
-    generations[request.target.substr(0, request.target.rfind('/'))].insert(generation);
-    seen.insert(generation);
-  }
-  for (const auto& [session, found] : generations) EXPECT_EQ(found.size(), 1u) << "session " << session;
+  for (const ReceivedRequest& request : m_origin.Received()) seen.insert(FieldOf(request, "X-Generation"));
   EXPECT_EQ(seen, (std::set<std::string>{"A", "B"}));
+  EXPECT_EQ(proxy.Stop(), 0);
+}
+
+// A session is a client's with a server: its connections share it, other
+// clients never do, and it ends, with its verdict, once idle.
+TEST_F(DntProxyBases, SharesASessionAmongTheConnectionsOfOneClientOnly) {
+  ProxyProcess proxy = StartServing({"--session-idle", "2"});
+  EXPECT_EQ(Seen(proxy, "127.0.0.1", "site.test/a1"), "1");
+  EXPECT_EQ(Seen(proxy, "127.0.0.1", "site.test/a2"), "2");
+  EXPECT_EQ(Seen(proxy, "127.0.0.2", "site.test/b1"), "1");
+  EXPECT_EQ(Seen(proxy, "127.0.0.1", "other.test/a3"), "1");
+  for (const char* verdict : {" verdict site.test (client 127.0.0.1): not detected",
+                              " verdict site.test (client 127.0.0.2): not detected"}) {
+    EXPECT_TRUE(proxy.AwaitLog(verdict, 1, std::chrono::seconds(10))) << verdict;
+  }
+  EXPECT_TRUE(proxy.AwaitLog(" verdict ", 3, std::chrono::seconds(10)));
+  EXPECT_EQ(proxy.Stats()["sessions"]["open"], 0);
+  EXPECT_EQ(Seen(proxy, "127.0.0.1", "site.test/a4"), "1") << "an ended session was used again";
+  EXPECT_EQ(proxy.Stop(), 0);
+  EXPECT_EQ(std::ranges::count_if(proxy.Log(), [](const std::string& line) { return line.find(" verdict ") != line.npos; }), 4);
+}
+
+TEST_F(DntProxyBases, BoundsItsSessionsUnderAFloodOfHosts) {
+  ProxyProcess proxy = StartServing({"--max-sessions-per-client", "3", "--max-sessions", "5"});
+  constexpr int Hosts = 150;
+  m_origin.SetRecording(false);
+  long memory = 0;
+  for (const char* client : {"127.0.0.1", "127.0.0.2"}) {
+    net::io_context io;
+    net::ip::tcp::socket socket(io);
+    socket.open(net::ip::tcp::v4());
+    socket.bind({net::ip::make_address(client), 0});
+    socket.connect({net::ip::address_v4::loopback(), proxy.Port()});
+    boost::beast::flat_buffer buffer;
+    for (int host = 0; host < Hosts; ++host) {
+      http::write(socket, http::request<http::empty_body>(http::verb::get, "http://h" + std::to_string(host) + ".test/", 11));
+      http::response<http::string_body> response;
+      http::read(socket, buffer, response);
+      ASSERT_EQ(response.result_int(), 200u);
+      if (host == 30 && memory == 0) memory = proxy.MemoryKiB("VmRSS");
+    }
+  }
+  EXPECT_EQ(proxy.Stats()["sessions"]["open"], 5);
+  EXPECT_TRUE(proxy.AwaitLog(" verdict h", 2 * Hosts - 5, std::chrono::seconds(10)));
+  const long grown = proxy.MemoryKiB("VmRSS") - memory;
+  EXPECT_LT(grown, 8 * 1024) << "the proxy's memory grew by " << grown << " KiB";
+  // The first client kept its two most recent servers; the second took the
+  // rest.
+  m_origin.SetRecording(true);
+  const std::string last = "h" + std::to_string(Hosts - 1) + ".test/again", third = "h" + std::to_string(Hosts - 3) + ".test/again";
+  EXPECT_EQ(Seen(proxy, "127.0.0.1", last), "2");
+  EXPECT_EQ(Seen(proxy, "127.0.0.1", third), "1");
+  EXPECT_EQ(proxy.Stop(), 0);
+}
+
+// Several connections of one client on the proxy's threads, all to one
+// server: the session's calls take turns, or its count would skip or
+// repeat (and ThreadSanitizer would see the proxy race).
+TEST_F(DntProxyBases, NeverCallsASessionFromTwoThreadsAtOnce) {
+  ProxyProcess proxy = StartServing({"--threads", "4"});
+  constexpr int Connections = 8, Requests = 40;
+  std::atomic<int> failures{0};
+  {
+    Watchdog watchdog(proxy, std::chrono::seconds(120));
+    std::vector<std::thread> clients;
+    for (int connection = 0; connection < Connections; ++connection) {
+      clients.emplace_back([&, connection] {
+        try {
+          net::io_context io;
+          net::ip::tcp::socket socket(io);
+          socket.connect({net::ip::address_v4::loopback(), proxy.Port()});
+          boost::beast::flat_buffer buffer;
+          for (int r = 0; r < Requests; ++r) {
+            const std::string target = "http://busy.test/" + std::to_string(connection) + "/" + std::to_string(r);
+            http::write(socket, http::request<http::empty_body>(http::verb::get, target, 11));
+            http::response<http::string_body> response;
+            http::read(socket, buffer, response);
+            failures += response.result_int() != 200;
+          }
+        } catch (const std::exception&) {
+          ++failures;
+        }
+      });
+    }
+    for (auto& client : clients) client.join();
+  }
+  EXPECT_EQ(failures, 0);
+  std::vector<int> seen;
+  for (const ReceivedRequest& request : m_origin.Received()) seen.push_back(std::stoi(FieldOf(request, "X-Seen")));
+  std::ranges::sort(seen);
+  std::vector<int> expected(Connections * Requests);
+  std::iota(expected.begin(), expected.end(), 1);
+  EXPECT_EQ(seen, expected);
   EXPECT_EQ(proxy.Stop(), 0);
 }
 

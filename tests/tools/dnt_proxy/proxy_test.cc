@@ -147,14 +147,15 @@ TEST_F(DntProxy, StreamsLargeBodiesInBoundedMemory) {
 }
 
 TEST_F(DntProxy, FreesEverythingOfAClientThatGoesMidBody) {
-  ProxyProcess proxy = StartMapped({"--log-format", "json"});
+  ProxyProcess proxy = StartMapped({"--log-format", "json", "--session-idle", "1"});
   {
     net::io_context io;
     net::ip::tcp::socket socket = Connect(io, proxy);
     net::write(socket, net::buffer(std::string("POST http://gone.test/upload HTTP/1.1\r\nContent-Length: 50000000\r\n\r\n")));
     net::write(socket, net::buffer(std::string(1 << 20, 'x')));
   }
-  // Its session ends at once, with the connection to the server.
+  // Its session, which no other connection of the client uses, ends once
+  // idle.
   EXPECT_TRUE(proxy.AwaitLog(R"("event":"verdict","session":"gone.test")", 1, std::chrono::seconds(5)));
   EXPECT_TRUE(ReceivedAt(m_origin, "/upload").empty());
   EXPECT_EQ(Curl(proxy, "-o /dev/null -w '%{http_code}' http://site.test/after").out, "200");

@@ -26,6 +26,43 @@ using local_origin::LocalOrigin;
 using namespace proxy_test;
 using tools_test::Quoted;
 
+// One GET through a tunnel to `connect`, asking for `sni` and offering
+// `session`, which then holds the session to resume next; the status line,
+// or "no handshake".
+struct TunnelGet {
+  std::string status;
+  bool resumed = false;
+};
+
+TunnelGet GetThroughTunnel(uint16_t port, const fs::path& authority, const std::string& connect, const std::string& sni,
+                           std::shared_ptr<SSL_SESSION>& session) {
+  net::io_context io;
+  ssl::context context(ssl::context::tls_client);
+  context.load_verify_file(authority.string());
+  ssl::stream<tcp::socket> stream(io, context);
+  stream.set_verify_mode(ssl::verify_peer);
+  stream.next_layer().connect({net::ip::address_v4::loopback(), port});
+  net::write(stream.next_layer(), net::buffer("CONNECT " + connect + ":443 HTTP/1.1\r\n\r\n"));
+  net::streambuf established;
+  net::read_until(stream.next_layer(), established, "\r\n\r\n");
+  SSL_set_tlsext_host_name(stream.native_handle(), sni.c_str());
+  if (session) SSL_set_session(stream.native_handle(), session.get());
+  boost::system::error_code error;
+  stream.handshake(ssl::stream_base::client, error);
+  if (error) return {"no handshake"};
+  TunnelGet got{"", SSL_session_reused(stream.native_handle()) == 1};
+  net::write(stream, net::buffer("GET /resumed HTTP/1.1\r\nHost: " + sni + "\r\nConnection: close\r\n\r\n"));
+  net::streambuf answer;
+  net::read_until(stream, answer, "\r\n", error);
+  const std::string text(net::buffers_begin(answer.data()), net::buffers_end(answer.data()));
+  got.status = text.substr(0, text.find("\r\n"));
+  // The session tickets of TLS 1.3 come after the handshake; a session
+  // stays resumable once its connection is shut down.
+  stream.shutdown(error);
+  session.reset(SSL_get1_session(stream.native_handle()), SSL_SESSION_free);
+  return got;
+}
+
 using DntProxyTls = ProxyTest;
 
 TEST_F(DntProxyTls, MakesItsAuthorityOnceAndKeepsItsKeyPrivate) {
@@ -148,7 +185,7 @@ TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVeri
   // it had gone, and was made again; a name still kept costs no new leaf.
   ASSERT_EQ(Curl(proxy, trustingProxy + "-o /dev/null https://self.google-analytics.com/again").exitCode, 0);
   EXPECT_EQ(proxy.Stats()["tls"], nlohmann::json::parse(R"({"intercepting": true, "blindTunnels": 2, "interceptions": 5,
-      "clientFailures": 3, "serverFailures": 3, "leafCache": {"capacity": 2, "size": 2, "minted": 5, "hits": 1}})"));
+      "resumptions": 0, "clientFailures": 3, "serverFailures": 3, "leafCache": {"capacity": 2, "size": 2, "minted": 5, "hits": 1}})"));
 
   EXPECT_EQ(proxy.Stop(), 0);
   for (const char* line : {" upstream-error https://wrong.google-analytics.com/wrong (client ",
@@ -156,6 +193,58 @@ TEST_F(DntProxyTls, DecryptsWhatTheEngineAsksToSeeAndRefusesServersThatDoNotVeri
                            "): blocked, The Trade Desk (ad agency)"}) {
     EXPECT_TRUE(proxy.AwaitLog(line)) << line;
   }
+}
+
+
+// Clients resume their TLS sessions with the proxy on every connection after
+// the first to a server, and then send no certificate request for a leaf:
+// the server is still the tunnel's.
+TEST_F(DntProxyTls, KnowsTheServerOfAResumedSession) {
+  const auto web = MakeWebCertificates(m_scratch.path() / "web", {"match.adsrvr.org", "script.crazyegg.com"}, "unused.test");
+  LocalOrigin origin(0, 1, web.origin);
+  const fs::path authority = m_scratch.path() / "proxy-ca";
+  ASSERT_EQ(Run(Quoted(DNT_PROXY_PATH) + " ca init " + Quoted(authority.string())).exitCode, 0);
+  std::vector<std::string> arguments = {"--block", "ad", "--intercept", authority.string(), "--upstream-ca",
+                                        web.authority.string()};
+  const auto mapped = MapHosts({"match.adsrvr.org", "script.crazyegg.com"}, origin.Port());
+  arguments.insert(arguments.end(), mapped.begin(), mapped.end());
+  ProxyProcess proxy = Start(arguments);
+  const std::string trustingProxy = "--cacert " + Quoted((authority / "ca.crt").string()) + " ";
+
+  // curl resumes its first tunnel's session in the second.
+  EXPECT_EQ(Curl(proxy, trustingProxy + "-H 'Connection: close' -o /dev/null -o /dev/null -w '[%{http_code}]' "
+                                        "https://match.adsrvr.org/a https://match.adsrvr.org/b").out,
+            "[403][403]");
+  EXPECT_EQ(Curl(proxy, trustingProxy + "-H 'Connection: close' -o /dev/null -o /dev/null -w '[%{http_code}]' "
+                                        "https://script.crazyegg.com/a https://script.crazyegg.com/b").out,
+            "[200][200]");
+  const auto received = origin.Received();
+  ASSERT_EQ(received.size(), 2u);
+  for (const auto& request : received) EXPECT_EQ(FieldOf(request, "Host"), "script.crazyegg.com");
+
+  // A session resumes in a tunnel to its own server only, and a name other
+  // than the tunnel's is refused, resumed or not.
+  std::shared_ptr<SSL_SESSION> session;
+  const std::string Blocked = "HTTP/1.1 403 Forbidden";
+  EXPECT_EQ(GetThroughTunnel(proxy.Port(), authority / "ca.crt", "match.adsrvr.org", "match.adsrvr.org", session).status,
+            Blocked);
+  ASSERT_TRUE(session);
+  auto mine = session;
+  const auto resumed = GetThroughTunnel(proxy.Port(), authority / "ca.crt", "match.adsrvr.org", "match.adsrvr.org", session);
+  EXPECT_EQ(resumed.status, Blocked);
+  EXPECT_TRUE(resumed.resumed);
+  EXPECT_EQ(GetThroughTunnel(proxy.Port(), authority / "ca.crt", "script.crazyegg.com", "match.adsrvr.org", mine).status,
+            "no handshake");
+  EXPECT_TRUE(proxy.AwaitLog("): the client asked for match.adsrvr.org inside the tunnel to script.crazyegg.com", 1,
+                             std::chrono::seconds(5)));
+  session = mine = nullptr;
+  GetThroughTunnel(proxy.Port(), authority / "ca.crt", "match.adsrvr.org", "match.adsrvr.org", mine);
+  const auto elsewhere =
+      GetThroughTunnel(proxy.Port(), authority / "ca.crt", "script.crazyegg.com", "script.crazyegg.com", mine);
+  EXPECT_EQ(elsewhere.status, "HTTP/1.1 200 OK");
+  EXPECT_FALSE(elsewhere.resumed) << "a session made in a tunnel to one server resumed in a tunnel to another";
+  EXPECT_GE(proxy.Stats()["tls"]["resumptions"], 3);
+  EXPECT_EQ(proxy.Stop(), 0);
 }
 
 }  // namespace
