@@ -154,7 +154,7 @@ void ClientConnection::NextRequest() {
   m_session.reset();
   m_upstream = nullptr;
   m_upgrade = m_responseProcessing = m_requestSent = m_requestFailed = m_responseStarted = m_responseSent = m_retried =
-      false;
+      m_reconnectPending = false;
   m_changes.clear();
   if (m_buffer.size() == 0) m_buffer.shrink_to_fit();
   ReadHead();

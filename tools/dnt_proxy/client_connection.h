@@ -48,10 +48,16 @@ namespace dnt_proxy {
 namespace beast = boost::beast;
 using tcp = boost::asio::ip::tcp;
 
-/// A connection to a server that requests travel on.
+/// A connection to a server that requests travel on, counted in the
+/// statistics while it exists.
 struct Upstream {
-  Upstream(const boost::asio::any_io_executor& executor, Authority server, bool tls)
-      : stream(executor), server(std::move(server)), tls(tls) {}
+  Upstream(const boost::asio::any_io_executor& executor, Authority server, bool tls, ProxyStats& stats)
+      : stream(executor), server(std::move(server)), tls(tls), stats(stats) {
+    stats.ServerConnectionOpened();
+  }
+  ~Upstream() { stats.ServerConnectionClosed(); }
+  Upstream(const Upstream&) = delete;
+  Upstream& operator=(const Upstream&) = delete;
   ProxyStream stream;
   beast::flat_buffer buffer;
   Authority server;
@@ -60,6 +66,9 @@ struct Upstream {
   /// Responses it has carried; a connection that has is reused, and may
   /// have been closed by the server meanwhile.
   unsigned responses = 0;
+  /// When a request last went on it.
+  std::chrono::steady_clock::time_point lastUsed = std::chrono::steady_clock::now();
+  ProxyStats& stats;
 };
 
 class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
@@ -96,6 +105,7 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   Upstream* UpstreamTo(const Authority& server, bool tls);
   Upstream& NewUpstream(const Authority& server, bool tls);
   void DropUpstream(const Authority& server, bool tls);
+  void DropIdleUpstreams();
   /// `site`: the site of the request's page.
   bool AskEngine(const std::string& site);
   void SendRequestHead();
@@ -110,6 +120,7 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   void FinishExchange();
   void FailExchange(unsigned status, const std::string& reason);
   bool Reconnect(beast::error_code error);
+  void SendOnNewUpstream();
   void LogChanges();
 
   // client_upstream.cc: the connection to a server.
@@ -188,6 +199,9 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   bool m_responseStarted = false;
   bool m_responseSent = false;
   bool m_retried = false;
+  // A reconnect waits for the request's pump, which still uses the
+  // connection it replaces.
+  bool m_reconnectPending = false;
   std::vector<std::string> m_changes;
 
   // A tunnel: CONNECT's own server connection, and both directions.

@@ -25,18 +25,38 @@ void SetRequestFraming(http::request<http::buffer_body>& header, const RequestPa
 
 // A connection is reused only when nothing has come from its server since
 // its last answer ended: bytes beyond an answer would be taken for the
-// next one.
+// next one, and an end means the server closed it while it idled.
 bool Reusable(Upstream& upstream) {
-  if (!upstream.stream.socket().is_open() || upstream.buffer.size() != 0) return false;
+  auto& socket = upstream.stream.socket();
+  if (!socket.is_open() || upstream.buffer.size() != 0) return false;
   beast::error_code error;
-  const std::size_t waiting = upstream.stream.socket().available(error);
-  if (error || waiting != 0) return false;
+  socket.non_blocking(true, error);
+  char byte;
+  socket.receive(boost::asio::buffer(&byte, 1), tcp::socket::message_peek, error);
+  if (error != boost::asio::error::would_block) return false;
   return !upstream.stream.IsTls() || SSL_pending(upstream.stream.TlsLayer().native_handle()) == 0;
 }
 
 bool Reconnectable(beast::error_code error) {
   return error == http::error::end_of_stream || IsStreamEnd(error) || error == boost::asio::error::connection_reset ||
          error == boost::asio::error::broken_pipe;
+}
+
+// Sent once more only when sending it twice does no harm, and nothing of it
+// is gone: a body read from the client went to the connection that failed.
+bool Resendable(const RequestParser& request) {
+  switch (request.get().method()) {
+    case http::verb::get:
+    case http::verb::head:
+    case http::verb::options:
+    case http::verb::trace:
+    case http::verb::put:
+    case http::verb::delete_:
+      break;
+    default:
+      return false;
+  }
+  return !request.chunked() && request.content_length().value_or(0) == 0;
 }
 
 }  // namespace
@@ -63,6 +83,7 @@ void ClientConnection::Forward(HttpUrl url) {
   AddVia(header);
   SetRequestFraming(header, *m_request);
   // The server the engine may have rewritten the request to.
+  DropIdleUpstreams();
   Upstream* upstream = UpstreamTo(m_url.server, m_url.tls);
   if (upstream && Reusable(*upstream)) {
     m_upstream = upstream;
@@ -85,7 +106,7 @@ Upstream& ClientConnection::NewUpstream(const Authority& server, bool tls) {
   if (m_upstreams.size() >= m_context.config.maxServersPerConnection) {
     DropUpstream(m_upstreams.back().server, m_upstreams.back().tls);
   }
-  Upstream& upstream = m_upstreams.emplace_front(m_stream.get_executor(), server, tls);
+  Upstream& upstream = m_upstreams.emplace_front(m_stream.get_executor(), server, tls, m_context.stats);
   upstream.buffer.max_size(UpstreamBufferLimit);
   m_upstreamIndex.emplace(ServerKey{upstream.server.host, upstream.server.port, tls}, m_upstreams.begin());
   return upstream;
@@ -97,6 +118,15 @@ void ClientConnection::DropUpstream(const Authority& server, bool tls) {
   const auto upstream = found->second;
   m_upstreamIndex.erase(found);  // before the host it views goes
   m_upstreams.erase(upstream);
+}
+
+// Servers close connections that idle; the proxy closes them first, and
+// holds no socket for a server the client has left.
+void ClientConnection::DropIdleUpstreams() {
+  const auto since = std::chrono::steady_clock::now() - m_context.config.serverIdle;
+  while (!m_upstreams.empty() && m_upstreams.back().lastUsed < since) {
+    DropUpstream(m_upstreams.back().server, m_upstreams.back().tls);
+  }
 }
 
 bool ClientConnection::AskEngine(const std::string& site) {
@@ -174,6 +204,7 @@ void ClientConnection::OnRequestHeadSent(beast::error_code error) {
 
 void ClientConnection::OnRequestBodySent(beast::error_code error, PumpSide side) {
   if (Closed()) return;
+  if (m_reconnectPending) return SendOnNewUpstream();
   if (error && side == PumpSide::Read) return Close();  // the client went, or sent a broken body
   m_requestSent = true;
   // A server that stops reading the body may still answer; the connection
@@ -313,8 +344,16 @@ void ClientConnection::OnResponseHeadSent() {
 
 void ClientConnection::FinishExchange() {
   LogChanges();
-  // Bytes read past the answer's end are no answer to anything.
-  if (!m_response->keep_alive() || m_requestFailed || m_upstream->buffer.size() != 0) m_upstream->stream.close();
+  // Bytes read past the answer's end are no answer to anything. Beyond the
+  // bound for the whole process, connections are not kept for later.
+  if (!m_response->keep_alive() || m_requestFailed || m_upstream->buffer.size() != 0 ||
+      m_context.stats.ServerConnectionsOpen() > static_cast<int64_t>(m_context.config.maxServerConnections)) {
+    m_upstream->stream.close();
+  } else {
+    // An idle connection keeps no buffer.
+    m_upstream->buffer.shrink_to_fit();
+    m_upstream->lastUsed = std::chrono::steady_clock::now();
+  }
   if (m_requestFailed) return Close();
   if (!m_clientKeepAlive) return CloseAfterReply();
   NextRequest();
@@ -334,21 +373,29 @@ void ClientConnection::FailExchange(unsigned status, const std::string& reason) 
   Send(std::move(response), m_clientKeepAlive ? After::NextRequest : After::Close);
 }
 
-// A reused connection the server closed while it was idle: the request goes
-// once more on a new one, when nothing of it is lost.
+// A reused connection the server closed just as the request came: the
+// request goes once more on a new one, when it may.
 bool ClientConnection::Reconnect(beast::error_code error) {
-  if (m_retried || m_upstream->responses == 0 || !Reconnectable(error) || !m_request->is_done() ||
-      (m_requestBody && !m_requestSent)) {
-    return false;
-  }
+  if (m_retried || m_upstream->responses == 0 || !Reconnectable(error) || !Resendable(*m_request)) return false;
   m_retried = true;
+  // The request's (empty) body may still be on its way to the old
+  // connection.
+  if (RequestBodyRunning()) {
+    m_reconnectPending = true;
+  } else {
+    SendOnNewUpstream();
+  }
+  return true;
+}
+
+void ClientConnection::SendOnNewUpstream() {
+  m_reconnectPending = false;
   m_requestBody.reset();
   m_requestSent = false;
   m_response.reset();
   m_requestWriter.reset();
   m_upstream = &NewUpstream(m_url.server, m_url.tls);
   Connect(*m_upstream, [this] { SendRequestHead(); });
-  return true;
 }
 
 void ClientConnection::LogChanges() {

@@ -50,7 +50,7 @@ bool ClientConnection::EngineAsksToSee(const Authority& server) {
 void ClientConnection::ConnectTunnel(const Authority& server, std::function<void()> connected) {
   m_tunnelDomain = server.host;
   m_context.stats.CountTunnel();
-  m_upstream = &m_tunnelServer.emplace(m_stream.get_executor(), server, false);
+  m_upstream = &m_tunnelServer.emplace(m_stream.get_executor(), server, false, m_context.stats);
   Connect(*m_upstream, std::move(connected));
 }
 

@@ -39,6 +39,8 @@ struct ProxyCommand {
   unsigned sessionIdle = 60;
   std::size_t maxSessionsPerClient = 128;
   std::size_t maxSessions = 512;
+  unsigned serverIdle = 30;
+  std::size_t maxServerConnections = 1024;
   bool noEngine = false;
   bool watch = false;
   std::string log;
@@ -54,6 +56,12 @@ struct ProxyCommand {
 };
 
 constexpr const char* AdminOff = "off";
+
+// A number that must be positive, its default shown in the help.
+template <typename Number>
+void AddPositive(CLI::App& app, const std::string& name, Number& value, const std::string& description) {
+  app.add_option(name, value, description)->capture_default_str()->check(CLI::PositiveNumber);
+}
 
 void AddOptions(CLI::App& app, ProxyCommand& command) {
   app.add_option("--listen", command.listen, "address and port to listen on")->capture_default_str();
@@ -73,31 +81,21 @@ void AddOptions(CLI::App& app, ProxyCommand& command) {
                  "testing aid: send servers whose name matches PATTERN (a name, *.SUFFIX or *) to ADDR:PORT "
                  "instead of looking them up: PATTERN=ADDR:PORT (repeatable)");
   app.add_option("--threads", command.threads, "serving threads (0: one per core)")->capture_default_str();
-  app.add_option("--max-clients", command.maxClients, "client connections served at once; more wait")
-      ->capture_default_str()
-      ->check(CLI::PositiveNumber);
-  app.add_option("--connect-timeout", command.connectTimeout, "seconds to connect to a server (then 504)")
-      ->capture_default_str()
-      ->check(CLI::PositiveNumber);
-  app.add_option("--idle-timeout", command.idleTimeout, "seconds a connection may stay silent")
-      ->capture_default_str()
-      ->check(CLI::PositiveNumber);
-  app.add_option("--head-timeout", command.headTimeout,
-                 "seconds a client has to send a whole request head once begun (and its first, once connected)")
-      ->capture_default_str()
-      ->check(CLI::PositiveNumber);
-  app.add_option("--session-idle", command.sessionIdle,
-                 "seconds an engine session (a client with a server) may stay unused before it ends")
-      ->capture_default_str()
-      ->check(CLI::PositiveNumber);
-  app.add_option("--max-sessions-per-client", command.maxSessionsPerClient,
-                 "engine sessions one client address keeps; the least recently used ends beyond this")
-      ->capture_default_str()
-      ->check(CLI::PositiveNumber);
-  app.add_option("--max-sessions", command.maxSessions,
-                 "engine sessions kept in all; the least recently used ends beyond this")
-      ->capture_default_str()
-      ->check(CLI::PositiveNumber);
+  AddPositive(app, "--max-clients", command.maxClients, "client connections served at once; more wait");
+  AddPositive(app, "--connect-timeout", command.connectTimeout, "seconds to connect to a server (then 504)");
+  AddPositive(app, "--idle-timeout", command.idleTimeout, "seconds a connection may stay silent");
+  AddPositive(app, "--head-timeout", command.headTimeout,
+              "seconds a client has to send a whole request head once begun (and its first, once connected)");
+  AddPositive(app, "--session-idle", command.sessionIdle,
+              "seconds an engine session (a client with a server) may stay unused before it ends");
+  AddPositive(app, "--max-sessions-per-client", command.maxSessionsPerClient,
+              "engine sessions one client address keeps; the least recently used ends beyond this");
+  AddPositive(app, "--max-sessions", command.maxSessions,
+              "engine sessions kept in all; the least recently used ends beyond this");
+  AddPositive(app, "--server-idle", command.serverIdle,
+              "seconds a connection to a server is kept for the next request to it");
+  AddPositive(app, "--max-server-connections", command.maxServerConnections,
+              "connections to servers kept open in all; beyond this, one is closed after its answer");
   app.add_flag("--no-engine", command.noEngine, "pass every request through untouched (for comparison)");
   app.add_flag("--watch", command.watch, "update the bases whenever the bases directory changes (as SIGHUP does)");
   app.add_option("--log", command.log, "append the access log to this file (default: standard output)");
@@ -184,6 +182,8 @@ ProxyConfig BuildConfig(const ProxyCommand& command) {
   config.sessionIdle = std::chrono::seconds(command.sessionIdle);
   config.maxSessionsPerClient = command.maxSessionsPerClient;
   config.maxSessions = command.maxSessions;
+  config.serverIdle = std::chrono::seconds(command.serverIdle);
+  config.maxServerConnections = command.maxServerConnections;
   return config;
 }
 

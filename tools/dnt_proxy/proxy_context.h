@@ -35,6 +35,10 @@ struct ProxyConfig {
   /// Connections to servers one client connection keeps open; the least
   /// recently used one is closed beyond this.
   std::size_t maxServersPerConnection = 64;
+  /// How long a connection to a server is kept for the next request, and
+  /// how many connections to servers are kept in all.
+  std::chrono::seconds serverIdle{30};
+  std::size_t maxServerConnections = 1024;
   /// How long an engine session may stay idle, and how many there are at
   /// most per client address and in all.
   std::chrono::seconds sessionIdle{60};

@@ -52,6 +52,7 @@ StatsSnapshot ProxyStats::Take() const {
   snapshot.modified = m_modified;
   snapshot.sessionsOpen = m_sessionsOpen;
   snapshot.connectionsOpen = m_connectionsOpen;
+  snapshot.serverConnectionsOpen = m_serverConnectionsOpen;
   for (std::size_t i = 0; i < VerdictCount; ++i) snapshot.sessionsByVerdict[i] = m_sessionsByVerdict[i];
   for (std::size_t call = 0; call < m_engineTimes.size(); ++call) {
     EngineTimes& times = snapshot.engineTimes[call];

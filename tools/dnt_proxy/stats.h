@@ -69,6 +69,7 @@ struct StatsSnapshot {
   uint64_t modified = 0;
   int64_t sessionsOpen = 0;
   int64_t connectionsOpen = 0;
+  int64_t serverConnectionsOpen = 0;
   std::array<uint64_t, VerdictCount> sessionsByVerdict{};
   /// Every service seen, the most requested first.
   std::vector<ServiceCount> services;
@@ -109,6 +110,9 @@ class ProxyStats {
   void SessionEnded(std::optional<uint32_t> verdict);
   void ConnectionOpened() { ++m_connectionsOpen; }
   void ConnectionClosed() { --m_connectionsOpen; }
+  void ServerConnectionOpened() { ++m_serverConnectionsOpen; }
+  void ServerConnectionClosed() { --m_serverConnectionsOpen; }
+  int64_t ServerConnectionsOpen() const { return m_serverConnectionsOpen; }
   /// Adds `requests` requests, `blocked` of them blocked, to `service`.
   void CountTrackerRequests(const module_host::TrackingService& service, uint64_t requests, uint64_t blocked);
   void CountTunnel() { ++m_tunnels; }
@@ -136,7 +140,7 @@ class ProxyStats {
   const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
   const std::chrono::system_clock::time_point m_started = std::chrono::system_clock::now();
   std::atomic<uint64_t> m_httpRequests{0}, m_httpsRequests{0}, m_blocked{0}, m_modified{0};
-  std::atomic<int64_t> m_sessionsOpen{0}, m_connectionsOpen{0};
+  std::atomic<int64_t> m_sessionsOpen{0}, m_connectionsOpen{0}, m_serverConnectionsOpen{0};
   std::array<std::atomic<uint64_t>, VerdictCount> m_sessionsByVerdict{};
   std::array<AtomicTimes, 2> m_engineTimes;
   std::atomic<uint64_t> m_tunnels{0}, m_interceptions{0}, m_tlsResumptions{0}, m_tlsClientFailures{0}, m_tlsServerFailures{0};

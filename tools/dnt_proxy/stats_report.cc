@@ -288,6 +288,7 @@ std::string StatsJson(const StatsSnapshot& snapshot) {
       {"blocked", snapshot.blocked},
       {"modified", snapshot.modified},
       {"connectionsOpen", snapshot.connectionsOpen},
+      {"serverConnectionsOpen", snapshot.serverConnectionsOpen},
       {"sessions", {{"open", snapshot.sessionsOpen}, {"verdicts", verdicts}}},
       {"categories", categoryList},
       {"topServices", services},
@@ -333,6 +334,8 @@ std::string MetricsText(const StatsSnapshot& snapshot) {
     metrics.Sample("dnt_proxy_sessions_total", Label("verdict", VerdictText(verdict)), snapshot.sessionsByVerdict[verdict]);
   }
   metrics.Single("dnt_proxy_client_connections_open", "gauge", "Client connections open.", snapshot.connectionsOpen);
+  metrics.Single("dnt_proxy_server_connections_open", "gauge", "Connections to servers open, idle ones included.",
+                 snapshot.serverConnectionsOpen);
   EngineHistograms(metrics, snapshot);
   if (snapshot.engine) {
     metrics.Family("dnt_proxy_bases_info", "gauge", "The bases served: when they were built, as they say.");

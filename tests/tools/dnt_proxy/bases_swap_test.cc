@@ -275,8 +275,9 @@ TEST_F(DntProxyBases, SharesASessionAmongTheConnectionsOfOneClientOnly) {
   EXPECT_EQ(std::ranges::count_if(proxy.Log(), [](const std::string& line) { return line.find(" verdict ") != line.npos; }), 4);
 }
 
-TEST_F(DntProxyBases, BoundsItsSessionsUnderAFloodOfHosts) {
-  ProxyProcess proxy = StartServing({"--max-sessions-per-client", "3", "--max-sessions", "5"});
+TEST_F(DntProxyBases, BoundsItsSessionsAndServerConnectionsUnderAFloodOfHosts) {
+  ProxyProcess proxy =
+      StartServing({"--max-sessions-per-client", "3", "--max-sessions", "5", "--max-server-connections", "20"});
   constexpr int Hosts = 150;
   m_origin.SetRecording(false);
   long memory = 0;
@@ -294,6 +295,7 @@ TEST_F(DntProxyBases, BoundsItsSessionsUnderAFloodOfHosts) {
       ASSERT_EQ(response.result_int(), 200u);
       if (host == 30 && memory == 0) memory = proxy.MemoryKiB("VmRSS");
     }
+    EXPECT_LE(proxy.Stats()["serverConnectionsOpen"], 20) << client;
   }
   EXPECT_EQ(proxy.Stats()["sessions"]["open"], 5);
   EXPECT_TRUE(proxy.AwaitLog(" verdict h", 2 * Hosts - 5, std::chrono::seconds(10)));

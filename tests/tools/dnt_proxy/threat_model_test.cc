@@ -14,6 +14,7 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -36,6 +37,9 @@ class RawOrigin {
   struct Answer {
     std::string bytes;
     bool close = false;
+    // The first time it is asked, the connection ends with no answer, as
+    // a server's that closed it just as the request came.
+    bool hangUpFirst = false;
   };
   explicit RawOrigin(std::map<std::string, Answer> answers)
       : m_answers(std::move(answers)), m_acceptor(m_io, {net::ip::address_v4::loopback(), 0}) {
@@ -70,7 +74,8 @@ class RawOrigin {
       peer->buffer.consume(size);
       const std::size_t start = head.find(' ') + 1;
       const auto found = m_answers.find(head.substr(start, head.find(' ', start) - start));
-      const auto answer = std::make_shared<Answer>(found != m_answers.end() ? found->second : Answer{"HTTP/1.1 404 Nope\r\n\r\n", true});
+      auto answer = std::make_shared<Answer>(found != m_answers.end() ? found->second : Answer{"HTTP/1.1 404 Nope\r\n\r\n", true});
+      if (answer->hangUpFirst && m_hungUp.insert(found->first).second) *answer = {"", true};
       net::async_write(peer->socket, net::buffer(answer->bytes), [this, peer, answer](boost::system::error_code error, std::size_t) {
         if (error) return;
         if (!answer->close) return Serve(peer);
@@ -80,6 +85,7 @@ class RawOrigin {
   }
 
   const std::map<std::string, Answer> m_answers;
+  std::set<std::string> m_hungUp;
   net::io_context m_io;
   tcp::acceptor m_acceptor;
   std::thread m_thread;
@@ -230,6 +236,43 @@ TEST_F(DntProxyThreats, NeverTakesBytesBeyondAnAnswerForTheNextOne) {
   EXPECT_TRUE(parser.is_done()) << coded;
   EXPECT_EQ(parser.get().body(), "\x1f\x8b\x08 gzip bytes");
   EXPECT_EQ(StatusOf(RawExchange(proxy.Port(), "GET http://raw.test/gzip HTTP/1.0\r\n\r\n")), 502u);
+  EXPECT_EQ(proxy.Stop(), 0);
+}
+
+// A kept connection the server has closed is never used, and one it closes
+// just as a request comes costs the client nothing where the request can
+// go once more; a POST, or a body the client sent, never goes twice.
+TEST_F(DntProxyThreats, ResendsOnlyWhatMayGoTwiceWhenTheServerClosesAKeptConnection) {
+  const std::string ok = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+  RawOrigin origin({{"/then-closes", {ok, true}},
+                    {"/kept", {ok}},
+                    {"/get", {ok, false, true}},
+                    {"/put", {ok, false, true}},
+                    {"/post", {ok, false, true}}});
+  ProxyProcess proxy = Start(MapHosts({"raw.test"}, origin.Port()));
+  const auto exchange = [&](tcp::socket& socket, http::verb method, const std::string& target, std::string body) {
+    http::request<http::string_body> request(method, "http://raw.test" + target, 11);
+    request.body() = std::move(body);
+    if (!request.body().empty()) request.prepare_payload();
+    http::write(socket, request);
+    boost::beast::flat_buffer buffer;
+    http::response<http::string_body> response;
+    boost::beast::error_code error;
+    http::read(socket, buffer, response, error);
+    return error ? 0u : response.result_int();
+  };
+  const auto afterAKeptConnection = [&](http::verb method, const std::string& target, std::string body) {
+    net::io_context io;
+    tcp::socket socket(io);
+    socket.connect({net::ip::address_v4::loopback(), proxy.Port()});
+    EXPECT_EQ(exchange(socket, http::verb::get, "/then-closes", ""), 200u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(exchange(socket, http::verb::get, "/kept", ""), 200u) << "a closed connection was reused";
+    return exchange(socket, method, target, std::move(body));
+  };
+  EXPECT_EQ(afterAKeptConnection(http::verb::get, "/get", ""), 200u);
+  EXPECT_EQ(afterAKeptConnection(http::verb::put, "/put", "body"), 502u);
+  EXPECT_EQ(afterAKeptConnection(http::verb::post, "/post", ""), 502u);
   EXPECT_EQ(proxy.Stop(), 0);
 }
 
