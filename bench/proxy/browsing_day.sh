@@ -34,16 +34,17 @@ done
 report() {
   local metrics
   metrics=$(curl -s --max-time 5 "http://127.0.0.1:$admin_port/metrics" || true)
-  printf '| %6s | %8.1f | %13s | %15s | %12s |\n' "$1" "$(awk '/^VmRSS:/ { print $2 / 1024 }' "/proc/$proxy_pid/status")" \
+  printf '| %6s | %8.1f | %13s | %15s | %18s | %12s |\n' "$1" "$(awk '/^VmRSS:/ { print $2 / 1024 }' "/proc/$proxy_pid/status")" \
     "$(awk '$1 == "dnt_proxy_sessions_open" { print $2 }' <<<"$metrics")" \
     "$(awk '$1 ~ /^dnt_proxy_sessions_total/ { n += $2 } END { print n + 0 }' <<<"$metrics")" \
+    "$(awk '$1 == "dnt_proxy_server_connections_open" { print $2 }' <<<"$metrics")" \
     "$(awk '$1 ~ /^dnt_proxy_requests_total/ { n += $2 } END { print n + 0 }' <<<"$metrics")"
 }
 
 echo "$clients clients x $connections connections, $host_count hosts of the entity list, $per_client requests per client over $minutes minutes"
 echo
-printf '| %6s | %8s | %13s | %15s | %12s |\n' "minute" "RSS MiB" "sessions open" "sessions ended" "requests"
-echo "|--------|----------|---------------|-----------------|--------------|"
+printf '| %6s | %8s | %13s | %15s | %18s | %12s |\n' "minute" "RSS MiB" "sessions open" "sessions ended" "server connections" "requests"
+echo "|--------|----------|---------------|-----------------|--------------------|--------------|"
 report 0
 "$build/bench/proxy/proxy_load" browsing-day "$proxy_port" third_party/third-party-web/entities.json "$clients" "$connections" \
   "$host_count" $((minutes * 60)) "$per_client" >"$work/day.out" 2>&1 &
