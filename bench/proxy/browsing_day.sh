@@ -22,13 +22,7 @@ source "$(dirname "$0")/common.sh"
   --map-host "*=127.0.0.1:$origin" --max-clients-per-address "$connections" "$@" &
 proxy_pid=$!
 proxy_port=$(port_in "$work/day.log")
-admin_port=""
-for _ in $(seq 100); do
-  admin_port=$(grep -o 'dashboard on http://127\.0\.0\.1:[0-9]*' "$work/day.log" | head -1 | cut -d: -f3 || true)
-  [ -n "$admin_port" ] && break
-  sleep 0.1
-done
-[ -n "$admin_port" ] || { echo "bench/proxy: no dashboard in $work/day.log" >&2; exit 1; }
+admin_port=$(admin_port_in "$work/day.log")
 
 # report MINUTE: one row of the proxy's figures.
 report() {

@@ -24,15 +24,28 @@ origin_pid=$!
 origin=$(port_in "$work/origin.out")
 
 # start_proxy NAME [OPTIONS...]: sets proxy_pid and proxy_port; every
-# server is $servers (the local origin unless a script says otherwise).
+# server is $servers (the local origin unless a script says otherwise); the
+# dashboard listens where $admin says (off unless set).
 servers=127.0.0.1:$origin
 start_proxy() {
   local name=$1
   shift
-  "$build/tools/dnt_proxy/dnt-proxy" --listen 127.0.0.1:0 --admin off --log "$work/$name.log" \
+  "$build/tools/dnt_proxy/dnt-proxy" --listen 127.0.0.1:0 --admin "${admin:-off}" --log "$work/$name.log" \
     --map-host "*=$servers" "$@" &
   proxy_pid=$!
   proxy_port=$(port_in "$work/$name.log")
+}
+
+# admin_port_in LOG: the port of the dashboard a proxy's log names.
+admin_port_in() {
+  local port=""
+  for _ in $(seq 100); do
+    port=$(grep -o 'dashboard on http://127\.0\.0\.1:[0-9]*' "$1" | head -1 | cut -d: -f3 || true)
+    [ -n "$port" ] && { echo "$port"; return; }
+    sleep 0.1
+  done
+  echo "bench/proxy: no dashboard in $1" >&2
+  exit 1
 }
 
 stop_proxy() {

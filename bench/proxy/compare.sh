@@ -82,8 +82,11 @@ measure "origin directly" "$origin_pid" "$origin" origin
 start_proxy pass --no-engine
 measure "dnt-proxy --no-engine" "$proxy_pid" "$proxy_port" pass
 stop_proxy
-start_proxy engine
+admin=127.0.0.1:0 start_proxy engine
 measure "dnt-proxy, default bases" "$proxy_pid" "$proxy_port" engine
+# The engine's own calls, as the proxy timed them, per request.
+engine_us=$(curl -s --max-time 5 "http://127.0.0.1:$(admin_port_in "$work/engine.log")/metrics" |
+  awk -v n="$requests" '$1 ~ /^dnt_proxy_engine_seconds_sum/ { s += $2 } END { printf "%.1f", s / n * 1e6 }')
 stop_proxy
 start_proxy blocking --block social --block analytics --block ad --block web-bug
 measure "dnt-proxy, default bases, all blocked" "$proxy_pid" "$proxy_port" blocking
@@ -96,8 +99,9 @@ echo
 echo "Privoxy's action file: $(tail -1 "$work/privoxy-actions.out" | sed 's/^proxy_load: //')"
 awk -v e="$rps_engine" -v p="$rps_pass" -v b="$rps_blocking" -v x="$rps_privoxy" -v eq="$p99_engine" \
   -v bq="$p99_blocking" -v xq="$p99_privoxy" -v pq="$p99_pass" -v ec="$cpu_engine" -v pc="$cpu_pass" \
-  -v em="$rss_engine" -v pm="$rss_pass" 'BEGIN {
+  -v em="$rss_engine" -v pm="$rss_pass" -v eu="$engine_us" 'BEGIN {
   printf "engine: %.1f%% of --no-engine throughput (target >= 90%%), p99 %+.1f%% (target <= +25%%), CPU per request %.2fx (target <= 1.25x), resident memory %.2fx (target <= 1.5x)\n", 100 * e / p, 100 * (eq - pq) / pq, ec / pc, em / pm
+  printf "engine calls: %.1f µs per request of the %.1f µs it added (the component itself; the rest is the proxy around it)\n", eu, ec - pc
   printf "against Privoxy (target >= 2x at a lower p99): default settings %.2fx, p99 %.3f vs %.3f ms; all blocked %.2fx, p99 %.3f vs %.3f ms\n", e / x, eq, xq, b / x, bq, xq }'
 
 # HTTPS: one certificate for every server of the page (and every name below

@@ -40,7 +40,7 @@ struct ProxyCommand {
   std::size_t maxSessionsPerClient = 128;
   std::size_t maxSessions = 512;
   unsigned serverIdle = 30;
-  std::size_t maxServerConnections = 1024;
+  std::size_t maxServerConnections = 4096;
   bool noEngine = false;
   bool watch = false;
   std::string log;

@@ -38,7 +38,7 @@ struct ProxyConfig {
   /// How long a connection to a server is kept for the next request, and
   /// how many connections to servers are kept in all.
   std::chrono::seconds serverIdle{30};
-  std::size_t maxServerConnections = 1024;
+  std::size_t maxServerConnections = 4096;
   /// How long an engine session may stay idle, and how many there are at
   /// most per client address and in all.
   std::chrono::seconds sessionIdle{60};
