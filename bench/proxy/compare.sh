@@ -101,7 +101,7 @@ awk -v e="$rps_engine" -v p="$rps_pass" -v b="$rps_blocking" -v x="$rps_privoxy"
   -v bq="$p99_blocking" -v xq="$p99_privoxy" -v pq="$p99_pass" -v ec="$cpu_engine" -v pc="$cpu_pass" \
   -v em="$rss_engine" -v pm="$rss_pass" -v eu="$engine_us" 'BEGIN {
   printf "engine: %.1f%% of --no-engine throughput (target >= 90%%), p99 %+.1f%% (target <= +25%%), CPU per request %.2fx (target <= 1.25x), resident memory %.2fx (target <= 1.5x)\n", 100 * e / p, 100 * (eq - pq) / pq, ec / pc, em / pm
-  printf "engine calls: %.1f µs per request of the %.1f µs it added (the component itself; the rest is the proxy around it)\n", eu, ec - pc
+  printf "engine calls (the component itself, as the proxy timed them): %.1f µs per request; CPU the engine added per request: %.1f µs\n", eu, ec - pc
   printf "against Privoxy (target >= 2x at a lower p99): default settings %.2fx, p99 %.3f vs %.3f ms; all blocked %.2fx, p99 %.3f vs %.3f ms\n", e / x, eq, xq, b / x, bq, xq }'
 
 # HTTPS: one certificate for every server of the page (and every name below
