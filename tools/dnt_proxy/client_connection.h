@@ -106,6 +106,7 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   Upstream& NewUpstream(const Authority& server, bool tls);
   void DropUpstream(const Authority& server, bool tls);
   void DropIdleUpstreams();
+  std::size_t ServerConnectionsOpen() const;
   /// `site`: the site of the request's page.
   bool AskEngine(const std::string& site);
   void SendRequestHead();

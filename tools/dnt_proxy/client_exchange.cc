@@ -1,6 +1,7 @@
 // The part of a client connection that forwards a request to its server and
 // relays the answer: the engine's say on the request, the connection to the
 // server, then the request body and the response relayed side by side.
+#include <algorithm>
 #include <boost/asio/connect.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/read.hpp>
@@ -103,7 +104,10 @@ Upstream* ClientConnection::UpstreamTo(const Authority& server, bool tls) {
 // Replaces the connection to `server`, if there is one.
 Upstream& ClientConnection::NewUpstream(const Authority& server, bool tls) {
   DropUpstream(server, tls);
-  if (m_upstreams.size() >= m_context.config.maxServersPerConnection) {
+  // The least recently used connection makes room, within this client
+  // connection's bound and within the whole process's.
+  if (!m_upstreams.empty() && (m_upstreams.size() >= m_context.config.maxServersPerConnection ||
+                               ServerConnectionsOpen() >= m_context.config.maxServerConnections)) {
     DropUpstream(m_upstreams.back().server, m_upstreams.back().tls);
   }
   Upstream& upstream = m_upstreams.emplace_front(m_stream.get_executor(), server, tls, m_context.stats);
@@ -118,6 +122,10 @@ void ClientConnection::DropUpstream(const Authority& server, bool tls) {
   const auto upstream = found->second;
   m_upstreamIndex.erase(found);  // before the host it views goes
   m_upstreams.erase(upstream);
+}
+
+std::size_t ClientConnection::ServerConnectionsOpen() const {
+  return static_cast<std::size_t>(std::max<int64_t>(m_context.stats.ServerConnectionsOpen(), 0));
 }
 
 // Servers close connections that idle; the proxy closes them first, and
@@ -347,7 +355,7 @@ void ClientConnection::FinishExchange() {
   // Bytes read past the answer's end are no answer to anything. Beyond the
   // bound for the whole process, connections are not kept for later.
   if (!m_response->keep_alive() || m_requestFailed || m_upstream->buffer.size() != 0 ||
-      m_context.stats.ServerConnectionsOpen() > static_cast<int64_t>(m_context.config.maxServerConnections)) {
+      ServerConnectionsOpen() > m_context.config.maxServerConnections) {
     m_upstream->stream.close();
   } else {
     // An idle connection keeps no buffer.
