@@ -1,7 +1,7 @@
 # Entry points for a fresh Debian machine. Each target installs what it needs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap bootstrap-build build build-tools build-asan build-tsan test test-default test-asan test-tsan test-windows fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy browsing-day coverage install clean
+.PHONY: all bootstrap bootstrap-build build build-tools build-asan build-tsan test test-lane-plain test-lane-sanitizers test-default test-asan test-tsan test-windows fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy browsing-day coverage install clean
 
 all: build
 
@@ -54,12 +54,21 @@ fuzz: bootstrap
 fuzz-smoke: fuzz
 	bash scripts/fuzz_smoke.sh build/fuzz
 
-# The five parts run two at a time, so that one part's tests, which often
-# wait on sockets, timers and wine, overlap another part's build; each
-# part's output is printed whole when it ends.
+# The five parts run in two lanes side by side, each lane's parts one after
+# another, so that every part's tests start as soon as its own build is
+# done: the default build, then the Windows build (which uses the default
+# build's tools) and the fuzz targets; beside them the sanitizer builds.
+# Tests, which often wait on sockets, timers and wine, overlap the other
+# lane's work; each lane's output is printed whole when it ends.
 test: bootstrap
-	$(MAKE) --no-print-directory -j2 --output-sync=target test-default test-asan test-tsan fuzz-smoke test-windows
+	$(MAKE) --no-print-directory -j2 --output-sync=target test-lane-plain test-lane-sanitizers
 	@echo "all test suites passed"
+
+test-lane-plain:
+	$(MAKE) --no-print-directory -j1 test-default test-windows fuzz-smoke
+
+test-lane-sanitizers:
+	$(MAKE) --no-print-directory -j1 test-asan test-tsan
 
 demo: build-tools
 	bash scripts/demo.sh build/default

@@ -19,7 +19,9 @@ build_packages=(cmake make g++ pkg-config ccache liblua5.2-dev libboost-dev nloh
 # test; privoxy: the proxy compared against in bench/proxy/compare.sh;
 # iproute2 and util-linux: the network namespace those run in. The MinGW-w64
 # cross compiler, wine64 and dpkg-dev (for apt-get source): the Windows target.
-test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev gcovr
+# lld: links the many test programs of each build several times faster than
+# the default linker (builds without it use the default one).
+test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev gcovr lld
                chromium wrk openssl libnss3-tools privoxy iproute2 util-linux
                g++-mingw-w64-x86-64-posix wine64 dpkg-dev)
 case "$profile" in
