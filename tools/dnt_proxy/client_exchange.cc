@@ -31,7 +31,8 @@ bool Reusable(Upstream& upstream) {
   auto& socket = upstream.stream.socket();
   if (!socket.is_open() || upstream.buffer.size() != 0) return false;
   beast::error_code error;
-  socket.non_blocking(true, error);
+  // Set once per connection: each setting is a system call.
+  if (!socket.non_blocking()) socket.non_blocking(true, error);
   char byte;
   socket.receive(boost::asio::buffer(&byte, 1), tcp::socket::message_peek, error);
   if (error != boost::asio::error::would_block) return false;
