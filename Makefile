@@ -16,7 +16,7 @@ bootstrap-build:
 # The default build with the tests and benchmarks.
 build: bootstrap
 	bash scripts/configure.sh default -DDNT_BUILD_TESTS=ON -DDNT_BUILD_BENCH=ON
-	cmake --build --preset default -j $(JOBS)
+	bash scripts/timed.sh "default build" cmake --build --preset default -j $(JOBS)
 
 # The module, the tools and the default bases, without what only tests need.
 build-tools: bootstrap-build
@@ -25,20 +25,20 @@ build-tools: bootstrap-build
 
 build-asan: bootstrap
 	bash scripts/configure.sh asan
-	cmake --build --preset asan -j $(JOBS)
+	bash scripts/timed.sh "asan build" cmake --build --preset asan -j $(JOBS)
 
 build-tsan: bootstrap
 	bash scripts/configure.sh tsan
-	cmake --build --preset tsan -j $(JOBS)
+	bash scripts/timed.sh "tsan build" cmake --build --preset tsan -j $(JOBS)
 
 test-default: build
-	ctest --preset default
+	bash scripts/timed.sh "default tests" ctest --preset default
 
 test-asan: build-asan
-	ctest --preset asan
+	bash scripts/timed.sh "asan tests" ctest --preset asan
 
 test-tsan: build-tsan
-	ctest --preset tsan
+	bash scripts/timed.sh "tsan tests" ctest --preset tsan
 
 # The Windows build of the module, the tools and the test suites (MinGW-w64),
 # run under wine; its scan of the bundled page is compared with this build's.
@@ -47,12 +47,12 @@ test-windows: build
 
 fuzz: bootstrap
 	bash scripts/configure.sh fuzz
-	cmake --build --preset fuzz -j $(JOBS)
+	bash scripts/timed.sh "fuzz build" cmake --build --preset fuzz -j $(JOBS)
 
 # A short run of every fuzz target on its seed corpus: proves they build and
 # do not fail at once. Long runs are done by hand (see README).
 fuzz-smoke: fuzz
-	bash scripts/fuzz_smoke.sh build/fuzz
+	bash scripts/timed.sh "fuzz smoke" bash scripts/fuzz_smoke.sh build/fuzz
 
 # The five parts run in two lanes side by side, each lane's parts one after
 # another, so that every part's tests start as soon as its own build is
@@ -61,7 +61,7 @@ fuzz-smoke: fuzz
 # Tests, which often wait on sockets, timers and wine, overlap the other
 # lane's work; each lane's output is printed whole when it ends.
 test: bootstrap
-	$(MAKE) --no-print-directory -j2 --output-sync=target test-lane-plain test-lane-sanitizers
+	bash scripts/timed.sh "make test" $(MAKE) --no-print-directory -j2 --output-sync=target test-lane-plain test-lane-sanitizers
 	@echo "all test suites passed"
 
 test-lane-plain:

@@ -16,7 +16,10 @@ endif()
 
 if(DNT_FUZZ)
   # Everything is instrumented for coverage; only fuzz programs link libFuzzer.
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  # Optimised as libFuzzer advises: unoptimised, the targets ran five to seven
+  # times fewer inputs a second, and the smoke run was the longest part of the
+  # tests.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer -O1)
   add_link_options(-fsanitize=address,undefined)
 endif()
 

@@ -31,8 +31,8 @@ scripts/wine_run.sh wineboot --init
 "$wineserver" -w
 
 cmake --preset windows
-cmake --build --preset windows -j "$jobs"
-ctest --preset windows
+scripts/timed.sh "windows build" cmake --build --preset windows -j "$jobs"
+scripts/timed.sh "windows tests" ctest --preset windows
 
 har=examples/ferguson.com-2022.har
 expected=$(mktemp)
