@@ -218,6 +218,7 @@ TEST_F(BasesFeedTest, RefusesWhatDoesNotVerifyAndServesTheLastGoodSetAfterAResta
 
 TEST_F(BasesFeedTest, TakesTwentyVersionsUnderLoadWithoutAFailedRequest) {
   Publish("A", m_keys);
+  std::map<std::string, bases_feed::Manifest> signedSets = {{"A", Published()}};
   FeedServer server(m_feed);
   ProxyProcess proxy = StartFed(server, {"--update-every", "1s"});
   ASSERT_TRUE(proxy.AwaitLog(" version 1 from ", 1, seconds(20)));
@@ -250,8 +251,18 @@ TEST_F(BasesFeedTest, TakesTwentyVersionsUnderLoadWithoutAFailedRequest) {
   long memory = 0;
   for (int version = 2; version <= 21; ++version) {
     const std::string generation = version % 2 ? "A" : "B";
-    Publish(generation, m_keys);
-    // One poll is a second, give or take a tenth, and the fetch.
+    // Once both sets are published, each version is one of them signed anew
+    // here: the publisher's run took most of a second under the load.
+    if (const auto set = signedSets.find(generation); set != signedSets.end()) {
+      Resign([&](bases_feed::Manifest& manifest) { manifest = set->second, manifest.version = version; });
+    } else {
+      Publish(generation, m_keys);
+      signedSets[generation] = Published();
+    }
+    // The first versions come with the poll, a second give or take a tenth;
+    // the rest are asked for at once, so that the load runs seconds, not
+    // twenty, in every build that runs this test.
+    if (version > 4) proxy.Signal(SIGHUP);
     ASSERT_TRUE(proxy.AwaitLog(" version " + std::to_string(version) + " from ", 1, seconds(10))) << version;
     m_origin.SetRecording(true);
     EXPECT_EQ(FreshGeneration(proxy, "fresh" + std::to_string(version)), generation) << version;
