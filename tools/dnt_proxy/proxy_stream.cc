@@ -5,6 +5,14 @@
 
 namespace dnt_proxy {
 
+void ProxyStream::ReadSome(const BufferList<boost::asio::mutable_buffer>& buffers, IoDone done) {
+  std::visit([&](auto& stream) { stream.async_read_some(buffers, std::move(done)); }, m_stream);
+}
+
+void ProxyStream::WriteSome(const BufferList<boost::asio::const_buffer>& buffers, IoDone done) {
+  std::visit([&](auto& stream) { stream.async_write_some(buffers, std::move(done)); }, m_stream);
+}
+
 bool IsStreamEnd(const boost::system::error_code& error) {
   return error == boost::asio::error::eof || error == boost::asio::ssl::error::stream_truncated;
 }

@@ -9,6 +9,8 @@
 #include <boost/asio/ssl/context.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/ssl/ssl_stream.hpp>
+#include <array>
+#include <memory>
 #include <utility>
 #include <variant>
 
@@ -47,17 +49,72 @@ class ProxyStream {
   }
   Tls& TlsLayer() { return std::get<Tls>(m_stream); }
 
+  // Reads and writes take any handler and buffer sequence, as Beast's
+  // algorithms expect, but hand the TCP and TLS layers one handler type and
+  // one buffer type: those layers' operations are then compiled once, in
+  // proxy_stream.cc, instead of once for every handler of every relay.
   template <class Buffers, class Handler>
   void async_read_some(const Buffers& buffers, Handler&& handler) {
-    std::visit([&](auto& stream) { stream.async_read_some(buffers, std::forward<Handler>(handler)); }, m_stream);
+    ReadSome(BufferList<boost::asio::mutable_buffer>(buffers), IoDone(std::forward<Handler>(handler)));
   }
 
   template <class Buffers, class Handler>
   void async_write_some(const Buffers& buffers, Handler&& handler) {
-    std::visit([&](auto& stream) { stream.async_write_some(buffers, std::forward<Handler>(handler)); }, m_stream);
+    WriteSome(BufferList<boost::asio::const_buffer>(buffers), IoDone(std::forward<Handler>(handler)));
   }
 
  private:
+  // The first buffers of a sequence. A read or write may move fewer bytes
+  // than it was offered, and Beast's algorithms go on with the rest.
+  template <class Buffer>
+  class BufferList {
+   public:
+    template <class Buffers>
+    explicit BufferList(const Buffers& buffers) {
+      auto end = boost::asio::buffer_sequence_end(buffers);
+      for (auto it = boost::asio::buffer_sequence_begin(buffers); it != end && m_count < m_buffers.size(); ++it) {
+        const Buffer buffer(*it);
+        if (buffer.size() != 0) m_buffers[m_count++] = buffer;
+      }
+    }
+    const Buffer* begin() const { return m_buffers.data(); }
+    const Buffer* end() const { return m_buffers.data() + m_count; }
+
+   private:
+    std::array<Buffer, 16> m_buffers{};
+    std::size_t m_count = 0;
+  };
+
+  // A read's or write's completion handler, whatever its type. It runs on
+  // the stream's executor, as the handlers of the proxy's relays, which
+  // bind none of their own, always have.
+  class IoDone {
+   public:
+    template <class Handler>
+    explicit IoDone(Handler&& handler)
+        : m_call(std::make_unique<Call<std::decay_t<Handler>>>(std::forward<Handler>(handler))) {}
+    void operator()(boost::system::error_code error, std::size_t bytes) {
+      std::unique_ptr<CallBase> call = std::move(m_call);
+      call->Run(error, bytes);
+    }
+
+   private:
+    struct CallBase {
+      virtual ~CallBase() = default;
+      virtual void Run(boost::system::error_code error, std::size_t bytes) = 0;
+    };
+    template <class Handler>
+    struct Call final : CallBase {
+      explicit Call(Handler&& handler) : handler(std::move(handler)) {}
+      void Run(boost::system::error_code error, std::size_t bytes) override { handler(error, bytes); }
+      Handler handler;
+    };
+    std::unique_ptr<CallBase> m_call;
+  };
+
+  void ReadSome(const BufferList<boost::asio::mutable_buffer>& buffers, IoDone done);
+  void WriteSome(const BufferList<boost::asio::const_buffer>& buffers, IoDone done);
+
   std::variant<Tcp, Tls> m_stream;
 };
 

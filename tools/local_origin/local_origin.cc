@@ -5,12 +5,13 @@
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/ssl/ssl_stream.hpp>
 #include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
+
+#include "tools/dnt_proxy/proxy_stream.h"
 
 namespace local_origin {
 namespace {
@@ -73,28 +74,21 @@ struct LocalOrigin::Server {
 
 namespace {
 
-using TlsStream = beast::ssl_stream<beast::tcp_stream>;
-
 // One accepted connection, over TCP or TLS: reads each request whole (the
 // body in pieces it drops), records it and answers.
-template <class ByteStream>
-class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
+class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  template <class... TlsContext>
-  Connection(tcp::socket socket, LocalOrigin::Server& server, uint64_t number, TlsContext&... tls)
-      : m_stream(std::move(socket), tls...), m_server(server) {
+  Connection(tcp::socket socket, LocalOrigin::Server& server, uint64_t number) : m_stream(std::move(socket)), m_server(server) {
     m_request.connection = number;
   }
 
   void Start() {
-    if constexpr (std::is_same_v<ByteStream, TlsStream>) {
-      Lowest().expires_after(Idle);
-      m_stream.async_handshake(net::ssl::stream_base::server, [self = this->shared_from_this()](beast::error_code error) {
-        if (!error) self->ReadHeader();
-      });
-    } else {
-      ReadHeader();
-    }
+    if (!m_server.tls) return ReadHeader();
+    Lowest().expires_after(Idle);
+    m_stream.StartTls(*m_server.tls).async_handshake(net::ssl::stream_base::server,
+                                                       [self = shared_from_this()](beast::error_code error) {
+                                                         if (!error) self->ReadHeader();
+                                                       });
   }
 
  private:
@@ -107,7 +101,7 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
     m_request.connection = connection;
     Lowest().expires_after(Idle);
     http::async_read_header(m_stream, m_buffer, *m_parser,
-                            [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+                            [self = shared_from_this()](beast::error_code error, std::size_t) {
                               if (!error) self->OnHeader();
                             });
   }
@@ -121,7 +115,7 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
     }
     if (!beast::iequals(header[http::field::expect], "100-continue")) return ReadBody();
     auto goOn = std::make_shared<http::response<http::empty_body>>(http::status::continue_, 11);
-    http::async_write(m_stream, *goOn, [self = this->shared_from_this(), goOn](beast::error_code error, std::size_t) {
+    http::async_write(m_stream, *goOn, [self = shared_from_this(), goOn](beast::error_code error, std::size_t) {
       if (!error) self->ReadBody();
     });
   }
@@ -132,7 +126,7 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
     body.data = m_chunk.data();
     body.size = m_chunk.size();
     http::async_read_some(m_stream, m_buffer, *m_parser,
-                          [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+                          [self = shared_from_this()](beast::error_code error, std::size_t) {
                             if (error == http::error::need_buffer) error = {};
                             if (error) return;
                             self->m_request.bodyBytes += self->m_chunk.size() - self->m_parser->get().body().size;
@@ -165,7 +159,7 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
       response->prepare_payload();
     }
     http::async_write(m_stream, *response,
-                      [self = this->shared_from_this(), response, untilClose](beast::error_code error, std::size_t) {
+                      [self = shared_from_this(), response, untilClose](beast::error_code error, std::size_t) {
                         self->AfterAnswer(error, untilClose || !response->keep_alive());
                       });
   }
@@ -181,14 +175,14 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
   // Holds the connection without a word until the client goes.
   void AwaitClose() {
     Lowest().expires_never();
-    m_stream.async_read_some(net::buffer(m_chunk), [self = this->shared_from_this()](beast::error_code, std::size_t) {});
+    m_stream.async_read_some(net::buffer(m_chunk), [self = shared_from_this()](beast::error_code, std::size_t) {});
   }
 
   void SwitchToEcho() {
     auto switching = std::make_shared<http::response<http::empty_body>>(http::status::switching_protocols, 11);
     switching->set(http::field::upgrade, "websocket");
     switching->set(http::field::connection, "upgrade");
-    http::async_write(m_stream, *switching, [self = this->shared_from_this(), switching](beast::error_code error, std::size_t) {
+    http::async_write(m_stream, *switching, [self = shared_from_this(), switching](beast::error_code error, std::size_t) {
       if (!error) self->Echo();
     });
   }
@@ -196,7 +190,7 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
   void Echo() {
     Lowest().expires_after(Idle);
     if (m_buffer.size() != 0) return EchoBuffered();
-    m_stream.async_read_some(m_buffer.prepare(m_chunk.size()), [self = this->shared_from_this()](beast::error_code error,
+    m_stream.async_read_some(m_buffer.prepare(m_chunk.size()), [self = shared_from_this()](beast::error_code error,
                                                                                            std::size_t bytes) {
       if (error) return;
       self->m_buffer.commit(bytes);
@@ -205,7 +199,7 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
   }
 
   void EchoBuffered() {
-    net::async_write(m_stream, m_buffer.data(), [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+    net::async_write(m_stream, m_buffer.data(), [self = shared_from_this()](beast::error_code error, std::size_t) {
       if (error) return;
       self->m_buffer.consume(self->m_buffer.size());
       self->Echo();
@@ -220,7 +214,7 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
     m_streamResponse->keep_alive(m_parser->keep_alive());
     m_streamWriter.emplace(*m_streamResponse);
     http::async_write_header(m_stream, *m_streamWriter,
-                             [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+                             [self = shared_from_this()](beast::error_code error, std::size_t) {
                                if (!error) self->StreamPiece();
                              });
   }
@@ -233,7 +227,7 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
     body.more = piece != 0;
     m_streamLeft -= piece;
     Lowest().expires_after(Idle);
-    http::async_write(m_stream, *m_streamWriter, [self = this->shared_from_this()](beast::error_code error, std::size_t) {
+    http::async_write(m_stream, *m_streamWriter, [self = shared_from_this()](beast::error_code error, std::size_t) {
       if (error == http::error::need_buffer) error = {};
       if (error) return;
       if (self->m_streamWriter->is_done()) return self->AfterAnswer(error, !self->m_streamResponse->keep_alive());
@@ -241,9 +235,9 @@ class Connection : public std::enable_shared_from_this<Connection<ByteStream>> {
     });
   }
 
-  beast::tcp_stream& Lowest() { return beast::get_lowest_layer(m_stream); }
+  beast::tcp_stream& Lowest() { return m_stream.Lowest(); }
 
-  ByteStream m_stream;
+  dnt_proxy::ProxyStream m_stream;
   LocalOrigin::Server& m_server;
   beast::flat_buffer m_buffer;
   std::optional<http::request_parser<http::buffer_body>> m_parser;
@@ -265,11 +259,7 @@ void LocalOrigin::Server::Accept() {
         std::lock_guard guard(lock);
         number = ++connections;
       }
-      if (tls) {
-        std::make_shared<Connection<TlsStream>>(std::move(socket), *this, number, *tls)->Start();
-      } else {
-        std::make_shared<Connection<beast::tcp_stream>>(std::move(socket), *this, number)->Start();
-      }
+      std::make_shared<Connection>(std::move(socket), *this, number)->Start();
     }
     Accept();
   });
