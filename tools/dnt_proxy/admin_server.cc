@@ -25,9 +25,9 @@ using tcp = net::ip::tcp;
 // closed at once.
 constexpr int MaxConnections = 32;
 constexpr auto Idle = std::chrono::seconds(30);
-constexpr std::uint32_t MaxHead = 8 * 1024;
+constexpr std::uint32_t MaxAdminHead = 8 * 1024;
 // A pause request is a line of JSON.
-constexpr std::uint64_t MaxBody = 4 * 1024;
+constexpr std::uint64_t MaxAdminBody = 4 * 1024;
 constexpr std::string_view TokenPlace = "{{admin-token}}";
 // The page runs its own script and styles, and reaches nothing but this
 // endpoint.
@@ -141,8 +141,8 @@ class AdminConnection : public std::enable_shared_from_this<AdminConnection> {
 
   void Read() {
     m_parser.emplace();
-    m_parser->header_limit(MaxHead);
-    m_parser->body_limit(MaxBody);
+    m_parser->header_limit(MaxAdminHead);
+    m_parser->body_limit(MaxAdminBody);
     m_stream.expires_after(Idle);
     http::async_read(m_stream, m_buffer, *m_parser, [self = shared_from_this()](beast::error_code error, std::size_t) {
       if (!error) self->Reply();

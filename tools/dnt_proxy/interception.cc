@@ -3,16 +3,15 @@
 #include <openssl/sha.h>
 
 #include "tools/dnt_proxy/forwarding.h"
+#include "tools/dnt_proxy/openssl_handles.h"
 
 namespace dnt_proxy {
 namespace {
 
-constexpr unsigned char Http11[] = "\x08http/1.1";
-
 int SelectProtocol(SSL*, const unsigned char** out, unsigned char* length, const unsigned char* offered,
                    unsigned int offeredLength, void*) {
   unsigned char* selected = nullptr;
-  if (SSL_select_next_proto(&selected, length, Http11, sizeof Http11 - 1, offered, offeredLength) !=
+  if (SSL_select_next_proto(&selected, length, Http11Alpn, sizeof Http11Alpn - 1, offered, offeredLength) !=
       OPENSSL_NPN_NEGOTIATED) {
     // A client that offers no http/1.1 learns of no protocol, and may still
     // speak HTTP/1.1.

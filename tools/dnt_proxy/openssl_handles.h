@@ -1,5 +1,5 @@
-// OpenSSL's objects owned as C++ objects, and its error queue as an
-// exception.
+// OpenSSL's objects owned as C++ objects, its error queue as an exception,
+// and the protocol list both TLS sides of the proxy offer.
 #pragma once
 
 #include <openssl/bio.h>
@@ -11,6 +11,9 @@
 #include <string>
 
 namespace dnt_proxy {
+
+/// http/1.1 alone, in ALPN's wire format: the proxy relays nothing else.
+inline constexpr unsigned char Http11Alpn[] = "\x08http/1.1";
 
 template <class T, void (*Free)(T*)>
 struct OpenSslFree {

@@ -1,22 +1,15 @@
 #include "tools/dnt_proxy/session_table.h"
 
-#include "do_not_track/categories.h"
+#include "tools/dnt_proxy/stats_report.h"
 
 namespace dnt_proxy {
-namespace {
-
-// A name for people, also for a value the SDK does not name.
-std::string NameOr(const char* name, uint32_t value) { return name ? name : std::to_string(value); }
-
-}  // namespace
 
 std::optional<module_host::SessionVerdict> LogVerdict(ProxyContext& context, const std::string& client,
                                                       const std::string& domain, module_host::EngineSession& session) {
   try {
     const module_host::SessionVerdict verdict = session.Verdict();
-    const std::string name = NameOr(dnt::VerdictName(verdict.verdict), verdict.verdict);
-    const std::string category =
-        verdict.service ? NameOr(dnt::CategoryName(verdict.service->category), verdict.service->category) : "";
+    const std::string name = VerdictText(verdict.verdict);
+    const std::string category = verdict.service ? CategoryText(verdict.service->category) : "";
     std::string text = domain + " (client " + client + "): " + name;
     if (verdict.service) text += ", " + verdict.service->name + " (" + category + ")";
     context.log.Write("verdict", text, [&] {

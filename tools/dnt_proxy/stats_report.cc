@@ -19,10 +19,6 @@ constexpr const char* CallNames[] = {"request", "response"};
 
 std::string NameOr(const char* name, uint32_t value) { return name ? name : std::to_string(value); }
 
-std::string CategoryText(uint32_t category) { return NameOr(dnt::CategoryName(category), category); }
-
-std::string VerdictText(uint32_t verdict) { return NameOr(dnt::VerdictName(verdict), verdict); }
-
 std::string UtcText(std::chrono::system_clock::time_point time) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
   std::tm utc{};
@@ -237,6 +233,10 @@ void SitesMetrics(Metrics& metrics, const SitesSnapshot& sites) {
 }
 
 }  // namespace
+
+std::string CategoryText(uint32_t category) { return NameOr(dnt::CategoryName(category), category); }
+
+std::string VerdictText(uint32_t verdict) { return NameOr(dnt::VerdictName(verdict), verdict); }
 
 std::string PausedJson(const SitesSnapshot& sites) {
   return json{{"paused", PausedList(sites)}}.dump(-1, ' ', false, json::error_handler_t::replace);

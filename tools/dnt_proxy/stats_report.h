@@ -14,6 +14,11 @@ inline constexpr std::size_t ListedBlocked = 20;
 /// The sites seen recently that /api/stats lists at most.
 inline constexpr std::size_t ListedSites = 50;
 
+/// A verdict's or a category's name for people, also for a value the SDK
+/// does not name.
+std::string VerdictText(uint32_t verdict);
+std::string CategoryText(uint32_t category);
+
 std::string StatsJson(const StatsSnapshot& snapshot);
 
 std::string MetricsText(const StatsSnapshot& snapshot);

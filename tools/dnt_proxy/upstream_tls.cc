@@ -8,18 +8,13 @@
 #include "tools/dnt_proxy/openssl_handles.h"
 
 namespace dnt_proxy {
-namespace {
-
-constexpr unsigned char Http11[] = "\x08http/1.1";
-
-}  // namespace
 
 UpstreamTls::UpstreamTls(const std::string& authorities) : m_context(boost::asio::ssl::context::tls_client) {
   SSL_CTX* context = m_context.native_handle();
   SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
   SSL_CTX_set_options(context, SSL_OP_NO_RENEGOTIATION);
   // Zero is success here.
-  CheckSsl(SSL_CTX_set_alpn_protos(context, Http11, sizeof Http11 - 1) == 0, "cannot offer http/1.1");
+  CheckSsl(SSL_CTX_set_alpn_protos(context, Http11Alpn, sizeof Http11Alpn - 1) == 0, "cannot offer http/1.1");
   m_context.set_verify_mode(boost::asio::ssl::verify_peer);
   boost::system::error_code error;
   if (authorities.empty()) {

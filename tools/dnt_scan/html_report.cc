@@ -94,7 +94,7 @@ void WriteChart(const ScanSummary& summary, std::ostream& out) {
   out << "</svg>\n";
 }
 
-void WriteSummary(const ScanSummary& summary, std::ostream& out) {
+void WriteHtmlSummary(const ScanSummary& summary, std::ostream& out) {
   const std::pair<const char*, size_t> rows[] = {
       {"Requests", summary.requests}, {"Tracker requests", summary.trackers}, {"Blocked", summary.blocked},
       {"Modified", summary.modified}, {"Skipped (not HTTP)", summary.skipped}, {"Failed", summary.failed}};
@@ -128,7 +128,7 @@ void WriteHtmlReport(const ScanReport& report, std::ostream& out) {
   out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>dnt-scan: "
       << Escaped(report.input) << "</title>\n<style>" << Style << "</style></head>\n<body>\n<h1>Do-Not-Track scan of "
       << Escaped(report.input) << "</h1>\n";
-  WriteSummary(summary, out);
+  WriteHtmlSummary(summary, out);
   out << "<h2>Tracker requests by category and service</h2>\n";
   WriteChart(summary, out);
   for (const PageView& page : PagesOf(report)) WritePage(page, out);

@@ -53,7 +53,7 @@ void WriteRequests(const PageView& page, bool allRequests, std::ostream& out) {
   }
 }
 
-void WriteSummary(const ScanSummary& summary, std::ostream& out) {
+void WriteTextSummary(const ScanSummary& summary, std::ostream& out) {
   out << "Summary\n";
   const std::pair<const char*, size_t> lines[] = {
       {"requests", summary.requests}, {"tracker requests", summary.trackers}, {"blocked", summary.blocked},
@@ -83,7 +83,7 @@ void WriteTextReport(const ScanReport& report, bool allRequests, std::ostream& o
     for (const InputProblem& problem : report.problems) out << "  " << report.entryName << ' ' << problem.number << ": " << problem.text << '\n';
     out << '\n';
   }
-  WriteSummary(Summarize(report), out);
+  WriteTextSummary(Summarize(report), out);
 }
 
 }  // namespace dnt_scan

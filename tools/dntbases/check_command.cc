@@ -17,7 +17,7 @@ struct CheckOptions {
   bool trace = false;
 };
 
-nlohmann::json Describe(const dnt::Bases& bases) {
+nlohmann::json DescribeBases(const dnt::Bases& bases) {
   nlohmann::json scripts = nlohmann::json::array();
   for (const auto& [name, chunk] : bases.Scripts().Scripts()) scripts.push_back(name);
   const dnt::BugBases& bugs = bases.Bugs();
@@ -41,7 +41,7 @@ int RunCheck(const CheckOptions& options) {
     return 1;
   }
   // Script names are whatever bytes the scripts chose: show non-UTF-8 as U+FFFD.
-  std::cout << Describe(*bases).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  std::cout << DescribeBases(*bases).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
   return 0;
 }
 

@@ -59,7 +59,7 @@ void WriteWhole(const fs::path& path, const std::string& bytes) {
   fs::rename(partial, path);
 }
 
-json Describe(const Manifest& manifest) {
+json DescribeManifest(const Manifest& manifest) {
   json files = json::array();
   for (const ManifestFile& file : manifest.files) {
     files.push_back({{"name", file.name}, {"size", file.size}, {"sha256", file.sha256}});
@@ -149,7 +149,7 @@ int RunPublish(const PublishOptions& options) {
     const bool published = name.size() == 64 || (name.size() == 68 && name.ends_with(".sig"));
     if (published && !kept.count(name)) fs::remove(entry.path());
   }
-  json described = Describe(manifest);
+  json described = DescribeManifest(manifest);
   described["manifest"] = (out / ManifestName).string();
   std::cout << described.dump(2) << '\n';
   return 0;
@@ -166,7 +166,7 @@ int RunFetch(const FetchOptions& options) {
     const auto fetched = client.Check(stored ? &*stored : nullptr);
     const VerifiedSet& serving = fetched ? *fetched : *stored;
     if (fetched) StoreSet(options.directory, *fetched);
-    json described = Describe(serving.manifest);
+    json described = DescribeManifest(serving.manifest);
     described["status"] = fetched ? "updated" : "unchanged";
     described["directory"] = options.directory;
     std::cout << described.dump(2) << '\n';

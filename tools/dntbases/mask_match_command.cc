@@ -48,12 +48,10 @@ bool ReadFile(const std::string& path, std::string& out) {
   return !in.bad();
 }
 
-uint32_t Length(const std::string& s) { return static_cast<uint32_t>(std::min<size_t>(s.size(), UINT32_MAX)); }
-
 std::shared_ptr<mask_engine::MaskEngine> CompileMasks(const std::vector<std::string>& masks) {
   auto engine = mask_engine::MaskEngine::Create();
   for (const std::string& mask : masks) {
-    if (!mask.empty()) engine->AddMask(mask.data(), Length(mask));
+    if (!mask.empty()) engine->AddMask(mask.data(), UrlLength(mask));
   }
   engine->Finalize();
   return engine;
@@ -63,7 +61,7 @@ void PrintMatches(mask_engine::MaskMatcher& matcher, const std::vector<std::stri
   std::string line;
   for (const std::string& url : urls) {
     line.clear();
-    for (const mask_engine::MaskMatch& match : matcher.Match(url.data(), Length(url))) {
+    for (const mask_engine::MaskMatch& match : matcher.Match(url.data(), UrlLength(url))) {
       if (!line.empty()) line.push_back(' ');
       line += std::to_string(match.index);
     }
@@ -74,7 +72,7 @@ void PrintMatches(mask_engine::MaskMatcher& matcher, const std::vector<std::stri
 
 void PrintStats(const mask_engine::MaskEngine& engine, mask_engine::MaskMatcher& matcher,
                 const std::vector<std::string>& urls, int64_t compileNs) {
-  nlohmann::json out = MatchTimings(urls, [&](const std::string& url) { matcher.Match(url.data(), Length(url)); });
+  nlohmann::json out = MatchTimings(urls, [&](const std::string& url) { matcher.Match(url.data(), UrlLength(url)); });
   const mask_engine::MaskEngineStats stats = engine.Stats();
   out["masks"] = stats.masks;
   out["keys"] = stats.keys;

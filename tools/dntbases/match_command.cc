@@ -25,8 +25,6 @@ struct MatchOptions {
   bool trace = false;
 };
 
-uint32_t Length(const std::string& s) { return static_cast<uint32_t>(std::min<size_t>(s.size(), UINT32_MAX)); }
-
 std::vector<std::string> CollectUrls(const MatchOptions& options) {
   std::vector<std::string> urls = options.urls;
   if (options.urlsFrom.empty()) return urls;
@@ -40,8 +38,8 @@ std::vector<std::string> CollectUrls(const MatchOptions& options) {
 }
 
 nlohmann::json MatchOne(const dnt::BugBases& bases, const std::string& url) {
-  const std::vector<uint32_t> rules = dnt::MatchBugRules(bases, url.data(), Length(url));
-  const std::vector<uint32_t> exceptions = dnt::MatchBugExceptions(bases, url.data(), Length(url));
+  const std::vector<uint32_t> rules = dnt::MatchBugRules(bases, url.data(), UrlLength(url));
+  const std::vector<uint32_t> exceptions = dnt::MatchBugExceptions(bases, url.data(), UrlLength(url));
   std::vector<uint32_t> services;
   for (const uint32_t bug : rules) services.push_back(dnt::GetBugService(bases, bug).serviceId);
   std::sort(services.begin(), services.end());
@@ -58,8 +56,8 @@ nlohmann::json MatchOne(const dnt::BugBases& bases, const std::string& url) {
 nlohmann::json Stats(const dnt::BugBases& bases, const std::vector<std::string>& urls, int64_t loadNs) {
   dnt::BugMatchContext context;
   nlohmann::json out = MatchTimings(urls, [&](const std::string& url) {
-    dnt::MatchBugRules(bases, url.data(), Length(url), context);
-    dnt::MatchBugExceptions(bases, url.data(), Length(url), context);
+    dnt::MatchBugRules(bases, url.data(), UrlLength(url), context);
+    dnt::MatchBugExceptions(bases, url.data(), UrlLength(url), context);
   });
   out["load_ns"] = loadNs;
   return out;

@@ -16,6 +16,11 @@ inline int64_t NanosecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
 }
 
+/// A URL's length as the matchers take it.
+inline uint32_t UrlLength(const std::string& url) {
+  return static_cast<uint32_t>(std::min<size_t>(url.size(), UINT32_MAX));
+}
+
 /// The value at `fraction` of `sorted`, nearest rank; 0 when empty.
 inline int64_t Percentile(const std::vector<int64_t>& sorted, double fraction) {
   if (sorted.empty()) return 0;

@@ -29,18 +29,12 @@ using tools_test::Quoted;
 using Mode = FeedServer::Mode;
 using std::chrono::seconds;
 
-constexpr const char* RequestScript = R"(
+constexpr const char* GenerationScript = R"(
 return "RequestProcessor", function()
   return function(request)
     request:SetField("X-Generation", "@GENERATION@")
     return false
   end
-end
-)";
-
-constexpr const char* VerdictScript = R"(
-return "GetVerdict", function()
-  return function() return {}, DntEngine.VERDICT_NOT_DETECTED end
 end
 )";
 
@@ -59,9 +53,9 @@ class BasesFeedTest : public ProxyTest {
     for (const std::string generation : {"A", "B"}) {
       const fs::path source = m_scratch.path() / ("source_" + generation);
       fs::create_directories(source);
-      std::string request = RequestScript;
+      std::string request = GenerationScript;
       std::ofstream(source / "request.lua") << request.replace(request.find("@GENERATION@"), 12, generation);
-      std::ofstream(source / "verdict.lua") << VerdictScript;
+      std::ofstream(source / "verdict.lua") << NotDetectedVerdictScript;
       std::ofstream(source / "source.json")
           << R"({"services": [], "bugs": [], "rules": [], "exceptions": [], "scripts": ["request.lua", "verdict.lua"]})";
       const auto built = Dntbases("build " + Quoted((source / "source.json").string()) + " " + Quoted(Bases(generation).string()));

@@ -31,7 +31,7 @@ using local_origin::ReceivedRequest;
 using namespace proxy_test;
 using tools_test::Quoted;
 
-constexpr const char* RequestScript = R"lua(
+constexpr const char* EditingScript = R"lua(
 return "RequestProcessor", function()
   local seen = 0
   return function(request, sessionFlag, domain, addDntHeader)
@@ -65,21 +65,15 @@ return "RequestProcessor", function()
 end
 )lua";
 
-constexpr const char* VerdictScript = R"(
-return "GetVerdict", function()
-  return function() return {}, DntEngine.VERDICT_NOT_DETECTED end
-end
-)";
-
 class DntProxyBases : public ProxyTest {
  protected:
   void SetUp() override {
     for (const char* generation : {"A", "B"}) {
       const fs::path source = m_scratch.path() / (std::string("source_") + generation);
       fs::create_directories(source);
-      std::string request = RequestScript;
+      std::string request = EditingScript;
       std::ofstream(source / "request.lua") << request.replace(request.find("@GENERATION@"), 12, generation);
-      std::ofstream(source / "verdict.lua") << VerdictScript;
+      std::ofstream(source / "verdict.lua") << NotDetectedVerdictScript;
       std::ofstream(source / "source.json")
           << R"({"services": [], "bugs": [], "rules": [], "exceptions": [], "scripts": ["request.lua", "verdict.lua"]})";
       const auto built = Run(Quoted(DNTBASES_PATH) + " build " + Quoted((source / "source.json").string()) + " " +

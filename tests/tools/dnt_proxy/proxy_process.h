@@ -22,6 +22,14 @@
 
 namespace proxy_test {
 
+/// A bases' verdict script that detects nothing, for bases whose request
+/// script alone is under test.
+inline constexpr const char* NotDetectedVerdictScript = R"(
+return "GetVerdict", function()
+  return function() return {}, DntEngine.VERDICT_NOT_DETECTED end
+end
+)";
+
 class ProxyProcess {
  public:
   /// Starts dnt-proxy with `arguments` (after --listen `listen`:0,
