@@ -21,7 +21,7 @@ build: bootstrap
 # The module, the tools and the default bases, without what only tests need.
 build-tools: bootstrap-build
 	bash scripts/configure.sh default -DDNT_BUILD_TESTS=OFF -DDNT_BUILD_BENCH=OFF
-	cmake --build --preset default -j $(JOBS)
+	bash scripts/timed.sh "tools build" cmake --build --preset default -j $(JOBS)
 
 build-asan: bootstrap
 	bash scripts/configure.sh asan

@@ -14,8 +14,11 @@ smoke() {
   seeds="fuzz/corpus/${name#fuzz_}"
   [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
   echo "fuzz-smoke: $name"
-  if ! "$f" -runs=20000 -max_len=4096 -rss_limit_mb=2048 -timeout=10 "$corpus" >"$corpus.log" 2>&1; then
-    echo "fuzz-smoke: $name failed:"
+  # A failing input lands beside the build, not in the folder make ran in.
+  mkdir -p "$FUZZ_ARTIFACTS"
+  if ! "$f" -runs=20000 -max_len=4096 -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$FUZZ_ARTIFACTS/$name-" \
+    "$corpus" >"$corpus.log" 2>&1; then
+    echo "fuzz-smoke: $name failed (its input is kept in $FUZZ_ARTIFACTS):"
     tail -50 "$corpus.log"
     rm -rf "$corpus" "$corpus.log"
     return 1
@@ -23,6 +26,7 @@ smoke() {
   rm -rf "$corpus" "$corpus.log"
 }
 export -f smoke
+export FUZZ_ARTIFACTS="$dir/artifacts"
 
 targets=()
 for f in "$dir"/fuzz/fuzz_*; do
