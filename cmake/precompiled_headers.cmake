@@ -40,8 +40,8 @@ function(dnt_use_gtest_pch target)
     LIBS GTest::gmock GTest::gtest)
 endfunction()
 
-# dnt_use_asio_pch(target): Boost.Asio and Beast over OpenSSL (the proxy and
-# the local origin).
+# dnt_use_asio_pch(target): Boost.Asio and Beast over OpenSSL (the proxy, its
+# tests, the local origin and the bases feed's client).
 function(dnt_use_asio_pch target)
   find_package(OpenSSL 3 REQUIRED)
   _dnt_use_pch(${target} dnt_asio_pch
