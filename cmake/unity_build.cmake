@@ -1,9 +1,9 @@
-# The tools and the test programs compile as a few combined source files
-# (CMake's unity build): their files include the same header-only libraries
-# (nlohmann-json, CLI11, Beast, GoogleTest) and instantiate the same templates,
-# which a combined file compiles once instead of once per file. The engine's
-# own libraries, cheap to compile, stay one object per file.
-option(DNT_UNITY "Compile the tools and the tests as combined source files" ON)
+# The tools compile as a few combined source files (CMake's unity build):
+# their files include the same header-only libraries (nlohmann-json, CLI11,
+# Beast) and instantiate the same templates, which a combined file compiles
+# once instead of once per file. The engine's own libraries, cheap to
+# compile, stay one object per file.
+option(DNT_UNITY "Compile the tools as combined source files" ON)
 
 # dnt_unity(targets...)
 function(dnt_unity)
