@@ -57,18 +57,18 @@ fuzz-smoke: fuzz
 # The five parts run in two lanes side by side, each lane's parts one after
 # another, so that every part's tests start as soon as its own build is
 # done: the default build, then the Windows build (which uses the default
-# build's tools) and the fuzz targets; beside them the sanitizer builds.
-# Tests, which often wait on sockets, timers and wine, overlap the other
-# lane's work; each lane's output is printed whole when it ends.
+# build's tools); beside them the clang builds: the sanitizers' and the fuzz
+# targets. Tests, which often wait on sockets, timers and wine, overlap the
+# other lane's work; each lane's output is printed whole when it ends.
 test: bootstrap
 	bash scripts/timed.sh "make test" $(MAKE) --no-print-directory -j2 --output-sync=target test-lane-plain test-lane-sanitizers
 	@echo "all test suites passed"
 
 test-lane-plain:
-	$(MAKE) --no-print-directory -j1 test-default test-windows fuzz-smoke
+	$(MAKE) --no-print-directory -j1 test-default test-windows
 
 test-lane-sanitizers:
-	$(MAKE) --no-print-directory -j1 test-asan test-tsan
+	$(MAKE) --no-print-directory -j1 test-asan test-tsan fuzz-smoke
 
 demo: build-tools
 	bash scripts/demo.sh build/default

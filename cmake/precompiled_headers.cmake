@@ -27,6 +27,10 @@ function(_dnt_use_pch target anchor)
   get_target_property(anchored ${anchor} PRECOMPILE_HEADERS)
   if(NOT anchored)
     dnt_internal(${anchor})
+    # clang records the headers' times in the precompiled header and refuses
+    # it when they differ: a fresh clone's generated header is newer than
+    # the one a cached precompiled header was made from.
+    target_compile_options(${anchor} PRIVATE $<$<CXX_COMPILER_ID:Clang>:SHELL:-Xclang -fno-pch-timestamp>)
     target_link_libraries(${anchor} PRIVATE ${ARG_LIBS})
     target_precompile_headers(${anchor} PRIVATE ${ARG_HEADERS})
   endif()
@@ -51,10 +55,12 @@ function(dnt_use_asio_pch target)
     LIBS Boost::headers OpenSSL::SSL Threads::Threads)
 endfunction()
 
-# dnt_use_tools_pch(target): nlohmann-json and CLI11, which every command of
-# the tools includes.
+# dnt_use_tools_pch(target): nlohmann-json, which most files of the tools
+# include. Not CLI11: its header defines objects (the validators) that every
+# file including it compiles again, some six seconds each, so only the files
+# that build command lines include it.
 function(dnt_use_tools_pch target)
   _dnt_use_pch(${target} dnt_tools_pch
-    HEADERS <nlohmann/json.hpp> <CLI/CLI.hpp> <string> <vector> <memory> <functional> <optional>
-    LIBS nlohmann_json::nlohmann_json CLI11::CLI11)
+    HEADERS <nlohmann/json.hpp> <string> <vector> <memory> <functional> <optional>
+    LIBS nlohmann_json::nlohmann_json)
 endfunction()

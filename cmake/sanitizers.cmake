@@ -10,7 +10,9 @@ if(DNT_TSAN)
   # Boost.Asio's handler completions end in a standalone fence, which gcc
   # warns ThreadSanitizer does not model, once per handler type; its queues
   # synchronise through mutexes, which it does.
-  add_compile_options(-Wno-tsan)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    add_compile_options(-Wno-tsan)
+  endif()
   add_link_options(${_dnt_tsan})
 endif()
 

@@ -106,6 +106,7 @@ TraceStream& internal(TraceStream& s) noexcept;
 
 /// Width manipulator: `s << setw(8)`.
 struct setw {
+  constexpr explicit setw(uint32_t width) noexcept : value(width) {}
   uint32_t value;
 };
 inline TraceStream& operator<<(TraceStream& s, setw w) noexcept {
@@ -113,6 +114,7 @@ inline TraceStream& operator<<(TraceStream& s, setw w) noexcept {
   return s;
 }
 struct setfill {
+  constexpr explicit setfill(char fill) noexcept : value(fill) {}
   char value;
 };
 inline TraceStream& operator<<(TraceStream& s, setfill f) noexcept {

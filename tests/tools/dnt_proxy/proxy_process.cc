@@ -42,10 +42,18 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 // Under AddressSanitizer, freed memory would wait in a quarantine of 256 MB,
 // which hides whether the proxy's own memory stays flat: the proxy gets a
 // small one (of two settings of a variable, the first is the one read).
+// gcc says AddressSanitizer is on with a macro, clang with __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define DNT_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DNT_TEST_ASAN 1
+#endif
+#endif
 std::vector<std::string> ProxyEnvironment() {
   std::vector<std::string> environment;
   for (char** variable = environ; *variable; ++variable) environment.emplace_back(*variable);
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(DNT_TEST_ASAN)
   const char* options = std::getenv("ASAN_OPTIONS");
   environment.insert(environment.begin(), "ASAN_OPTIONS=" + std::string(options ? options : "") + ":quarantine_size_mb=4");
 #endif
