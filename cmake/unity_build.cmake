@@ -1,9 +1,10 @@
-# The tools compile as a few combined source files (CMake's unity build):
-# their files include the same header-only libraries (nlohmann-json, CLI11,
-# Beast) and instantiate the same templates, which a combined file compiles
-# once instead of once per file. The engine's own libraries, cheap to
-# compile, stay one object per file.
-option(DNT_UNITY "Compile the tools as combined source files" ON)
+# The tools and the engine's libraries compile as a few combined source
+# files (CMake's unity build): their files include the same headers
+# (the standard library's, nlohmann-json, Beast) and instantiate the same
+# templates, which a combined file compiles once instead of once per file.
+# Names local to one file must be unique within its target: a combined file
+# shares one unnamed namespace.
+option(DNT_UNITY "Compile the tools and the engine as combined source files" ON)
 
 # dnt_unity(targets...)
 function(dnt_unity)

@@ -53,7 +53,7 @@ size_t FindByte(const char* text, size_t from, size_t to, uint8_t byte) {
   return to;
 }
 
-bool TestBit(const uint8_t* bytes, size_t i) { return ((*(bytes - 1 - i / 8) >> (i % 8)) & 1) != 0; }
+bool TestReverseBit(const uint8_t* bytes, size_t i) { return ((*(bytes - 1 - i / 8) >> (i % 8)) & 1) != 0; }
 
 // A simple key's tail as pieces: the first, and the last after its any-run.
 Pieces SimpleTail(const IndexedKey& key, uint8_t (&entries)[2 * Pieces::kEntryBytes]) {
@@ -119,7 +119,7 @@ bool LiteralIndex::PieceMatches(const IndexedKey& key, size_t from, size_t lengt
   const uint8_t* bytes = m_bytes.data() + key.bytes;
   if ((key.flags & IndexedKey::kAnyChar) == 0) return SameBytes(bytes + from, text, length);
   for (size_t i = 0; i < length; ++i) {
-    if (!TestBit(bytes, from + i) && bytes[from + i] != static_cast<uint8_t>(text[i])) return false;
+    if (!TestReverseBit(bytes, from + i) && bytes[from + i] != static_cast<uint8_t>(text[i])) return false;
   }
   return true;
 }
@@ -248,7 +248,7 @@ bool LiteralIndex::MiddlesMayFit(const IndexedKey& key, const Pieces& pieces, co
     const size_t n = pieces.Length(i);
     const uint32_t offset = pieces.Offset(i);
     // Only where the piece's first byte is, unless it is a '?'.
-    const bool anyFirst = anyChar && TestBit(bytes, offset);
+    const bool anyFirst = anyChar && TestReverseBit(bytes, offset);
     for (;; ++at) {
       if (at + n > to) return false;
       if (!anyFirst) at = FindByte(text, at, to - n + 1, bytes[offset]);

@@ -6,7 +6,7 @@ namespace mask_engine {
 
 namespace {
 
-constexpr uint32_t kSlash = '/';
+constexpr uint32_t kSlashChar = '/';
 
 bool IsDefaultPath(const std::vector<uint32_t>& path, uint8_t tail) {
   return path.size() - tail == 1 && path[0] == kAnyRunSymbol;
@@ -17,7 +17,7 @@ bool IsDefaultPath(const std::vector<uint32_t>& path, uint8_t tail) {
 uint8_t NormalizePath(std::span<const uint32_t> path, KeyScratch& scratch) {
   std::vector<uint32_t>& out = scratch.path;
   const size_t n = path.size();
-  if (n == 0 || (n == 1 && (path[0] == kAnyRunSymbol || path[0] == kSlash))) {
+  if (n == 0 || (n == 1 && (path[0] == kAnyRunSymbol || path[0] == kSlashChar))) {
     out.assign(1, kAnyRunSymbol);
     return 0;
   }
@@ -25,18 +25,18 @@ uint8_t NormalizePath(std::span<const uint32_t> path, KeyScratch& scratch) {
   const uint32_t last = path[n - 1];
   if (n == 1) {
     // A single literal or '?' gets the tail below.
-  } else if (last == kSlash) {
+  } else if (last == kSlashChar) {
     if (path[n - 2] == kAnyRunSymbol) return 0;
     out.pop_back();
   } else if (last == kAnyRunSymbol) {
-    if (path[n - 2] != kSlash) return 0;
+    if (path[n - 2] != kSlashChar) return 0;
     if (n > 2 && path[n - 3] == kAnyRunSymbol) {
       out.resize(n - 2);
       return 0;
     }
     return 2;
   }
-  out.push_back(kSlash);
+  out.push_back(kSlashChar);
   out.push_back(kAnyRunSymbol);
   return 2;
 }
@@ -50,7 +50,7 @@ KeyScratch::KeyScratch() {
 
 MaskKeys GenerateMaskKeys(std::span<const uint32_t> symbols, bool domainFlag, KeyScratch& scratch) {
   size_t slash = 0;
-  while (slash < symbols.size() && symbols[slash] != kSlash) ++slash;
+  while (slash < symbols.size() && symbols[slash] != kSlashChar) ++slash;
   std::span<const uint32_t> host = symbols.first(slash);
   std::span<const uint32_t> path =
       slash < symbols.size() ? symbols.subspan(slash + 1) : std::span<const uint32_t>{};
@@ -67,7 +67,7 @@ MaskKeys GenerateMaskKeys(std::span<const uint32_t> symbols, bool domainFlag, Ke
     if (domainFlag || host.back() == kAnyRunSymbol) return result;
   }
   scratch.key.assign(host.begin(), host.end());
-  scratch.key.push_back(kSlash);
+  scratch.key.push_back(kSlashChar);
   scratch.key.insert(scratch.key.end(), scratch.path.begin(), scratch.path.end());
   result.keys[result.count++] = GeneratedKey{scratch.key, head, tail};
   return result;

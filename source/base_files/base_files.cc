@@ -13,18 +13,18 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "service_component_facade";
+constexpr const char* BaseFilesLocation = "service_component_facade";
 constexpr char16_t BasesPlaceholder[] = u"%Bases%";
 
 std::u16string ExpandBasesDirectory(orv::IServiceLocator* locator) {
   orv::ComPtr<orv::IEnvironment> environment;
   orv::result_t code = orv::GetService(locator, environment);
   if (orv::Failed(code) || !environment) {
-    throw orv::CheckResultFailedException(Location, __LINE__, orv::Failed(code) ? code : orv::result::NotFound);
+    throw orv::CheckResultFailedException(BaseFilesLocation, __LINE__, orv::Failed(code) ? code : orv::result::NotFound);
   }
   std::u16string directory;
   code = environment->Expand(BasesPlaceholder, &directory);
-  if (orv::Failed(code)) throw orv::CheckResultFailedException(Location, __LINE__, code);
+  if (orv::Failed(code)) throw orv::CheckResultFailedException(BaseFilesLocation, __LINE__, code);
   return directory;
 }
 

@@ -9,7 +9,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "storage_bases";
+constexpr const char* StorageLocation = "storage_bases";
 constexpr char16_t RootDirectory[] = u"/";
 
 bool IsScriptFileName(const std::u16string& name) {
@@ -35,13 +35,13 @@ orv::ComPtr<orv::IIO> OpenStorageBasedFile(orv::IPackedIOFactory* factory, orv::
   orv::ComPtr<orv::IIO> packed;
   orv::result_t code = storage->Open(nameText.c_str(), 0, packed.Put());
   if (orv::Failed(code) || !packed) {
-    throw orv::CheckResultFailedException(Location, __LINE__, orv::Failed(code) ? code : orv::result::NotFound,
+    throw orv::CheckResultFailedException(StorageLocation, __LINE__, orv::Failed(code) ? code : orv::result::NotFound,
                                           u"Failed to open storage-based file " + nameText);
   }
   orv::ComPtr<orv::IIO> unpacked;
   code = factory->CreateUnpackedIO(packed.Get(), unpacked.Put());
   if (orv::Failed(code) || !unpacked) {
-    throw orv::CheckResultFailedException(Location, __LINE__, orv::Failed(code) ? code : orv::result::NotFound,
+    throw orv::CheckResultFailedException(StorageLocation, __LINE__, orv::Failed(code) ? code : orv::result::NotFound,
                                           u"Failed to create unpacked io for storage-based file " + nameText);
   }
   return unpacked;
@@ -53,7 +53,7 @@ void CollectStorageBaseFiles(orv::IServiceLocator* locator, orv::IDataStorage* s
   std::vector<orv::StorageEntry> entries;
   const orv::result_t code = storage->EnumerateDirectory(RootDirectory, &entries);
   if (orv::Failed(code)) {
-    throw orv::CheckResultFailedException(Location, __LINE__, code, u"Failed to enumerate data storage");
+    throw orv::CheckResultFailedException(StorageLocation, __LINE__, code, u"Failed to enumerate data storage");
   }
   for (const orv::StorageEntry& entry : entries) {
     // A directory is never a script file, whatever its name; opening one

@@ -10,10 +10,10 @@ namespace dnt {
 
 namespace {
 
-constexpr const char* Location = "bug_bases_exceptional_sites";
+constexpr const char* ExceptionalSitesLocation = "bug_bases_exceptional_sites";
 
 [[noreturn]] void ThrowUnexpectedEnd(int32_t line) {
-  throw orv::RuntimeError(Location, line, u"Unexpected end of the exceptional sites stream");
+  throw orv::RuntimeError(ExceptionalSitesLocation, line, u"Unexpected end of the exceptional sites stream");
 }
 
 uint32_t ReadLength(const uint8_t*& cursor, const uint8_t* end) {
@@ -41,13 +41,13 @@ void ExceptionalSites::Walk(Visit&& visit) const {
   for (uint32_t i = 0; i < m_count; ++i) {
     const uint32_t length = ReadLength(cursor, end);
     if (length == 0 || cursor == end) {
-      throw orv::RuntimeError(Location, 77, u"The exceptional sites stream is broken");
+      throw orv::RuntimeError(ExceptionalSitesLocation, 77, u"The exceptional sites stream is broken");
     }
     if (static_cast<size_t>(end - cursor) < length) ThrowUnexpectedEnd(62);
     visit(std::string_view(reinterpret_cast<const char*>(cursor), length));
     cursor += length;
   }
-  if (cursor != end) throw orv::RuntimeError(Location, 85, u"The exceptional sites stream size mismatch detected");
+  if (cursor != end) throw orv::RuntimeError(ExceptionalSitesLocation, 85, u"The exceptional sites stream size mismatch detected");
 }
 
 void ExceptionalSites::Validate() const {
@@ -60,7 +60,7 @@ void ExceptionalSites::Enumerate(std::vector<std::u16string>& sites) const {
   decoded.reserve(std::min<size_t>(m_count, m_bytes.size() / 2));
   Walk([&decoded](std::string_view text) {
     std::optional<std::u16string> wide = orv::text::FromUtf8(text);
-    if (!wide) throw orv::CheckResultFailedException(Location, 27, orv::result::InvalidArgument);
+    if (!wide) throw orv::CheckResultFailedException(ExceptionalSitesLocation, 27, orv::result::InvalidArgument);
     decoded.push_back(std::move(*wide));
   });
   sites.swap(decoded);

@@ -12,7 +12,7 @@ namespace dnt {
 
 namespace {
 
-constexpr const char* Location = "bug_bases_loader";
+constexpr const char* LoaderLocation = "bug_bases_loader";
 constexpr uint32_t HeaderSize = 20;
 constexpr uint32_t DirectoryEntrySize = 20;
 // The smallest record of each stream: what a count may claim is capped by
@@ -43,7 +43,7 @@ BugBasesLoader::BugBasesLoader(BugBases& bases, orv::IIO* stream) : m_bases(base
 
 orv::result_t BugBasesLoader::Load(BugBases& bases, orv::IIO* stream) noexcept {
   try {
-    if (!stream) throw orv::InvalidArgumentException(Location, __LINE__, u"no bug database stream");
+    if (!stream) throw orv::InvalidArgumentException(LoaderLocation, __LINE__, u"no bug database stream");
     if (bases.m_version != 0) throw std::logic_error("the bug bases are loaded already");
     BugBasesLoader(bases, stream).Run();
     return orv::result::NoError;
@@ -91,7 +91,7 @@ void BugBasesLoader::Run() {
 }
 
 BinaryStreamReader BugBasesLoader::OpenSection(uint32_t offset, uint32_t declaredSize) {
-  orv::CheckResult(m_stream->Seek(orv::seek_origin::Begin, offset, nullptr), Location, __LINE__);
+  orv::CheckResult(m_stream->Seek(orv::seek_origin::Begin, offset, nullptr), LoaderLocation, __LINE__);
   uint64_t limit = declaredSize;
   if (m_fileSizeKnown) limit = m_fileSize > offset ? m_fileSize - offset : 0;
   return BinaryStreamReader(m_stream, limit);

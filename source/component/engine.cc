@@ -12,7 +12,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "engine";
+constexpr const char* EngineLocation = "engine";
 constexpr uint32_t InterfaceRevision = 2;
 
 /// Counts the redirections to successors on this thread's stack.
@@ -20,7 +20,7 @@ class RedirectDepth {
  public:
   RedirectDepth() {
     if (s_depth >= Maximum) {
-      throw orv::ResultCodeException(Location, __LINE__, orv::result::InvalidState, u"the engines' successors loop");
+      throw orv::ResultCodeException(EngineLocation, __LINE__, orv::result::InvalidState, u"the engines' successors loop");
     }
     ++s_depth;
   }
@@ -56,7 +56,7 @@ void* Engine::FindInterface(orv::iid_t iid) noexcept {
 
 orv::ComPtr<Bases> Engine::TakeBases() const {
   orv::ComPtr<Bases> bases = m_slot->Take();
-  if (!bases) throw orv::ResultCodeException(Location, __LINE__, orv::result::InvalidState, u"no bases are loaded");
+  if (!bases) throw orv::ResultCodeException(EngineLocation, __LINE__, orv::result::InvalidState, u"no bases are loaded");
   return bases;
 }
 
@@ -93,7 +93,7 @@ orv::ComPtr<IProcessorFactory> Engine::MakeServiceLocked(const ServiceSettings& 
   orv::ComPtr<orv::IWeakReference> weak;
   const orv::result_t r = facade->GetWeakReference(weak.Put());
   if (orv::Failed(r)) throw orv::CreateInstanceException("weak_impl", 240, 0, r);
-  if (m_updatables) orv::CheckResult(m_updatables->Insert(weak.Get()), Location, __LINE__);
+  if (m_updatables) orv::CheckResult(m_updatables->Insert(weak.Get()), EngineLocation, __LINE__);
   return orv::ComPtr<IProcessorFactory>(static_cast<IProcessorFactory*>(facade.Get()));
 }
 
@@ -147,14 +147,14 @@ void Engine::PrepareBasesSwitchTo(orv::IDataStorage* storage) {
   if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) line << "Engine::PrepareBasesSwitchTo() is called";
   // Held across the load: two updates must not both pass the check below.
   std::lock_guard<std::mutex> update(m_updateLock);
-  if (m_pending) throw orv::CheckFailedException(Location, 84);
+  if (m_pending) throw orv::CheckFailedException(EngineLocation, 84);
   m_pending = LoadBases(Services(), storage);
 }
 
 void Engine::CommitBasesSwitch() {
   if (orv::TraceStream line{Tracer(), orv::trace_level::Routine}) line << "Engine::CommitBasesSwitch() is called";
   std::lock_guard<std::mutex> update(m_updateLock);
-  if (!m_pending) throw orv::CheckFailedException(Location, 92);
+  if (!m_pending) throw orv::CheckFailedException(EngineLocation, 92);
   m_slot->Set(m_pending.Get());
   m_pending.Reset();
 }

@@ -10,7 +10,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "service_component_facade";
+constexpr const char* FacadeLocation = "service_component_facade";
 
 }  // namespace
 
@@ -142,7 +142,7 @@ orv::result_t ServiceComponentFacadeImpl::GetRawImplementation(orv::iid_t iid, v
     } else if (iid == IDntBasesInfo::iid) {
       *out = Read(m_basesInfo).Detach();
     } else {
-      throw orv::ResultCodeException(Location, 483, orv::result::InterfaceNotSupported, {});
+      throw orv::ResultCodeException(FacadeLocation, 483, orv::result::InterfaceNotSupported, {});
     }
     return orv::result::NoError;
   } catch (...) {
@@ -194,9 +194,9 @@ orv::result_t ServiceComponentFacadeImpl::Verify(orv::IObject* previousInstance)
     const orv::ComPtr<Bases> bases = LoadBases(Services(), Read(m_storage).Get());
     const auto engine = rtl::MakeComponent<Engine>(Locator(), m_updatables, bases);
     orv::ComPtr<IDntServiceProvider> provider;
-    orv::CheckResult(engine->QueryInterface(IDntServiceProvider::iid, provider.PutVoid()), Location, 238);
+    orv::CheckResult(engine->QueryInterface(IDntServiceProvider::iid, provider.PutVoid()), FacadeLocation, 238);
     orv::ComPtr<IDntBasesInfo> basesInfo;
-    orv::CheckResult(engine->QueryInterface(IDntBasesInfo::iid, basesInfo.PutVoid()), Location, 239);
+    orv::CheckResult(engine->QueryInterface(IDntBasesInfo::iid, basesInfo.PutVoid()), FacadeLocation, 239);
     if (orv::TraceStream line{Tracer(), orv::trace_level::Milestone}) {
       line << orv::GetProductVersion() << " initialized successfully";
     }
@@ -214,7 +214,7 @@ orv::result_t ServiceComponentFacadeImpl::Verify(orv::IObject* previousInstance)
       orv::ComPtr<IWeakReferenceSet> joined = previousInstance
                                                   ? PrepareComponentSwitch(previousInstance, pending)
                                                   : orv::ComPtr<IWeakReferenceSet>(rtl::MakeComponent<WeakReferenceSet>(Locator()));
-      orv::CheckResult(joined->Insert(OwnWeakReference()), Location, 553);
+      orv::CheckResult(joined->Insert(OwnWeakReference()), FacadeLocation, 553);
       orv::system::CriticalSectionLock lock(m_pointerLock);
       m_joinedSet = std::move(joined);
       m_pendingSwitch = std::move(pending);

@@ -7,7 +7,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "service_component_facade";
+constexpr const char* SwitchLocation = "service_component_facade";
 
 /// `T` of the new implementation; when that is itself a front, the
 /// implementation behind it, so that a new service component hands over its
@@ -15,15 +15,15 @@ constexpr const char* Location = "service_component_facade";
 template <class T>
 orv::ComPtr<T> ImplementationOf(orv::IObject* newImplementation, int line) {
   orv::ComPtr<T> found;
-  orv::CheckResult(newImplementation->QueryInterface(T::iid, found.PutVoid()), Location, line);
+  orv::CheckResult(newImplementation->QueryInterface(T::iid, found.PutVoid()), SwitchLocation, line);
   if (const auto source = found.template As<IRawImplementationSource>()) {
     orv::ComPtr<T> raw;
-    orv::CheckResult(source->GetRawImplementation(T::iid, raw.PutVoid()), Location, line);
+    orv::CheckResult(source->GetRawImplementation(T::iid, raw.PutVoid()), SwitchLocation, line);
     found = std::move(raw);
   }
   // A front that has nothing behind it yet (not verified) would make every
   // forwarded call after the switch reach through null.
-  if (!found) throw orv::ResultCodeException(Location, line, orv::result::InvalidState, u"no implementation to switch to");
+  if (!found) throw orv::ResultCodeException(SwitchLocation, line, orv::result::InvalidState, u"no implementation to switch to");
   return found;
 }
 
@@ -66,11 +66,11 @@ orv::result_t ServiceComponentFacadeImpl::PrepareSwitchTo(orv::IObject* newImple
     storage->Seal(Read(m_engine));
 
     std::vector<orv::ComPtr<orv::IObject>> members;
-    orv::CheckResult(Read(m_updatables)->Lock(&members), Location, __LINE__);
+    orv::CheckResult(Read(m_updatables)->Lock(&members), SwitchLocation, __LINE__);
     storage->updatables.emplace(Tracer(), members, nullptr);
     const orv::result_t prepared = storage->updatables->Prepare(newImplementation);
     if (orv::Failed(prepared)) {
-      throw orv::CheckResultFailedException(Location, 403, prepared,
+      throw orv::CheckResultFailedException(SwitchLocation, 403, prepared,
                                             u"failed to prepare to the service implementation switching");
     }
 
@@ -139,19 +139,19 @@ orv::result_t ServiceComponentFacadeImpl::RollbackSwitch(orv::IObject* localStor
 orv::ComPtr<IWeakReferenceSet> ServiceComponentFacadeImpl::PrepareComponentSwitch(
     orv::IObject* previous, orv::ComPtr<PendingComponentSwitch>& pending) {
   orv::ComPtr<IUpdatableSetSource> source;
-  orv::CheckResult(previous->QueryInterface(IUpdatableSetSource::iid, source.PutVoid()), Location, __LINE__);
+  orv::CheckResult(previous->QueryInterface(IUpdatableSetSource::iid, source.PutVoid()), SwitchLocation, __LINE__);
   orv::ComPtr<IWeakReferenceSet> joined;
-  orv::CheckResult(source->GetUpdatableSet(joined.Put()), Location, __LINE__);
+  orv::CheckResult(source->GetUpdatableSet(joined.Put()), SwitchLocation, __LINE__);
   if (!joined) {
-    throw orv::ResultCodeException(Location, __LINE__, orv::result::InvalidState,
+    throw orv::ResultCodeException(SwitchLocation, __LINE__, orv::result::InvalidState,
                                    u"the previous instance has no updatable set");
   }
   std::vector<orv::ComPtr<orv::IObject>> members;
-  orv::CheckResult(joined->Lock(&members), Location, __LINE__);
+  orv::CheckResult(joined->Lock(&members), SwitchLocation, __LINE__);
   pending = orv::ComPtr<PendingComponentSwitch>::Attach(new PendingComponentSwitch(Tracer(), members, previous));
   const orv::result_t prepared = pending->switchSet.Prepare(static_cast<IComponentInit*>(this));
   if (orv::Failed(prepared)) {
-    throw orv::CheckResultFailedException(Location, __LINE__, prepared,
+    throw orv::CheckResultFailedException(SwitchLocation, __LINE__, prepared,
                                           u"failed to prepare to the component implementation switching");
   }
   return joined;
@@ -165,7 +165,7 @@ orv::result_t ServiceComponentFacadeImpl::UpdateBases(const char* failurePrefix,
     orv::SharedLockGuard<orv::ReaderWriterLock> guard(m_engineLock);
     const orv::ComPtr<Engine> engine = Read(m_engine);
     if (!engine) {
-      throw orv::ResultCodeException(Location, line, orv::result::InvalidState,
+      throw orv::ResultCodeException(SwitchLocation, line, orv::result::InvalidState,
                                      u"Invalid component state, database update is not possible");
     }
     step(*engine);

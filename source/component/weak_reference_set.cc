@@ -9,7 +9,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "weak_reference_set";
+constexpr const char* WeakSetLocation = "weak_reference_set";
 
 }  // namespace
 
@@ -88,7 +88,7 @@ orv::result_t WeakReferenceSet::Lock(std::vector<orv::ComPtr<orv::IObject>>* obj
       if (r == orv::result::InvalidState) {
         dead.push_back(reference.Get());
       } else if (orv::Failed(r) || !object) {
-        throw orv::CheckResultFailedException(Location, 98, orv::Failed(r) ? r : orv::result::Unexpected);
+        throw orv::CheckResultFailedException(WeakSetLocation, 98, orv::Failed(r) ? r : orv::result::Unexpected);
       } else {
         alive.push_back(std::move(object));
       }

@@ -9,7 +9,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "bases_provider";
+constexpr const char* ProviderLocation = "bases_provider";
 
 }  // namespace
 
@@ -17,9 +17,9 @@ Bases::Bases(orv::ComPtr<orv::ITracer> tracer, std::span<const orv::ComPtr<orv::
              orv::IIO* bugStream)
     : m_tracer(std::move(tracer)), m_scripts(m_tracer), m_bugs(m_tracer) {
   orv::result_t code = m_scripts.Load(scriptStreams);
-  if (orv::Failed(code)) throw orv::CheckResultFailedException(Location, __LINE__, code, u"failed to load script bases");
+  if (orv::Failed(code)) throw orv::CheckResultFailedException(ProviderLocation, __LINE__, code, u"failed to load script bases");
   code = BugBasesLoader::Load(m_bugs, bugStream);
-  if (orv::Failed(code)) throw orv::CheckResultFailedException(Location, __LINE__, code, u"failed to load bug bases");
+  if (orv::Failed(code)) throw orv::CheckResultFailedException(ProviderLocation, __LINE__, code, u"failed to load bug bases");
   if (orv::TraceStream line{m_tracer.Get(), orv::trace_level::Milestone}) line << "Bases loaded successfully";
 }
 

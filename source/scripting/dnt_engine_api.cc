@@ -169,7 +169,7 @@ int UnknownField(lua_State* L) {
   return luaL_error(L, "tried to access non-existent script engine method/field %s", key);
 }
 
-constexpr luaL_Reg Methods[] = {
+constexpr luaL_Reg EngineApiMethods[] = {
     {"Log", Log},
     {"Require", Require},
     {"MatchBugRules", MatchRules},
@@ -190,7 +190,7 @@ struct BooleanConstant {
   bool value;
 };
 
-constexpr int MethodCount = static_cast<int>(std::size(Methods)) - 1;
+constexpr int EngineApiMethodCount = static_cast<int>(std::size(EngineApiMethods)) - 1;
 constexpr int NumberConstantCount = 13;
 constexpr int BooleanConstantCount = 3;
 
@@ -245,9 +245,9 @@ void OpenDntEngine(lua_State* L, ScriptHost* host, const ServiceSettings& settin
   *self = host;
 
   // Room for every field at once: the methods, the constants and "__index".
-  lua_createtable(L, 0, MethodCount + NumberConstantCount + BooleanConstantCount + 1);
+  lua_createtable(L, 0, EngineApiMethodCount + NumberConstantCount + BooleanConstantCount + 1);
   lua_pushlightuserdata(L, host);
-  luaL_setfuncs(L, Methods, 1);
+  luaL_setfuncs(L, EngineApiMethods, 1);
   SetConstants(L, settings);
   lua_pushvalue(L, -1);
   lua_setfield(L, -2, "__index");

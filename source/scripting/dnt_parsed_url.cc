@@ -471,7 +471,7 @@ int New(lua_State* L) {
   return 1;
 }
 
-constexpr luaL_Reg Methods[] = {
+constexpr luaL_Reg ParsedUrlMethods[] = {
     {"GetParts", GetParts},
     {"GetPartsRaw", GetPartsRaw},
     {"GetNamedParts", GetNamedParts},
@@ -502,7 +502,7 @@ int OpenDntParsedUrl(lua_State* L) {
     lua_pushvalue(L, -1);
     lua_setfield(L, LUA_REGISTRYINDEX, DntParsedUrlTypeName);
   }
-  SetProtectedMethods(L, -1, Methods, MethodTableRoom);
+  SetProtectedMethods(L, -1, ParsedUrlMethods, MethodTableRoom);
   lua_pop(L, 1);
   lua_createtable(L, 0, 1);
   lua_pushcfunction(L, New);

@@ -13,7 +13,7 @@ namespace {
 using orv::network::ParsedUrl;
 using orv::network::UrlPart;
 
-constexpr const char* Location = "request_url";
+constexpr const char* RequestUrlLocation = "request_url";
 
 bool IsDigits(std::string_view text) noexcept {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -38,14 +38,14 @@ void SetHostFromField(ParsedUrl& url, std::string_view value) {
 
 RequestUrl ResolveRequestUrl(IHttpRequestHeader& header) {
   HttpRequestLine line;
-  orv::CheckResult(header.GetRequestLine(&line), Location, __LINE__);
+  orv::CheckResult(header.GetRequestLine(&line), RequestUrlLocation, __LINE__);
   std::string_view target = line.url;
   if (orv::network::StartsWithUrlPrefix(target)) target.remove_prefix(4);
   ParsedUrl url = ParsedUrl::Parse(target);
   if (!url.Part(UrlPart::Host).empty()) return {std::move(line.url), false};
 
   std::string host;
-  orv::CheckResult(header.GetField("host", &host), Location, __LINE__);
+  orv::CheckResult(header.GetField("host", &host), RequestUrlLocation, __LINE__);
   SetHostFromField(url, host);
   return {url.Serialise(), true};
 }

@@ -16,7 +16,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "script_bases";
+constexpr const char* ScriptBasesLocation = "script_bases";
 constexpr std::size_t RecordHeaderSize = 8;
 // A script file is read whole; nothing real comes close to this.
 constexpr uint64_t MaxScriptFileSize = uint64_t{1} << 30;
@@ -25,21 +25,21 @@ uint32_t ReadLittleEndian32(const uint8_t* p) noexcept {
   return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
 
-void Check(orv::result_t code, int32_t line) {
-  if (orv::Failed(code)) throw orv::CheckResultFailedException(Location, line, code);
+void CheckRead(orv::result_t code, int32_t line) {
+  if (orv::Failed(code)) throw orv::CheckResultFailedException(ScriptBasesLocation, line, code);
 }
 
 std::vector<uint8_t> ReadWholeFile(orv::IIO* file) {
-  if (!file) throw orv::CheckResultFailedException(Location, __LINE__, orv::result::InvalidArgument);
+  if (!file) throw orv::CheckResultFailedException(ScriptBasesLocation, __LINE__, orv::result::InvalidArgument);
   uint64_t size = 0;
-  Check(file->GetSize(&size), __LINE__);
-  if (size > MaxScriptFileSize) throw orv::CheckResultFailedException(Location, __LINE__, orv::result::FileIsTooBig);
+  CheckRead(file->GetSize(&size), __LINE__);
+  if (size > MaxScriptFileSize) throw orv::CheckResultFailedException(ScriptBasesLocation, __LINE__, orv::result::FileIsTooBig);
   std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
-  Check(file->Seek(orv::seek_origin::Begin, 0, nullptr), __LINE__);
+  CheckRead(file->Seek(orv::seek_origin::Begin, 0, nullptr), __LINE__);
   std::size_t done = 0;
   while (done < bytes.size()) {
     uint32_t read = 0;
-    Check(file->Read(bytes.data() + done, static_cast<uint32_t>(bytes.size() - done), &read), __LINE__);
+    CheckRead(file->Read(bytes.data() + done, static_cast<uint32_t>(bytes.size() - done), &read), __LINE__);
     if (read == 0) throw std::runtime_error("db is broken");  // shorter than its size said
     done += read;
   }

@@ -23,7 +23,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "script_http_request";
+constexpr const char* HttpRequestLocation = "script_http_request";
 constexpr const char* CookieField = "cookie";
 // "__len" may leave a few nil holes past the raw length (they become empty
 // values), but no more: a claimed length of billions must not run a loop.
@@ -107,7 +107,7 @@ void RunHost(lua_State* L, Work&& work) {
   });
 }
 
-void Check(orv::result_t code, int line) { orv::CheckResult(code, Location, line); }
+void Check(orv::result_t code, int line) { orv::CheckResult(code, HttpRequestLocation, line); }
 
 // The combined value of `name` into `value`; false when the host has no such
 // field, which is no failure.
@@ -225,7 +225,7 @@ std::string_view CheckUrlText(lua_State* L) {
     luaL_argerror(L, 2, lua_pushfstring(L, "%s expected, got %s", DntParsedUrlTypeName, luaL_typename(L, 2)));
   }
   if (!luaL_callmeta(L, 2, "__tostring")) {
-    RunHost(L, [] { throw orv::CheckFailedException(Location, __LINE__, u"DntParsedUrl has no '__tostring'"); });
+    RunHost(L, [] { throw orv::CheckFailedException(HttpRequestLocation, __LINE__, u"DntParsedUrl has no '__tostring'"); });
   }
   if (!lua_isstring(L, -1)) luaL_error(L, "'__tostring' must return a string");
   std::size_t length = 0;
@@ -449,7 +449,7 @@ int SetOkResponse(lua_State* L) {
   RunHost(L, [&] {
     orv::result_t code = orv::result::NoError;
     const orv::ComPtr<IHttpOkResponse> ok = QueryOkResponse(controller, code);
-    if (!ok) throw orv::CheckResultFailedException(Location, __LINE__, code, u"SetOkResoponse() is not available");
+    if (!ok) throw orv::CheckResultFailedException(HttpRequestLocation, __LINE__, code, u"SetOkResoponse() is not available");
     Check(ok->SetOkResponse(std::string(first), second), __LINE__);
   });
   return 0;

@@ -17,7 +17,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "processor";
+constexpr const char* ProcessorLocation = "processor";
 
 bool IsInterestingMethod(const std::string& method) { return method == "GET" || method == "POST"; }
 
@@ -160,7 +160,7 @@ void* HttpSessionProcessor::FindInterface(orv::iid_t iid) noexcept {
 
 orv::result_t HttpSessionProcessor::RefuseNull(int line, const char* expression) const noexcept {
   if (orv::TraceStream trace{Tracer(), orv::trace_level::Failure}) {
-    trace << Location << ".cc:" << line << '(' << expression << "),(bool) failed: result = false";
+    trace << ProcessorLocation << ".cc:" << line << '(' << expression << "),(bool) failed: result = false";
   }
   return orv::result::InvalidArgument;
 }
@@ -185,7 +185,7 @@ orv::result_t HttpSessionProcessor::ProcessRequest(const RequestParams* requestP
 
 bool HttpSessionProcessor::RunRequest(IHttpRequestHeader* header, IHttpMessageController* controller) {
   HttpRequestLine requestLine;
-  orv::CheckResult(header->GetRequestLine(&requestLine), Location, __LINE__);
+  orv::CheckResult(header->GetRequestLine(&requestLine), ProcessorLocation, __LINE__);
   if (!IsInterestingMethod(requestLine.method)) {
     // A filtered request says nothing about the session, so it must not
     // hide the verdict of a request that ran its script before it.

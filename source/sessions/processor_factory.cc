@@ -11,7 +11,7 @@
 namespace dnt {
 namespace {
 
-constexpr const char* Location = "processor_factory";
+constexpr const char* FactoryLocation = "processor_factory";
 
 }  // namespace
 
@@ -33,7 +33,7 @@ void* ProcessorFactory::FindInterface(orv::iid_t iid) noexcept {
 
 orv::ComPtr<Bases> ProcessorFactory::TakeBases() const {
   orv::ComPtr<Bases> bases = m_slot ? m_slot->Take() : nullptr;
-  if (!bases) throw orv::ResultCodeException(Location, __LINE__, orv::result::InvalidState, u"no bases are loaded");
+  if (!bases) throw orv::ResultCodeException(FactoryLocation, __LINE__, orv::result::InvalidState, u"no bases are loaded");
   return bases;
 }
 
@@ -76,15 +76,15 @@ orv::result_t ProcessorFactory::GetUpdatedImplementation(orv::IObject* newImplem
   try {
     if (!out) return orv::result::InvalidArgument;
     *out = nullptr;
-    if (iid != IProcessorFactory::iid) throw orv::ResultCodeException(Location, __LINE__);
+    if (iid != IProcessorFactory::iid) throw orv::ResultCodeException(FactoryLocation, __LINE__);
     if (!newImplementation) return orv::result::InvalidArgument;
 
     orv::ComPtr<IDntServiceProvider> provider;
-    orv::CheckResult(newImplementation->QueryInterface(IDntServiceProvider::iid, provider.PutVoid()), Location,
+    orv::CheckResult(newImplementation->QueryInterface(IDntServiceProvider::iid, provider.PutVoid()), FactoryLocation,
                      __LINE__);
     orv::ComPtr<IProcessorFactory> service;
-    orv::CheckResult(provider->CreateDntService(&m_settings, service.Put()), Location, __LINE__);
-    if (!service) throw orv::CheckResultFailedException(Location, __LINE__, orv::result::Unexpected);
+    orv::CheckResult(provider->CreateDntService(&m_settings, service.Put()), FactoryLocation, __LINE__);
+    if (!service) throw orv::CheckResultFailedException(FactoryLocation, __LINE__, orv::result::Unexpected);
 
     // The temporary service registered itself with the new engine; it is
     // released on the way out, so only the raw implementation lives on.
@@ -93,8 +93,8 @@ orv::result_t ProcessorFactory::GetUpdatedImplementation(orv::IObject* newImplem
         line << "ProcessorFactory::GetUpdatedImplementation(): getting raw implementation";
       }
       orv::ComPtr<IProcessorFactory> raw;
-      orv::CheckResult(source->GetRawImplementation(IProcessorFactory::iid, raw.PutVoid()), Location, __LINE__);
-      if (!raw) throw orv::CheckResultFailedException(Location, __LINE__, orv::result::InvalidState);
+      orv::CheckResult(source->GetRawImplementation(IProcessorFactory::iid, raw.PutVoid()), FactoryLocation, __LINE__);
+      if (!raw) throw orv::CheckResultFailedException(FactoryLocation, __LINE__, orv::result::InvalidState);
       *out = raw.Detach();
     } else {
       *out = service.Detach();

@@ -114,7 +114,7 @@ PatternMasks MasksOf(std::string_view pattern) {
   return result;
 }
 
-void ImportLine(size_t number, std::string_view line, ImportedBug& bug, ImportReport& report) {
+void ImportAdblockLine(size_t number, std::string_view line, ImportedBug& bug, ImportReport& report) {
   if (line.empty()) return;
   if (IsComment(line)) {
     ++report.comments;
@@ -154,7 +154,7 @@ void ImportLine(size_t number, std::string_view line, ImportedBug& bug, ImportRe
 
 void ImportAdblockList(std::string_view text, uint32_t serviceId, uint32_t category, const std::string& name,
                        ImportedBases& bases, ImportReport& report) {
-  ImportListService(text, serviceId, category, name, bases, report, ImportLine);
+  ImportListService(text, serviceId, category, name, bases, report, ImportAdblockLine);
 }
 
 }  // namespace list_import

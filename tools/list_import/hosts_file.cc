@@ -53,7 +53,7 @@ bool IsLocalName(std::string_view token) {
          IsIpv4(host);
 }
 
-void ImportLine(size_t number, std::string_view line, ImportedBug& bug, ImportReport& report) {
+void ImportHostsLine(size_t number, std::string_view line, ImportedBug& bug, ImportReport& report) {
   const size_t hash = line.find('#');
   if (hash != std::string_view::npos) {
     report.comments += hash == 0;
@@ -83,7 +83,7 @@ void ImportLine(size_t number, std::string_view line, ImportedBug& bug, ImportRe
 
 void ImportHostsFile(std::string_view text, uint32_t serviceId, uint32_t category, const std::string& name,
                      ImportedBases& bases, ImportReport& report) {
-  ImportListService(text, serviceId, category, name, bases, report, ImportLine);
+  ImportListService(text, serviceId, category, name, bases, report, ImportHostsLine);
 }
 
 }  // namespace list_import
