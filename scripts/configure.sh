@@ -13,5 +13,14 @@ if [ -f "$cache" ] && ! grep -q '^CMAKE_GENERATOR:INTERNAL=Ninja$' "$cache"; the
   echo "configure: $dir was made by another generator; configuring it anew"
   rm -rf "$cache" "$dir/CMakeFiles"
 fi
-cmake --preset "$preset" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log" >&2; exit 1; }
+configure() { cmake --preset "$preset" "$@" >"$dir.configure.log" 2>&1 || { cat "$dir.configure.log" >&2; exit 1; }; }
+configure "$@"
+# A folder configured with another compiler: CMake starts its cache anew
+# itself, but without the preset's variables (a sanitizer build would come
+# out unsanitized), so it is configured from scratch once more.
+if grep -q "require your cache to be deleted" "$dir.configure.log"; then
+  echo "configure: $dir was made with another compiler; configuring it anew"
+  rm -rf "$cache" "$dir/CMakeFiles"
+  configure "$@"
+fi
 tail -n 1 "$dir.configure.log"

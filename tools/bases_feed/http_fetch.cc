@@ -8,15 +8,14 @@
 #include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/ssl/ssl_stream.hpp>
 #include <charconv>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 
 #include "tools/bases_feed/feed_error.h"
+#include "tools/net_stream/tcp_or_tls_stream.h"
 
 namespace bases_feed {
 namespace {
@@ -194,15 +193,16 @@ Response Fetcher::Once(const Url& url, std::size_t limit, const std::string& ifN
   if (m_stopped) throw Stopped{};
   const std::string where = url.Text();
   tcp::resolver resolver(m_io);
-  beast::ssl_stream<beast::tcp_stream> stream(m_io, m_tls);
-  tcp::socket& socket = beast::get_lowest_layer(stream).socket();
+  // TLS goes over the connection once it is made; its socket is reached
+  // through the stream each time, as it moves under TLS then.
+  net_stream::TcpOrTlsStream stream(m_io.get_executor());
   net::steady_timer deadline(m_io, m_timeout);
   bool timedOut = false;
   deadline.async_wait([&](error_code error) {
     if (error) return;
     timedOut = true;
     resolver.cancel();
-    socket.close(error);
+    stream.socket().close(error);
   });
   // Once an operation has ended, only the deadline's wait is left: it ends
   // here, before the locals it refers to go. A stopped fetch leaves its
@@ -244,19 +244,19 @@ Response Fetcher::Once(const Url& url, std::size_t limit, const std::string& ifN
     throw FeedError(Failure::Unreachable, where + ": plain http:// is only for loopback addresses; use https://");
   }
   check(Await(m_io, [&](auto done) {
-          net::async_connect(socket, endpoints, [done](error_code error, const tcp::endpoint&) { done(error); });
+          net::async_connect(stream.socket(), endpoints, [done](error_code error, const tcp::endpoint&) { done(error); });
         }),
         Failure::Unreachable, "cannot connect");
 
   if (url.tls) {
-    SSL* ssl = stream.native_handle();
+    SSL* ssl = stream.StartTls(m_tls).native_handle();
     const bool address = IsAddress(url.host);
     if (!address) SSL_set_tlsext_host_name(ssl, url.host.c_str());
     const bool named = address ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), url.host.c_str()) == 1
                                : SSL_set1_host(ssl, url.host.c_str()) == 1;
     if (!named) throw FeedError(Failure::Tls, where + ": cannot check the server's name");
     const error_code error = Await(m_io, [&](auto done) {
-      stream.async_handshake(net::ssl::stream_base::client, [done](error_code e) { done(e); });
+      stream.TlsLayer().async_handshake(net::ssl::stream_base::client, [done](error_code e) { done(e); });
     });
     const long verified = SSL_get_verify_result(ssl);
     if (error && !timedOut && verified != X509_V_OK) {
@@ -271,24 +271,21 @@ Response Fetcher::Once(const Url& url, std::size_t limit, const std::string& ifN
   request.set(http::field::host, (v6 ? "[" + url.host + "]" : url.host) + ":" + std::to_string(url.port));
   request.set(http::field::user_agent, "dnt-bases-feed/1");
   if (!ifNoneMatch.empty()) request.set(http::field::if_none_match, ifNoneMatch);
-  const auto exchange = [&](auto& channel) {
-    check(Await(m_io, [&](auto done) { http::async_write(channel, request, [done](error_code e, std::size_t) { done(e); }); }),
-          Failure::Unreachable, "cannot send the request");
-    beast::flat_buffer buffer;
-    http::response_parser<http::string_body> parser;
-    parser.header_limit(MaxHeaderBytes);
-    parser.body_limit(limit);
-    const error_code error = Await(m_io, [&](auto done) {
-      http::async_read(channel, buffer, parser, [done](error_code e, std::size_t) { done(e); });
-    });
-    if (error == http::error::body_limit || error == http::error::header_limit) {
-      check({}, Failure::TooLarge, "");
-      throw FeedError(Failure::TooLarge, where + ": the answer is over its limit of " + std::to_string(limit) + " bytes");
-    }
-    check(error, Failure::Unreachable, "no whole answer");
-    return parser.release();
-  };
-  http::response<http::string_body> answer = url.tls ? exchange(stream) : exchange(stream.next_layer());
+  check(Await(m_io, [&](auto done) { http::async_write(stream, request, [done](error_code e, std::size_t) { done(e); }); }),
+        Failure::Unreachable, "cannot send the request");
+  beast::flat_buffer buffer;
+  http::response_parser<http::string_body> parser;
+  parser.header_limit(MaxHeaderBytes);
+  parser.body_limit(limit);
+  const error_code error = Await(m_io, [&](auto done) {
+    http::async_read(stream, buffer, parser, [done](error_code e, std::size_t) { done(e); });
+  });
+  if (error == http::error::body_limit || error == http::error::header_limit) {
+    check({}, Failure::TooLarge, "");
+    throw FeedError(Failure::TooLarge, where + ": the answer is over its limit of " + std::to_string(limit) + " bytes");
+  }
+  check(error, Failure::Unreachable, "no whole answer");
+  http::response<http::string_body> answer = parser.release();
 
   Response response;
   response.status = answer.result_int();

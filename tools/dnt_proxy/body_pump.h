@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-#include "tools/dnt_proxy/proxy_stream.h"
+#include "tools/net_stream/tcp_or_tls_stream.h"
 
 namespace dnt_proxy {
 
@@ -30,7 +30,7 @@ class BodyPump {
   static constexpr std::size_t ChunkSize = 16 * 1024;
 
   /// `writer` and `to` may be null to drop the body.
-  BodyPump(Parser& parser, ProxyStream& from, boost::beast::flat_buffer& buffer, Serializer* writer, ProxyStream* to,
+  BodyPump(Parser& parser, net_stream::TcpOrTlsStream& from, boost::beast::flat_buffer& buffer, Serializer* writer, net_stream::TcpOrTlsStream* to,
            std::chrono::seconds idle)
       : m_parser(parser), m_from(from), m_buffer(buffer), m_writer(writer), m_to(to), m_idle(idle),
         m_chunk(new char[ChunkSize]) {}
@@ -98,10 +98,10 @@ class BodyPump {
   }
 
   Parser& m_parser;
-  ProxyStream& m_from;
+  net_stream::TcpOrTlsStream& m_from;
   boost::beast::flat_buffer& m_buffer;
   Serializer* m_writer;
-  ProxyStream* m_to;
+  net_stream::TcpOrTlsStream* m_to;
   std::chrono::seconds m_idle;
   std::unique_ptr<char[]> m_chunk;
   Done m_done;

@@ -39,7 +39,7 @@
 #include "tools/dnt_proxy/forwarding.h"
 #include "tools/dnt_proxy/interception.h"
 #include "tools/dnt_proxy/proxy_context.h"
-#include "tools/dnt_proxy/proxy_stream.h"
+#include "tools/net_stream/tcp_or_tls_stream.h"
 #include "tools/dnt_proxy/request_head.h"
 #include "tools/dnt_proxy/session_table.h"
 
@@ -58,7 +58,7 @@ struct Upstream {
   ~Upstream() { stats.ServerConnectionClosed(); }
   Upstream(const Upstream&) = delete;
   Upstream& operator=(const Upstream&) = delete;
-  ProxyStream stream;
+  net_stream::TcpOrTlsStream stream;
   beast::flat_buffer buffer;
   Authority server;
   /// Reached over TLS, once connected.
@@ -139,8 +139,8 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
 
   // client_tunnel.cc: bytes relayed blind.
   struct TunnelSide {
-    ProxyStream* from = nullptr;
-    ProxyStream* to = nullptr;
+    net_stream::TcpOrTlsStream* from = nullptr;
+    net_stream::TcpOrTlsStream* to = nullptr;
     std::unique_ptr<char[]> chunk;
   };
   void OpenTunnel(const Authority& server);
@@ -154,7 +154,7 @@ class ClientConnection : public std::enable_shared_from_this<ClientConnection> {
   void EndTunnel();
 
   ProxyContext& m_context;
-  ProxyStream m_stream;
+  net_stream::TcpOrTlsStream m_stream;
   beast::flat_buffer m_buffer;
   boost::asio::ip::address m_clientAddress;
   std::string m_client;

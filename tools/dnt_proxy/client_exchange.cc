@@ -40,7 +40,7 @@ bool Reusable(Upstream& upstream) {
 }
 
 bool Reconnectable(beast::error_code error) {
-  return error == http::error::end_of_stream || IsStreamEnd(error) || error == boost::asio::error::connection_reset ||
+  return error == http::error::end_of_stream || net_stream::IsStreamEnd(error) || error == boost::asio::error::connection_reset ||
          error == boost::asio::error::broken_pipe;
 }
 

@@ -11,7 +11,7 @@
 #include <optional>
 #include <thread>
 
-#include "tools/dnt_proxy/proxy_stream.h"
+#include "tools/net_stream/tcp_or_tls_stream.h"
 
 namespace local_origin {
 namespace {
@@ -237,7 +237,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   beast::tcp_stream& Lowest() { return m_stream.Lowest(); }
 
-  dnt_proxy::ProxyStream m_stream;
+  net_stream::TcpOrTlsStream m_stream;
   LocalOrigin::Server& m_server;
   beast::flat_buffer m_buffer;
   std::optional<http::request_parser<http::buffer_body>> m_parser;

@@ -1,15 +1,15 @@
-#include "tools/dnt_proxy/proxy_stream.h"
+#include "tools/net_stream/tcp_or_tls_stream.h"
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/ssl/error.hpp>
 
-namespace dnt_proxy {
+namespace net_stream {
 
-void ProxyStream::ReadSome(const BufferList<boost::asio::mutable_buffer>& buffers, IoDone done) {
+void TcpOrTlsStream::ReadSome(const BufferList<boost::asio::mutable_buffer>& buffers, IoDone done) {
   std::visit([&](auto& stream) { stream.async_read_some(buffers, std::move(done)); }, m_stream);
 }
 
-void ProxyStream::WriteSome(const BufferList<boost::asio::const_buffer>& buffers, IoDone done) {
+void TcpOrTlsStream::WriteSome(const BufferList<boost::asio::const_buffer>& buffers, IoDone done) {
   std::visit([&](auto& stream) { stream.async_write_some(buffers, std::move(done)); }, m_stream);
 }
 
@@ -17,4 +17,4 @@ bool IsStreamEnd(const boost::system::error_code& error) {
   return error == boost::asio::error::eof || error == boost::asio::ssl::error::stream_truncated;
 }
 
-}  // namespace dnt_proxy
+}  // namespace net_stream

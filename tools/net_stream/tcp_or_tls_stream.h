@@ -1,8 +1,8 @@
-// One connection of the proxy, to a client or to a server: TCP, or TLS over
-// that TCP connection once StartTls was called. Every relay reads from and
-// writes to these, so one chain of handlers serves plain HTTP and HTTP
-// inside TLS alike (as Beast's "flex" example serves both); the timeouts
-// stay on the TCP connection underneath.
+// A TCP connection, or TLS over it once StartTls was called: the proxy's
+// connections to clients and servers, the local origin's, and the bases
+// feed client's. Code that reads and writes through it serves plain HTTP and
+// HTTP inside TLS alike with one chain of handlers (as Beast's "flex"
+// example does); the timeouts stay on the TCP connection underneath.
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
@@ -14,16 +14,16 @@
 #include <utility>
 #include <variant>
 
-namespace dnt_proxy {
+namespace net_stream {
 
-class ProxyStream {
+class TcpOrTlsStream {
  public:
   using Tcp = boost::beast::tcp_stream;
   using Tls = boost::beast::ssl_stream<Tcp>;
   using executor_type = Tcp::executor_type;
 
-  explicit ProxyStream(boost::asio::ip::tcp::socket socket) : m_stream(std::in_place_type<Tcp>, std::move(socket)) {}
-  explicit ProxyStream(const executor_type& executor) : m_stream(std::in_place_type<Tcp>, executor) {}
+  explicit TcpOrTlsStream(boost::asio::ip::tcp::socket socket) : m_stream(std::in_place_type<Tcp>, std::move(socket)) {}
+  explicit TcpOrTlsStream(const executor_type& executor) : m_stream(std::in_place_type<Tcp>, executor) {}
 
   executor_type get_executor() noexcept { return Lowest().get_executor(); }
 
@@ -52,7 +52,7 @@ class ProxyStream {
   // Reads and writes take any handler and buffer sequence, as Beast's
   // algorithms expect, but hand the TCP and TLS layers one handler type and
   // one buffer type: those layers' operations are then compiled once, in
-  // proxy_stream.cc, instead of once for every handler of every relay.
+  // tcp_or_tls_stream.cc, instead of once for every handler that uses them.
   template <class Buffers, class Handler>
   void async_read_some(const Buffers& buffers, Handler&& handler) {
     ReadSome(BufferList<boost::asio::mutable_buffer>(buffers), IoDone(std::forward<Handler>(handler)));
@@ -86,8 +86,8 @@ class ProxyStream {
   };
 
   // A read's or write's completion handler, whatever its type. It runs on
-  // the stream's executor, as the handlers of the proxy's relays, which
-  // bind none of their own, always have.
+  // the stream's executor: a handler's own bound executor would be lost, and
+  // the handlers of this stream's users bind none.
   class IoDone {
    public:
     template <class Handler>
@@ -122,4 +122,4 @@ class ProxyStream {
 /// TLS connection that ended with or without its close_notify.
 bool IsStreamEnd(const boost::system::error_code& error);
 
-}  // namespace dnt_proxy
+}  // namespace net_stream
