@@ -1,7 +1,7 @@
 # Entry points for a fresh Debian machine. Each target installs what it needs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all bootstrap bootstrap-build build build-tools build-asan build-tsan test test-lane-plain test-lane-sanitizers test-default test-asan test-tsan test-windows fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy browsing-day coverage install clean
+.PHONY: all bootstrap bootstrap-build build build-tools build-asan build-tsan test test-lane-gcc test-lane-clang test-default test-asan test-tsan test-windows fuzz fuzz-smoke demo proxy bench bench-proxy bench-proxy-compare soak-proxy browsing-day coverage install clean
 
 all: build
 
@@ -61,13 +61,13 @@ fuzz-smoke: fuzz
 # targets. Tests, which often wait on sockets, timers and wine, overlap the
 # other lane's work; each lane's output is printed whole when it ends.
 test: bootstrap
-	bash scripts/timed.sh "make test" $(MAKE) --no-print-directory -j2 --output-sync=target test-lane-plain test-lane-sanitizers
+	bash scripts/timed.sh "make test" $(MAKE) --no-print-directory -j2 --output-sync=target test-lane-gcc test-lane-clang
 	@echo "all test suites passed"
 
-test-lane-plain:
+test-lane-gcc:
 	$(MAKE) --no-print-directory -j1 test-default test-windows
 
-test-lane-sanitizers:
+test-lane-clang:
 	$(MAKE) --no-print-directory -j1 test-asan test-tsan fuzz-smoke
 
 demo: build-tools

@@ -11,10 +11,10 @@ option(DNT_PCH "Precompile the heavy header-only libraries" ON)
 # does not fit a program (-fPIE), so programs get an anchor program of their
 # own.
 function(_dnt_use_pch target anchor)
-  # Not with clang (the sanitizer builds): CMake hands clang the header and
-  # the precompiled header by absolute paths behind -Xclang, which ccache
-  # cannot make relative, so a fresh clone missed the cache for every file
-  # that used one.
+  # Not with clang (the sanitizer and fuzz builds): CMake hands clang the
+  # header and the precompiled header by absolute paths behind -Xclang, which
+  # ccache cannot make relative, so a fresh clone missed the cache for every
+  # file that used one.
   if(NOT DNT_PCH OR CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     return()
   endif()

@@ -54,7 +54,7 @@ bool IsHash(const std::string& text) {
          });
 }
 
-std::string Lower(std::string text) {
+std::string LowerFileName(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
 }
@@ -111,7 +111,7 @@ Manifest ParseManifest(std::string_view bytes) {
   for (const json& entry : files) {
     manifest.files.push_back(ParseFile(entry, total));
     // Some file systems do not tell case apart.
-    if (!names.insert(Lower(manifest.files.back().name)).second) Malformed(manifest.files.back().name + " is listed twice");
+    if (!names.insert(LowerFileName(manifest.files.back().name)).second) Malformed(manifest.files.back().name + " is listed twice");
   }
   if (total > MaxSetBytes) {
     throw FeedError(Failure::TooLarge, "the files are " + std::to_string(total) + " bytes together, over the limit of " +
