@@ -18,6 +18,9 @@ function(dnt_build_paths target visibility)
   set(_source "${CMAKE_CURRENT_BINARY_DIR}/${target}_build_paths.cc")
   file(GENERATE OUTPUT "${_source}" CONTENT "${_text}")
   target_sources(${target} PRIVATE "${_source}")
-  # It needs no precompiled header, and loading one costs it seconds.
-  set_source_files_properties("${_source}" TARGET_DIRECTORY ${target} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
+  # It needs no precompiled header, and loading one costs it seconds. It
+  # stays out of combined files: its paths name the clone's folder, and would
+  # make the combined file miss the shared cache in every other clone.
+  set_source_files_properties("${_source}" TARGET_DIRECTORY ${target} PROPERTIES SKIP_PRECOMPILE_HEADERS ON
+                              SKIP_UNITY_BUILD_INCLUSION ON)
 endfunction()
